@@ -1,0 +1,13 @@
+#pragma once
+// Windows-1252, the single-byte code page of the score file and the score service's replies.
+
+#include <QByteArray>
+#include <QString>
+
+namespace zimble {
+
+// One byte per character; a character the code page cannot hold becomes '?'.
+QByteArray toCp1252(const QString& text);
+QString fromCp1252(const QByteArray& bytes);
+
+} // namespace zimble

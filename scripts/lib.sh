@@ -1,0 +1,40 @@
+# Shared by the scripts: installs what is missing and builds.
+# shellcheck shell=bash
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD_DIR="${ZIMBLE_BUILD_DIR:-$ROOT/build}"
+
+# Debian packages needed to build, test and run the game and the score service.
+PACKAGES=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev libqt6svg6-dev
+  libqt6sql6-sqlite qt6-qpa-plugins
+  libglib2.0-dev libbenchmark-dev
+  fonts-dejavu-core fonts-liberation2
+  desktop-file-utils appstream dpkg-dev file
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+      missing+=("$p")
+    fi
+  done
+  if [ "${#missing[@]}" -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
+}
+
+build() {
+  local type="${1:-Release}"
+  cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE="$type" >/dev/null
+  cmake --build "$BUILD_DIR" -j"$(nproc)"
+}

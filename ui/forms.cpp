@@ -1,0 +1,71 @@
+#include "forms.h"
+
+#include "twips.h"
+
+#include <QDialog>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QPalette>
+#include <QScreen>
+#include <QWidget>
+
+namespace zimble::ui {
+
+void setupWindow(QWidget* window, int widthTwips, int heightTwips, const QColor& back)
+{
+    window->setFixedSize(QSize(widthTwips / 15, heightTwips / 15));
+    if (back.isValid()) {
+        QPalette pal = window->palette();
+        pal.setColor(QPalette::Window, back);
+        window->setPalette(pal);
+        window->setAutoFillBackground(true);
+    }
+    window->setWindowIcon(programIcon());
+}
+
+void centreOnScreen(QWidget* window)
+{
+    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect avail = screen->availableGeometry();
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(avail.center());
+    window->move(frame.topLeft());
+}
+
+void place(QWidget* control, double left, double top, double width, double height)
+{
+    setTwipGeometry(control, left, top, width, height);
+}
+
+QFont sansFont(double pointSize, bool bold)
+{
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(pointSize);
+    f.setBold(bold);
+    return f;
+}
+
+QFont arialFont(double pointSize, bool bold)
+{
+    QFont f(QStringLiteral("Liberation Sans"));
+    f.setStyleHint(QFont::SansSerif);
+    f.setPointSizeF(pointSize);
+    f.setBold(bold);
+    return f;
+}
+
+QIcon programIcon()
+{
+    static const QIcon icon = [] {
+        QIcon i;
+        for (int size : {16, 22, 32, 48, 64, 128, 256})
+            i.addFile(QStringLiteral(":/icons/zimble-%1.png").arg(size), QSize(size, size));
+        return i;
+    }();
+    return icon;
+}
+
+} // namespace zimble::ui

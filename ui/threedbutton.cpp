@@ -1,0 +1,110 @@
+#include "threedbutton.h"
+
+#include "bevel.h"
+
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+
+namespace zimble::ui {
+
+ThreeDButton::ThreeDButton(QWidget* parent)
+    : QAbstractButton(parent)
+{
+    QFont f = font();
+    f.setBold(true);
+    setFont(f);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+ThreeDButton::ThreeDButton(const QString& caption, QWidget* parent)
+    : ThreeDButton(parent)
+{
+    setText(caption);
+}
+
+void ThreeDButton::setBackColor(const QColor& color)
+{
+    if (m_backColor == color)
+        return;
+    m_backColor = color;
+    update();
+}
+
+void ThreeDButton::setPicture(const QPixmap& picture)
+{
+    m_picture = picture;
+    update();
+}
+
+void ThreeDButton::setBevelWidth(int width)
+{
+    m_bevel = qMax(0, width);
+    update();
+}
+
+QSize ThreeDButton::sizeHint() const
+{
+    const QFontMetrics fm(font());
+    QString shown = text();
+    shown.remove(QLatin1Char('&'));
+    return QSize(fm.horizontalAdvance(shown) + 2 * m_bevel + 24, fm.height() + 2 * m_bevel + 10);
+}
+
+QSize ThreeDButton::minimumSizeHint() const
+{
+    return QSize(2 * m_bevel + 4, 2 * m_bevel + 4);
+}
+
+void ThreeDButton::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setRenderHint(QPainter::SmoothPixmapTransform, true);
+
+    const QColor face = m_backColor.isValid() ? m_backColor : palette().color(QPalette::Button);
+    const QRect r = rect();
+    const bool down = isDown() || isChecked();
+    p.fillRect(r, face);
+
+    const int inset = m_bevel;
+    QRect faceRect = r.adjusted(inset, inset, -inset, -inset);
+    if (down)
+        faceRect.translate(1, 1);
+    if (!m_picture.isNull() && !faceRect.isEmpty())
+        p.drawPixmap(QRectF(faceRect), m_picture, QRectF(m_picture.rect()));
+
+    if (r.width() > 2 * inset + 2)
+        drawBevel(p, r, m_bevel, !down, face);
+    // A thin dark outline keeps buttons distinct on dark backgrounds.
+    if (m_bevel > 0) {
+        p.setPen(QColor(0, 0, 0, 110));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(r.adjusted(0, 0, -1, -1));
+    }
+
+    if (!text().isEmpty()) {
+        p.setRenderHint(QPainter::Antialiasing, true);
+        p.setFont(font());
+        const int flags = Qt::AlignCenter | Qt::TextShowMnemonic;
+        QColor ink = isEnabled() ? palette().color(QPalette::ButtonText) : palette().color(QPalette::Disabled, QPalette::ButtonText);
+        if (!m_picture.isNull()) {
+            // A soft light halo keeps the caption readable on any texture.
+            p.setPen(QColor(255, 255, 255, 150));
+            p.drawText(faceRect.translated(1, 1), flags, text());
+        }
+        p.setPen(ink);
+        p.drawText(faceRect, flags, text());
+    }
+
+    if (hasFocus() && !text().isEmpty()) {
+        QStyleOptionFocusRect opt;
+        opt.initFrom(this);
+        opt.rect = faceRect.adjusted(3, 3, -3, -3);
+        opt.backgroundColor = face;
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &opt, &p, this);
+    }
+}
+
+} // namespace zimble::ui
