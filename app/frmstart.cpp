@@ -62,25 +62,20 @@ void frmStart::buildControls()
     SSPanel1->setForeColor(palette().color(QPalette::ButtonText));
     place(SSPanel1, 1155, 4950, 4785, 1005);
 
-    place(cmdHelp.add(1, texturedButton(this, QStringLiteral("&Help"))), 300, 6240, 1200, 390);
-    place(cmdAbout.add(0, texturedButton(this, QStringLiteral("&About"))), 1635, 6240, 1200, 390);
-    place(cmdWeb.add(0, texturedButton(this, QStringLiteral("&Web Page"))), 4290, 6240, 1200, 390);
+    // Created in tab order: Exit, Web Page, Enter, Help, About (picture and panel take no focus).
     place(cmdExit.add(0, texturedButton(this, QStringLiteral("E&xit"))), 5625, 6240, 1200, 390);
+    place(cmdWeb.add(0, texturedButton(this, QStringLiteral("&Web Page"))), 4290, 6240, 1200, 390);
     cmdCustTray = texturedButton(this, QStringLiteral("&Enter the Playing Field"), true);
     cmdCustTray->setObjectName(QStringLiteral("cmdCustTray"));
     place(cmdCustTray, 2310, 6825, 2490, 390);
+    place(cmdHelp.add(1, texturedButton(this, QStringLiteral("&Help"))), 300, 6240, 1200, 390);
+    place(cmdAbout.add(0, texturedButton(this, QStringLiteral("&About"))), 1635, 6240, 1200, 390);
 
     connect(cmdHelp(1), &QAbstractButton::clicked, this, [this] { cmdHelp_Click(1); });
     connect(cmdAbout(0), &QAbstractButton::clicked, this, [this] { cmdAbout_Click(0); });
     connect(cmdWeb(0), &QAbstractButton::clicked, this, [this] { cmdWeb_Click(0); });
     connect(cmdExit(0), &QAbstractButton::clicked, this, [this] { cmdExit_Click(0); });
     connect(cmdCustTray, &QAbstractButton::clicked, this, &frmStart::cmdCustTray_Click);
-
-    // Tab order: SSPanel1, Exit, Web Page, Enter, Help, About (the panel and picture take no focus).
-    setTabOrder(cmdExit(0), cmdWeb(0));
-    setTabOrder(cmdWeb(0), cmdCustTray);
-    setTabOrder(cmdCustTray, cmdHelp(1));
-    setTabOrder(cmdHelp(1), cmdAbout(0));
 }
 
 void frmStart::Form_Load()

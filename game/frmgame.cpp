@@ -377,7 +377,8 @@ bool frmGame::eventFilter(QObject* watched, QEvent* event)
 {
     if (event->type() == QEvent::KeyPress) {
         // A key the focused control ignores travels on to its parents; see it only once.
-        const bool repeatOfSame = event == m_lastKey && m_lastKeyReceiver && watched->isWidgetType()
+        const bool repeatOfSame = event == m_lastKey && m_lastKeyReceiver && watched != m_lastKeyReceiver
+            && watched->isWidgetType()
             && static_cast<QWidget*>(watched)->isAncestorOf(static_cast<QWidget*>(m_lastKeyReceiver));
         if (!repeatOfSame) {
             m_lastKey = event;

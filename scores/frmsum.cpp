@@ -136,23 +136,18 @@ void frmSum::buildControls()
         return b;
     };
 
-    auto* headline = panel(4, 765, 195, 7680, 510);
-    headline->setFont(arialFont(15.75));
-    headline->setForeColor(QColor(0, 0, 255));
-
-    label(4, QStringLiteral("Your High ZQs"), 1335, 990, 2415, 495, Qt::AlignHCenter | Qt::AlignTop);
-    label(5, QStringLiteral("WorldWideHigh ZQs"), 4020, 990, 2490, 495, Qt::AlignHCenter | Qt::AlignTop);
-    label(6, QStringLiteral("Record Holders"), 6675, 990, 2490, 495, Qt::AlignHCenter | Qt::AlignTop);
-
+    // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
     const double rowTop[4] = {1650, 2445, 3255, 4050};
     const double ledTop[4] = {1500, 2295, 3105, 3900};
     const double holderTop[4] = {1575, 2370, 3180, 3975};
     for (int k = 0; k < 4; ++k) {
         label(k, QStringLiteral("%1 Game").arg(4 + k), 180, rowTop[k], 1215, 495, Qt::AlignLeft | Qt::AlignTop);
         led(k, 1080, ledTop[k]);
-        led(4 + k, 3810, ledTop[k]);
-        panel(k, 6585, holderTop[k], 2670, 450);
     }
+    for (int k = 0; k < 4; ++k)
+        led(4 + k, 3810, ledTop[k]);
+    label(4, QStringLiteral("Your High ZQs"), 1335, 990, 2415, 495, Qt::AlignHCenter | Qt::AlignTop);
+    label(5, QStringLiteral("WorldWideHigh ZQs"), 4020, 990, 2490, 495, Qt::AlignHCenter | Qt::AlignTop);
 
     SSPanel1 = new ThreeDPanel(QStringLiteral("To update the WorldWide high ZQs, click the update button and they will be "
                                               "retrieved from the Internet. If your ZQ is higher, you will become a new "
@@ -164,16 +159,24 @@ void frmSum::buildControls()
     SSPanel1->setForeColor(buttonText);
     place(SSPanel1, 1995, 4650, 5265, 840);
 
+    button(cmdUp, 1, QStringLiteral("&Update"), 6255);
+    button(cmdExit, 0, QStringLiteral("E&xit"), 7755);
+    panel(0, 6585, holderTop[0], 2670, 450);
+    label(6, QStringLiteral("Record Holders"), 6675, 990, 2490, 495, Qt::AlignHCenter | Qt::AlignTop);
+    for (int k = 1; k < 4; ++k)
+        panel(k, 6585, holderTop[k], 2670, 450);
+    button(cmdWeb, 0, QStringLiteral("&Web Page"), 4755);
+
+    auto* headline = panel(4, 765, 195, 7680, 510);
+    headline->setFont(arialFont(15.75));
+    headline->setForeColor(QColor(0, 0, 255));
     panel(50, 1995, 5520, 5265, 840)->setForeColor(QColor(255, 0, 0));
 
-    label(7, QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
     Text1 = new QLineEdit(this);
     Text1->setObjectName(QStringLiteral("Text1"));
     place(Text1, 1080, 6540, 2490, 360);
+    label(7, QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
 
-    button(cmdWeb, 0, QStringLiteral("&Web Page"), 4755);
-    button(cmdUp, 1, QStringLiteral("&Update"), 6255);
-    button(cmdExit, 0, QStringLiteral("E&xit"), 7755);
     connect(cmdWeb(0), &QAbstractButton::clicked, this, [this] { cmdWeb_Click(0); });
     connect(cmdUp(1), &QAbstractButton::clicked, this, [this] { cmdUp_Click(1); });
     connect(cmdExit(0), &QAbstractButton::clicked, this, [this] { cmdExit_Click(0); });
@@ -181,12 +184,6 @@ void frmSum::buildControls()
     Inet1 = new Inet(this);
     Inet1->setObjectName(QStringLiteral("Inet1"));
     connect(Inet1, &Inet::StateChanged, this, &frmSum::Inet1_StateChanged);
-
-    // Tab order as designed: rows of bests and highs, panels, buttons, name box.
-    QList<QWidget*> order = {LED(0), LED(1), LED(2), LED(3), LED(4), LED(5), LED(6), LED(7),
-                             cmdUp(1), cmdExit(0), cmdWeb(0), Text1};
-    for (qsizetype i = 1; i < order.size(); ++i)
-        setTabOrder(order[i - 1], order[i]);
 }
 
 QString frmSum::scoreLine(double score)
