@@ -50,12 +50,16 @@ bool findBrowser(QString& browser)
     GAppInfo* info = g_app_info_get_default_for_type("text/html", FALSE);
     if (!info)
         return false;
-    const char* exe = g_app_info_get_executable(info);
-    if (exe && *exe) {
-        gchar* full = g_find_program_in_path(exe);
-        browser = QString::fromLocal8Bit(full ? full : exe).trimmed();
+    // The program is the first word of the registered command line, quotes removed,
+    // so that a path with spaces comes out whole.
+    const char* commandLine = g_app_info_get_commandline(info);
+    gchar** argv = nullptr;
+    if (commandLine && g_shell_parse_argv(commandLine, nullptr, &argv, nullptr) && argv && argv[0]) {
+        gchar* full = g_find_program_in_path(argv[0]);
+        browser = QString::fromLocal8Bit(full ? full : argv[0]).trimmed();
         g_free(full);
     }
+    g_strfreev(argv);
     g_object_unref(info);
     return !browser.isEmpty();
 }

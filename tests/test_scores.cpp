@@ -1,0 +1,378 @@
+// The score file and the summary window.
+
+#include "testsupport.h"
+
+#include "app/shell.h"
+#include "scores/codepage.h"
+#include "scores/frmsum.h"
+#include "scores/inet.h"
+#include "scores/scorefile.h"
+#include "ui/numled.h"
+#include "ui/threedbutton.h"
+#include "ui/threedpanel.h"
+#include "ui/twips.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#ifndef Q_MOC_RUN
+#include "game/module1.h"
+#endif
+
+using namespace zimble;
+using namespace zimble::ui;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), bytes.size());
+}
+
+qint64 numberAt(const QByteArray& bytes, int offset)
+{
+    return qFromLittleEndian<qint64>(bytes.constData() + offset);
+}
+
+} // namespace
+
+class TestScores : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QStringList m_messages;
+    NumLed* m_gameLed = nullptr;
+    QString m_file;
+
+    // Shows the summary window for a game that scored `score` on a board of `size`, then closes it
+    // after `edit` ran on it.
+    void playSummary(double score, int size, const std::function<void(frmSum&)>& edit = {})
+    {
+        Module1::BoardSize = size;
+        m_gameLed->setValue(score);
+        frmSum sum(m_gameLed);
+        if (edit)
+            edit(sum);
+        sum.cmdExit(0)->click(); // unloads once, however often the window is closed
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        QVERIFY(QDir::setCurrent(m_dir.path()));
+        m_file = m_dir.filePath(QStringLiteral("Scores.dat"));
+        m_gameLed = new NumLed;
+        setMessageHook([this](QWidget*, const QString& text) { m_messages.append(text); });
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    }
+
+    void cleanupTestCase() { delete m_gameLed; }
+
+    void init()
+    {
+        Module1::resetAll();
+        ScoreTable = ScoreRecord();
+        m_messages.clear();
+        QFile::remove(m_file);
+    }
+
+    void recordBytesAreExact()
+    {
+        ScoreRecord r;
+        r.YourHigh[4] = FixedPoint::fromInt(1234);
+        r.YourHigh[7] = FixedPoint::fromDouble(-0.5);
+        r.WorldWideHigh[5] = FixedPoint::fromInt(980);
+        r.RecordHolder[6] = fixedText(QStringLiteral("Bo Kim"));
+        r.PlayerName = fixedText(QStringLiteral("Ann"));
+        const QByteArray b = encodeRecord(r);
+        QCOMPARE(b.size(), 776);
+        QCOMPARE(b.mid(32, 8), QByteArray::fromHex("204BBC0000000000"));
+        QCOMPARE(numberAt(b, 56), qint64(-5000));
+        QCOMPARE(numberAt(b, 128), qint64(9800000));
+        QCOMPARE(b.mid(476, 50), QByteArray("Bo Kim") + QByteArray(44, ' '));
+        QCOMPARE(b.mid(376, 50), QByteArray(50, '\0')); // a text never filled stays NUL bytes
+        QCOMPARE(b.mid(726, 50), QByteArray("Ann") + QByteArray(47, ' '));
+        const ScoreRecord back = decodeRecord(b);
+        QCOMPARE(back.YourHigh[4].raw(), 12340000);
+        QCOMPARE(back.RecordHolder[6], fixedText(QStringLiteral("Bo Kim")));
+        QCOMPARE(encodeRecord(back), b);
+    }
+
+    void fixedTextsAreFiftyCharacters()
+    {
+        const QString sixty = QString(60, QLatin1Char('x'));
+        QCOMPARE(fixedText(sixty), QString(50, QLatin1Char('x')));
+        QCOMPARE(fixedText(QStringLiteral("ab")), QStringLiteral("ab") + QString(48, QLatin1Char(' ')));
+        // A character outside the basic plane is one character, not two.
+        const QString emoji = QString::fromUtf8("\xF0\x9F\x98\x80");
+        QCOMPARE(toCp1252(fixedText(emoji + QString(60, QLatin1Char('y')))).size(), 50);
+        QCOMPARE(shownText(QStringLiteral("  Ann Lee  ")), QStringLiteral("Ann Lee"));
+        QCOMPARE(shownText(QString(50, QChar(0))), QString());
+        QCOMPARE(shownText(QStringLiteral("\tTab ")), QStringLiteral("\tTab"));
+    }
+
+    void windows1252()
+    {
+        QCOMPARE(toCp1252(QString::fromUtf8("\u20AC\u00E9\u2019A")), QByteArray("\x80\xE9\x92" "A"));
+        QCOMPARE(toCp1252(QString::fromUtf8("\u0416")), QByteArray("?"));
+        QCOMPARE(toCp1252(QString::fromUtf8("\xF0\x9F\x98\x80")), QByteArray("?"));
+        QCOMPARE(fromCp1252(QByteArray("\x80\xE9\x9F")), QString::fromUtf8("\u20AC\u00E9\u0178"));
+        // Every byte survives a round trip.
+        QByteArray all;
+        for (int i = 0; i < 256; ++i)
+            all.append(char(i));
+        QCOMPARE(toCp1252(fromCp1252(all)), all);
+    }
+
+    void absentFileIsCreatedEmpty()
+    {
+        ScoreRecord r;
+        r.YourHigh[4] = FixedPoint::fromInt(5);
+        QString error;
+        QVERIFY(loadScores(m_file, r, &error));
+        QVERIFY(QFile::exists(m_file));
+        QCOMPARE(QFileInfo(m_file).size(), 0);
+        QCOMPARE(r.YourHigh[4].raw(), 0);
+        QCOMPARE(r.PlayerName.at(0), QChar(0));
+    }
+
+    void shortFileReadsAsZerosForTheRest()
+    {
+        QByteArray bytes = encodeRecord([] {
+            ScoreRecord r;
+            r.YourHigh[4] = FixedPoint::fromInt(77);
+            r.PlayerName = fixedText(QStringLiteral("Zed"));
+            return r;
+        }());
+        writeAll(m_file, bytes.left(100));
+        ScoreRecord r;
+        QVERIFY(loadScores(m_file, r, nullptr));
+        QCOMPARE(r.YourHigh[4].raw(), 770000);
+        QCOMPARE(r.PlayerName, QString(50, QChar(0)));
+    }
+
+    void longerFileKeepsItsTail()
+    {
+        const QByteArray tail = QByteArray("TRAILING\x00\xFF data", 18);
+        writeAll(m_file, QByteArray(776, '\0') + tail);
+        ScoreRecord r;
+        QVERIFY(loadScores(m_file, r, nullptr));
+        r.PlayerName = fixedText(QStringLiteral("Kept"));
+        QVERIFY(saveScores(m_file, r, nullptr));
+        const QByteArray after = readAll(m_file);
+        QCOMPARE(after.size(), 776 + tail.size());
+        QCOMPARE(after.mid(776), tail);
+        QCOMPARE(after.mid(726, 4), QByteArray("Kept"));
+    }
+
+    void interruptedSavesLeaveAWholeRecord()
+    {
+        ScoreRecord a, b;
+        a.PlayerName = fixedText(QStringLiteral("Alpha"));
+        a.YourHigh[4] = FixedPoint::fromInt(111);
+        b.PlayerName = fixedText(QStringLiteral("Bravo"));
+        b.YourHigh[7] = FixedPoint::fromInt(999);
+        const QByteArray tail("-tail-");
+        writeAll(m_file, encodeRecord(a) + tail);
+        const QByteArray recordA = encodeRecord(a) + tail, recordB = encodeRecord(b) + tail;
+        for (int round = 0; round < 12; ++round) {
+            QProcess writer;
+            writer.start(QStringLiteral(ZIMBLE_BINARY_DIR "/tests/scorefile_writer"), {m_file});
+            QVERIFY(writer.waitForStarted());
+            QVERIFY(writer.waitForReadyRead(5000));
+            QTest::qSleep(5 + QRandomGenerator::global()->bounded(40));
+            writer.kill();
+            QVERIFY(writer.waitForFinished());
+            const QByteArray now = readAll(m_file);
+            QVERIFY2(now == recordA || now == recordB, qPrintable(QStringLiteral("round %1: %2 bytes").arg(round).arg(now.size())));
+        }
+    }
+
+    void unusableFileIsReportedAndNothingIsLost()
+    {
+        // The score file's name is taken by a directory.
+        QVERIFY(QDir(m_dir.path()).mkdir(QStringLiteral("Scores.dat")));
+        ScoreRecord r;
+        QString error;
+        QVERIFY(!loadScores(m_file, r, &error));
+        QVERIFY(error.contains(m_file));
+        QVERIFY(!saveScores(m_file, r, &error));
+        playSummary(50, 4);
+        QVERIFY(!m_messages.isEmpty());
+        QVERIFY(m_messages.first().contains(QStringLiteral("Scores.dat")));
+        QVERIFY(QFileInfo(m_file).isDir());
+        QVERIFY(QDir(m_dir.path()).rmdir(QStringLiteral("Scores.dat")));
+
+        // A data directory that does not exist.
+        m_messages.clear();
+        Module1::DataDir = (m_dir.path() + QStringLiteral("/missing/")).toStdString();
+        playSummary(50, 4);
+        QVERIFY(!m_messages.isEmpty());
+        QVERIFY(m_messages.first().contains(QStringLiteral("missing/Scores.dat")));
+        QVERIFY(!QFileInfo::exists(m_dir.path() + QStringLiteral("/missing")));
+    }
+
+    void firstGameCreatesTheFile()
+    {
+        QString headline, box, status;
+        QList<double> leds;
+        QStringList holders;
+        playSummary(1234, 5, [&](frmSum& s) {
+            headline = s.SSPanel2(4)->caption();
+            box = s.Text1->text();
+            status = s.SSPanel2(50)->caption();
+            for (int k = 0; k < 8; ++k)
+                leds << s.LED(k)->value();
+            for (int k = 0; k < 4; ++k)
+                holders << s.SSPanel2(k)->caption();
+            QCOMPARE(s.windowTitle(), QStringLiteral("Zimble ZQ Summary"));
+        });
+        QCOMPARE(headline, QStringLiteral("You scored a ZQ of 1,234"));
+        QCOMPARE(box, QStringLiteral("Enter your name here"));
+        QVERIFY(status.isEmpty());
+        QCOMPARE(leds, (QList<double>{0, 1234, 0, 0, 0, 0, 0, 0}));
+        QCOMPARE(holders, (QStringList{QString(), QString(), QString(), QString()}));
+        const QByteArray b = readAll(m_file);
+        QCOMPARE(b.size(), 776);
+        QCOMPARE(numberAt(b, 40), qint64(12340000));
+        QCOMPARE(b.mid(176, 550), QByteArray(550, '\0'));
+        QCOMPARE(b.mid(726), QByteArray("Enter your name here") + QByteArray(30, ' '));
+    }
+
+    void bestIsKeptOnlyWhenStrictlyHigher()
+    {
+        playSummary(0, 4);
+        QCOMPARE(numberAt(readAll(m_file), 32), qint64(0));
+        playSummary(-3, 4);
+        QCOMPARE(numberAt(readAll(m_file), 32), qint64(0));
+        playSummary(812.5, 4);
+        QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
+        QString headline;
+        playSummary(812.5, 4, [&](frmSum& s) { headline = s.SSPanel2(4)->caption(); });
+        QCOMPARE(headline, QStringLiteral("You scored a ZQ of 813"));
+        playSummary(700, 4);
+        QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
+    }
+
+    void scoreLineFormats()
+    {
+        QCOMPARE(frmSum::scoreLine(1234567), QStringLiteral("You scored a ZQ of 1,234,567"));
+        QCOMPARE(frmSum::scoreLine(0), QStringLiteral("You scored a ZQ of 0"));
+        QCOMPARE(frmSum::scoreLine(2.5), QStringLiteral("You scored a ZQ of 3"));
+        QCOMPARE(frmSum::scoreLine(-2.5), QStringLiteral("You scored a ZQ of -3"));
+        QCOMPARE(frmSum::scoreLine(0.4999), QStringLiteral("You scored a ZQ of 0"));
+    }
+
+    void namesAreCleanedCutAndKept()
+    {
+        QString shown;
+        playSummary(1, 4, [&](frmSum& s) { s.Text1->setText(QStringLiteral("A|B<C>D&E,F")); });
+        QCOMPARE(readAll(m_file).mid(726, 11), QByteArray("A B C D E F"));
+        playSummary(1, 4, [&](frmSum& s) {
+            shown = s.Text1->text();
+            s.Text1->setText(QStringLiteral("  ") + QString(58, QLatin1Char('n')));
+        });
+        QCOMPARE(shown, QStringLiteral("A B C D E F"));
+        QCOMPARE(readAll(m_file).mid(726), QByteArray("  ") + QByteArray(48, 'n'));
+        playSummary(1, 4, [&](frmSum& s) {
+            shown = s.Text1->text();
+            s.Text1->clear();
+        });
+        QCOMPARE(shown, QString(48, QLatin1Char('n')));
+        QCOMPARE(readAll(m_file).mid(726), QByteArray(50, ' '));
+        // Only a NUL first character brings back the default name.
+        playSummary(1, 4, [&](frmSum& s) { shown = s.Text1->text(); });
+        QCOMPARE(shown, QString());
+    }
+
+    void everyWayOfClosingStoresTheName()
+    {
+        Module1::BoardSize = 4;
+        {
+            frmSum s(m_gameLed);
+            s.show();
+            s.Text1->setText(QStringLiteral("Closed by box"));
+            s.close();
+        }
+        QCOMPARE(readAll(m_file).mid(726, 13), QByteArray("Closed by box"));
+        {
+            frmSum s(m_gameLed);
+            s.show();
+            s.Text1->setText(QString::fromUtf8("Esc \u00E9\u0416"));
+            QTest::keyClick(&s, Qt::Key_Escape);
+        }
+        QCOMPARE(readAll(m_file).mid(726, 7), QByteArray("Esc \xE9? "));
+    }
+
+    void otherSlotsSurviveEverySave()
+    {
+        QByteArray bytes(776, '\0');
+        for (int i = 0; i < 776; ++i)
+            bytes[i] = char(QRandomGenerator::global()->bounded(256));
+        writeAll(m_file, bytes);
+        playSummary(1e9, 6, [](frmSum& s) { s.Text1->setText(QStringLiteral("Someone")); });
+        const QByteArray after = readAll(m_file);
+        auto untouched = [](const QByteArray& b) {
+            QByteArray kept;
+            for (int base : {0, 88}) {
+                kept += b.mid(base, 32);      // indices 0 to 3
+                kept += b.mid(base + 64, 24); // indices 8 to 10
+            }
+            kept += b.mid(176, 200) + b.mid(576, 150);
+            return kept;
+        };
+        QCOMPARE(untouched(after), untouched(bytes));
+        QCOMPARE(numberAt(after, 48), qint64(1e9 * 10000));
+        QCOMPARE(after.mid(0, 48).mid(32), bytes.mid(32, 16)); // sizes 4 and 5 untouched
+    }
+
+    void updateRefusesTheDefaultName()
+    {
+        playSummary(10, 4, [&](frmSum& s) {
+            s.Text1->setText(QStringLiteral("  Enter your name here "));
+            s.cmdUp(1)->click();
+            QVERIFY(!s.Inet1->StillExecuting());
+        });
+        QCOMPARE(m_messages, QStringList{QStringLiteral(
+                                 "Enter a name in the Name field at the lower left and click UPDATE again. This name will "
+                                 "be used if your ZQ is higher than any previously recorded ZQ.")});
+    }
+
+    void requestTargetsAndReplies()
+    {
+        const qint64 example[4] = {120, 340, 0, 16};
+        QCOMPARE(scoreRequestTarget(example, QStringLiteral("Ann")), QStringLiteral("/zm2.asp?120&340&0&16&Ann&1324"));
+        const qint64 zeros[4] = {0, 0, 0, 0};
+        QCOMPARE(scoreRequestTarget(zeros, QString()), QStringLiteral("/zm2.asp?0&0&0&0&&0"));
+        QCOMPARE(cleanName(QStringLiteral("A&B|C")), QStringLiteral("A B C"));
+
+        ScoreReply r;
+        QVERIFY(parseScoreReply(QStringLiteral("x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you"), r));
+        QCOMPARE(r.highs[0], 980.0);
+        QCOMPARE(r.highs[3], 3305.0);
+        QCOMPARE(r.holders[0], QStringLiteral("Bo Kim"));
+        QCOMPARE(r.holders[1], QStringLiteral("Ann Lee"));
+        QCOMPARE(r.message, QStringLiteral("Thank you"));
+        QVERIFY(parseScoreReply(QStringLiteral("|1.5|-2|0|7||||||extra|more"), r));
+        QCOMPARE(r.highs[0], 1.5);
+        QVERIFY(!parseScoreReply(QStringLiteral("x|1|2|3|4|a|b|c|d"), r));         // nine fields
+        QVERIFY(!parseScoreReply(QStringLiteral("x|1|2|three|4|a|b|c|d|m"), r));   // not a number
+        QVERIFY(!parseScoreReply(QStringLiteral("x|1|2|3|1e999|a|b|c|d|m"), r));   // not plain decimal
+        QVERIFY(!parseScoreReply(QStringLiteral("<html>error</html>"), r));
+    }
+};
+
+QTEST_MAIN(TestScores)
+#include "test_scores.moc"
