@@ -7,8 +7,8 @@ BUILD_DIR="${ZIMBLE_BUILD_DIR:-$ROOT/build}"
 # Debian packages needed to build, test and run the game and the score service.
 PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev libqt6svg6-dev
-  libqt6sql6-sqlite qt6-qpa-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libqt6svg6-dev
+  libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins
   libglib2.0-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation2
   desktop-file-utils appstream dpkg-dev file
