@@ -20,7 +20,7 @@ QString frmAbout::copyrightText()
 
 QString frmAbout::supportAddress()
 {
-    return QStringLiteral("support@zimble.example.org");
+    return QStringLiteral("zq@zimble.example");
 }
 
 frmAbout::frmAbout(QWidget* parent)
@@ -49,7 +49,11 @@ frmAbout::frmAbout(QWidget* parent)
     connect(command1, &QAbstractButton::clicked, this, &frmAbout::command1_Click);
 
     place(SSPanel1.add(0, panel(tour, productPage())), 315, 2025, 2325, 360);
-    place(SSPanel1.add(1, panel(tour, supportAddress())), 285, 1710, 1725, 360);
+    auto* support = SSPanel1.add(1, panel(tour, supportAddress()));
+    QFont condensed = support->font();
+    condensed.setStretch(QFont::SemiCondensed);
+    support->setFont(condensed);
+    place(support, 285, 1710, 1725, 360);
 
     // Drawn in front of the container.
     Picture1 = new QLabel(this);

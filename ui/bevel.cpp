@@ -9,8 +9,10 @@ void drawBevel(QPainter& painter, const QRect& rect, int width, bool raised, con
 {
     if (width <= 0 || rect.isEmpty())
         return;
-    const QColor light = face.lightness() > 200 ? QColor(255, 255, 255) : face.lighter(170);
-    const QColor dark = face.darker(250);
+    // Dark faces get fixed greys, since lighter() of black is still black.
+    const bool darkFace = face.lightness() < 40;
+    const QColor light = darkFace ? QColor(112, 116, 128) : face.lightness() > 200 ? QColor(255, 255, 255) : face.lighter(170);
+    const QColor dark = darkFace ? QColor(40, 42, 48) : face.darker(250);
     const QColor hi = raised ? light : dark;
     const QColor lo = raised ? dark : light;
     const QRectF r(rect);

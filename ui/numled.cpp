@@ -157,7 +157,8 @@ void NumLed::paintEvent(QPaintEvent*)
         if (ch == QLatin1Char('.')) {
             // The point sits at the lower right of the preceding digit's cell.
             p.setBrush(m_lit);
-            p.drawEllipse(QPointF(x0 + cellW * 0.96, top + cellH - t * 0.5), t * 0.5, t * 0.5);
+            const double r = qMax(1.6, t * 0.62);
+            p.drawEllipse(QPointF(x0 + cellW * 1.01, top + cellH - r), r, r);
             continue;
         }
         const double inset = cellW * 0.14;
