@@ -1,5 +1,7 @@
 #include "frmstart.h"
 
+#include "ui/forms.h"
+
 #include <QApplication>
 
 int main(int argc, char* argv[])
@@ -9,6 +11,7 @@ int main(int argc, char* argv[])
     QApplication::setApplicationVersion(QStringLiteral(ZIMBLE_VERSION));
     QApplication::setOrganizationName(QStringLiteral("Zimble"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.zimble.Zimble"));
+    QApplication::setWindowIcon(zimble::ui::programIcon());
 
     zimble::frmStart start;
     start.show();

@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Installs into a temporary prefix and starts the installed launcher: the player's directory is
+# prepared, missing pictures are put there, and the player's own files are left as they were.
+# Also validates the desktop entry and the AppStream metainfo.
+set -euo pipefail
+build=$1
+source=$2
+work=$(mktemp -d)
+trap 'kill "${pid:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+
+desktop-file-validate "$source/app/org.zimble.Zimble.desktop"
+appstreamcli validate --no-net "$source/app/org.zimble.Zimble.metainfo.xml" >/dev/null
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+for f in bin/zimble bin/zimble-scored libexec/zimble/zimble share/zimble/tessa1.jpg \
+         share/applications/org.zimble.Zimble.desktop share/metainfo/org.zimble.Zimble.metainfo.xml \
+         share/icons/hicolor/scalable/apps/org.zimble.Zimble.svg share/icons/hicolor/256x256/apps/org.zimble.Zimble.png \
+         lib/systemd/system/zimble-scored.service; do
+  [ -e "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+
+# A player who already has a score file and a picture of their own.
+data="$work/data/zimble"
+mkdir -p "$data"
+printf 'my scores, not to be touched' > "$data/Scores.dat"
+printf 'my own picture' > "$data/tessa2.jpg"
+cp "$data/Scores.dat" "$work/scores.before"
+
+XDG_DATA_HOME="$work/data" QT_QPA_PLATFORM=offscreen "$work/prefix/bin/zimble" &
+pid=$!
+for _ in $(seq 100); do
+  [ "$(readlink -f "/proc/$pid/exe" 2>/dev/null)" = "$(readlink -f "$work/prefix/libexec/zimble/zimble")" ] && break
+  sleep 0.05
+done
+sleep 1
+kill -0 "$pid" || { echo "the game did not keep running"; exit 1; }
+[ "$(readlink -f "/proc/$pid/cwd")" = "$(readlink -f "$data")" ] || { echo "the game runs in the wrong directory"; exit 1; }
+kill "$pid"
+wait "$pid" 2>/dev/null || true
+
+cmp "$data/Scores.dat" "$work/scores.before"
+[ "$(cat "$data/tessa2.jpg")" = "my own picture" ]
+cmp "$data/tessa1.jpg" "$work/prefix/share/zimble/tessa1.jpg"
+cmp "$data/tessa3.jpg" "$work/prefix/share/zimble/tessa3.jpg"
+echo "install and launch: ok"
