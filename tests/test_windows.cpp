@@ -326,6 +326,19 @@ private slots:
         QCOMPARE(Module1::TimeCount, 61);
     }
 
+    void ticksDuringAClickAreNotMadeUp()
+    {
+        Field f;
+        f.game.pause = [](float seconds) { Module1::Pause(seconds); }; // the real 0.6 s of animation
+        f.game.show();
+        f.click(0); // starts the 50 ms clock, then holds the thread for ten frames
+        QTest::qWait(20);
+        f.game.AGauge6->setNeedleIndex(1);
+        // About twelve ticks fell due during the click; at most one is delivered afterwards.
+        QVERIFY2(f.game.AGauge6->needleValue() <= 1.0, qPrintable(QString::number(f.game.AGauge6->needleValue())));
+        f.game.Timer1->stop();
+    }
+
     void firstClickStartsTheGame()
     {
         Field f;
