@@ -27,16 +27,6 @@ namespace {
 
 const QString DefaultName = QStringLiteral("Enter your name here");
 
-QString trimSpaces(const QString& s)
-{
-    qsizetype begin = 0, end = s.size();
-    while (begin < end && s.at(begin) == QLatin1Char(' '))
-        ++begin;
-    while (end > begin && s.at(end - 1) == QLatin1Char(' '))
-        --end;
-    return s.mid(begin, end - begin);
-}
-
 // A reply number: plain decimal, optional sign and fraction, nothing else.
 bool parseNumber(const QString& field, double& value)
 {

@@ -137,19 +137,7 @@ void Inet::fail(int code, const QString& text)
 {
     if (!m_running)
         return;
-    m_timer->stop();
-    ++m_generation; // late callbacks of this transfer are ignored
-    if (m_lookupId >= 0) {
-        QHostInfo::abortHostLookup(m_lookupId);
-        m_lookupId = -1;
-    }
-    if (QNetworkReply* reply = m_reply) {
-        m_reply = nullptr;
-        reply->disconnect(this);
-        reply->abort();
-        reply->deleteLater();
-    }
-    m_running = false;
+    Cancel();
     m_errorCode = code;
     m_errorText = text;
     m_body.clear();
@@ -161,7 +149,7 @@ void Inet::Cancel()
     if (!m_running)
         return;
     m_timer->stop();
-    ++m_generation;
+    ++m_generation; // late callbacks of this transfer are ignored
     if (m_lookupId >= 0) {
         QHostInfo::abortHostLookup(m_lookupId);
         m_lookupId = -1;

@@ -52,6 +52,11 @@ QString shownText(const QString& stored)
     const qsizetype nul = s.indexOf(QChar(0));
     if (nul >= 0)
         s.truncate(nul);
+    return trimSpaces(s);
+}
+
+QString trimSpaces(const QString& s)
+{
     qsizetype begin = 0, end = s.size();
     while (begin < end && s.at(begin) == QLatin1Char(' '))
         ++begin;

@@ -28,6 +28,8 @@ inline ScoreRecord ScoreTable;
 
 // Exactly 50 characters: cut after the 50th, or filled with spaces on the right.
 QString fixedText(const QString& text);
+// Leading and trailing spaces removed; other white space is kept.
+QString trimSpaces(const QString& text);
 // A stored text as shown: cut at the first NUL and stripped of leading and trailing spaces only.
 QString shownText(const QString& stored);
 
