@@ -13,6 +13,8 @@ PACKAGES=(
   fonts-dejavu-core fonts-liberation2
   desktop-file-utils appstream dpkg-dev file
 )
+# Only for the tests: a PostgreSQL server for the two-instance service test, and curl.
+TEST_PACKAGES=(postgresql curl)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -49,7 +49,15 @@ ScoreStore::ScoreStore(const QString& location)
     }
     if (m_sqlite && !(exec(QStringLiteral("PRAGMA journal_mode=WAL")) && exec(QStringLiteral("PRAGMA synchronous=NORMAL"))))
         return;
+    if (!m_sqlite && !exec(QStringLiteral("SET client_min_messages TO WARNING")))
+        return;
+    // Instances starting together must not create the tables twice: "IF NOT EXISTS" alone
+    // races in PostgreSQL, so creation runs under a lock (an advisory one there, the write lock here).
+    if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SELECT pg_advisory_lock(84170001)")))
+        return;
     m_open = createSchema();
+    exec(m_sqlite ? (m_open ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"))
+                  : QStringLiteral("SELECT pg_advisory_unlock(84170001)"));
 }
 
 ScoreStore::~ScoreStore()

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Two score service instances on one PostgreSQL database, submitting at once: every submission
+# is stored and each board's record ends with the highest score. Starts a private PostgreSQL
+# server in a temporary directory; skipped (77) when no PostgreSQL server is installed.
+set -euo pipefail
+build=$1
+initdb=$(ls /usr/lib/postgresql/*/bin/initdb 2>/dev/null | sort -V | tail -n 1 || true)
+[ -x "$initdb" ] || { echo "no PostgreSQL server installed: skipped"; exit 77; }
+bin=$(dirname "$initdb")
+work=$(mktemp -d)
+chmod 755 "$work"
+as_pg() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  as_pg "$bin/pg_ctl" -D "$work/pg" -m immediate stop >/dev/null 2>&1 || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+[ "$(id -u)" -eq 0 ] && chown postgres "$work"
+
+pgport=$((25000 + RANDOM % 5000))
+as_pg "$initdb" -D "$work/pg" -U postgres --auth=trust >/dev/null
+as_pg "$bin/pg_ctl" -D "$work/pg" -l "$work/pg.log" -w -t 60 \
+  -o "-p $pgport -k $work -c listen_addresses=127.0.0.1" start >/dev/null
+
+url="postgresql://postgres@127.0.0.1:$pgport/postgres"
+portA=$((30000 + RANDOM % 5000)); portB=$((portA + 1))
+for port in $portA $portB; do
+  "$build/server/zimble-scored" --listen "127.0.0.1:$port" --db "$url" --rate-limit 0 --quiet &
+  pids+=($!)
+done
+for port in $portA $portB; do
+  for _ in $(seq 100); do curl -sf "http://127.0.0.1:$port/health" >/dev/null && break; sleep 0.1; done
+done
+
+total=200
+seq 1 $total | xargs -P 16 -I{} bash -c '
+  i={}; port=$(( i % 2 ? '"$portA"' : '"$portB"' ))
+  a=$i; b=$(('"$total"' - i)); c=$((i % 17)); d=$i
+  curl -sf "http://127.0.0.1:$port/zm2.asp?$a&$b&$c&$d&P$i&$((2*a + 3*b + 5*c + 4*d))" >/dev/null'
+
+reply=$(curl -sf "http://127.0.0.1:$portA/zm2.asp?0&0&0&0&Peek&0")
+IFS='|' read -r -a f <<<"$reply"
+[ "${f[1]}|${f[2]}|${f[3]}|${f[4]}" = "200|199|16|200" ] || { echo "wrong records: $reply"; exit 1; }
+[ "${f[5]}" = "P200" ] && [ "${f[6]}" = "P1" ] && [ "${f[8]}" = "P200" ] || { echo "wrong holders: $reply"; exit 1; }
+count=$(as_pg "$bin/../bin/psql" -h "$work" -p "$pgport" -U postgres -Atc "SELECT count(*) FROM submissions" 2>/dev/null \
+        || psql -h 127.0.0.1 -p "$pgport" -U postgres -Atc "SELECT count(*) FROM submissions")
+[ "$count" = "$((total + 1))" ] || { echo "expected $((total + 1)) submissions, found $count"; exit 1; }
+echo "PostgreSQL, two instances: ok"
