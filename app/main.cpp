@@ -14,6 +14,7 @@ int main(int argc, char* argv[])
     QApplication::setWindowIcon(zimble::ui::programIcon());
 
     zimble::frmStart start;
+    zimble::ui::centreOnScreen(&start);
     start.show();
     return app.exec();
 }

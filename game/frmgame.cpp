@@ -85,7 +85,6 @@ void frmGame::buildControls()
     knob->setMinimum(4);
     knob->setMaximum(7);
     knob->setKnobValue(4);
-    knob->setToolTip(QString());
     place(knob, 9030, 6465, 1725, 1845);
     connect(knob, &Knob::changed, this, [this] { Knob2_Change(10); });
 

@@ -6,6 +6,7 @@
 
 #include <QDialog>
 #include <QStringList>
+#include <QUrl>
 
 class QLabel;
 class QLineEdit;
