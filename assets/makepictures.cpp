@@ -133,7 +133,7 @@ QImage tessa3(int s)
     const QRectF r(0, 0, s, s);
     tileBase(p, r, QColor(255, 110, 90), QColor(110, 0, 20));
     const double cx = s / 2.0;
-    const QPointF top(cx, s * 0.16), left(s * 0.16, s * 0.42), right(s * 0.84, s * 0.42), bottom(cx, s * 0.86);
+    const QPointF left(s * 0.16, s * 0.42), right(s * 0.84, s * 0.42), bottom(cx, s * 0.86);
     const QPointF tl(s * 0.34, s * 0.16), tr(s * 0.66, s * 0.16);
     const QPointF ml(s * 0.36, s * 0.42), mr(s * 0.64, s * 0.42);
     auto facet = [&](std::initializer_list<QPointF> pts, const QColor& col) {
@@ -147,7 +147,6 @@ QImage tessa3(int s)
     facet({left, ml, bottom}, QColor(210, 220, 245));
     facet({ml, mr, bottom}, QColor(240, 244, 255));
     facet({mr, right, bottom}, QColor(150, 165, 205));
-    Q_UNUSED(top);
     return img;
 }
 
