@@ -24,9 +24,9 @@ QString productPage()
     return QStringLiteral(ZIMBLE_PRODUCT_PAGE);
 }
 
-QString gamePageAddress()
+QString gamePageAddress(const QString& host)
 {
-    return QStringLiteral("http://") + scoreHost() + QStringLiteral("/zimble1.asp");
+    return QStringLiteral("http://") + host + QStringLiteral("/zimble1.asp");
 }
 
 void showMessage(QWidget* owner, const QString& text)

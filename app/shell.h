@@ -12,8 +12,8 @@ namespace zimble {
 // Host (and port) of the score service and the product web page, fixed when the game is built.
 QString scoreHost();
 QString productPage();
-// The game's page on the score service: "http://" + host + "/zimble1.asp".
-QString gamePageAddress();
+// The game's page on a score service host: "http://" + host + "/zimble1.asp".
+QString gamePageAddress(const QString& host);
 
 // Tells the user something in a message box with an OK button and the game's title.
 void showMessage(QWidget* owner, const QString& text);

@@ -255,7 +255,7 @@ void frmSum::cmdExit_Click(qint16)
 
 void frmSum::cmdWeb_Click(qint16)
 {
-    OpenWebPage(QStringLiteral("http://") + m_scoreHost + QStringLiteral("/zimble1.asp"), this);
+    OpenWebPage(gamePageAddress(m_scoreHost), this);
 }
 
 void frmSum::cmdUp_Click(qint16)
