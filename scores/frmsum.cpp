@@ -1,5 +1,6 @@
 #include "frmsum.h"
 
+#include "exchange.h"
 #include "inet.h"
 #include "scorefile.h"
 
@@ -27,58 +28,7 @@ namespace {
 
 const QString DefaultName = QStringLiteral("Enter your name here");
 
-// A reply number: plain decimal, optional sign and fraction, nothing else.
-bool parseNumber(const QString& field, double& value)
-{
-    static const QRegularExpression pattern(QStringLiteral("^\\s*[-+]?(\\d+(\\.\\d*)?|\\.\\d+)\\s*$"));
-    if (!pattern.match(field).hasMatch())
-        return false;
-    bool ok = false;
-    value = field.trimmed().toDouble(&ok);
-    // Keep world highs inside what the score file can hold.
-    return ok && std::isfinite(value) && std::fabs(value) < 9.2e14;
-}
-
 } // namespace
-
-QString cleanName(const QString& name)
-{
-    QString s = name;
-    for (QChar& ch : s) {
-        if (ch == QLatin1Char('|') || ch == QLatin1Char('<') || ch == QLatin1Char('>') || ch == QLatin1Char('&')
-            || ch == QLatin1Char(','))
-            ch = QLatin1Char(' ');
-    }
-    return s;
-}
-
-bool parseScoreReply(const QString& body, ScoreReply& reply)
-{
-    const QStringList fields = body.split(QLatin1Char('|'));
-    if (fields.size() < 10)
-        return false;
-    ScoreReply r;
-    for (int i = 0; i < 4; ++i) {
-        if (!parseNumber(fields[1 + i], r.highs[i]))
-            return false;
-        r.holders[i] = QString(fields[5 + i]).replace(QStringLiteral("%20"), QStringLiteral(" "));
-    }
-    r.message = fields[9];
-    reply = r;
-    return true;
-}
-
-QString scoreRequestTarget(const qint64 bests[4], const QString& name)
-{
-    const qint64 check = 2 * bests[0] + 3 * bests[1] + 5 * bests[2] + 4 * bests[3];
-    return QStringLiteral("/zm2.asp?%1&%2&%3&%4&%5&%6")
-        .arg(bests[0])
-        .arg(bests[1])
-        .arg(bests[2])
-        .arg(bests[3])
-        .arg(name)
-        .arg(check);
-}
 
 frmSum::frmSum(const NumLed* gameLed, QWidget* parent)
     : QDialog(parent)
@@ -227,7 +177,7 @@ void frmSum::Form_Load()
 void frmSum::Form_Unload()
 {
     Inet1->Cancel(); // an abandoned exchange's reply is never applied
-    Text1->setText(cleanName(Text1->text()));
+    Text1->setText(replaceReservedCharacters(Text1->text()));
     QString error;
     if (!loadScores(scoreFileName(), ScoreTable, &error)) {
         reportFileError(error);
@@ -265,7 +215,7 @@ void frmSum::cmdUp_Click(qint16)
                                          "name will be used if your ZQ is higher than any previously recorded ZQ."));
         return;
     }
-    Text1->setText(cleanName(Text1->text()));
+    Text1->setText(replaceReservedCharacters(Text1->text()));
     SendScores();
 }
 
@@ -287,15 +237,15 @@ void frmSum::SendScores()
 {
     if (Inet1->StillExecuting())
         return; // one exchange at a time
-    Text1->setText(cleanName(Text1->text()));
-    qint64 bests[4];
+    Text1->setText(replaceReservedCharacters(Text1->text()));
+    BoardScores bests{};
     for (int k = 0; k < 4; ++k) {
         // Whole numbers in memory only; the file keeps the fractions.
         const std::int32_t whole = toInt32HalfEven(ScoreTable.YourHigh[4 + k].toDouble());
         ScoreTable.YourHigh[4 + k] = FixedPoint::fromInt(whole);
         bests[k] = whole;
     }
-    Inet1->setURL(requestUrl(scoreRequestTarget(bests, trimSpaces(Text1->text()))));
+    Inet1->setURL(requestUrl(requestTarget(bests, trimSpaces(Text1->text()))));
     Inet1->Execute(QStringLiteral("GET"));
 }
 
@@ -323,12 +273,13 @@ void frmSum::Inet1_StateChanged(qint16 State)
 void frmSum::applyReply()
 {
     const QString body = Inet1->GetChunk(Inet::MaxChunk);
-    ScoreReply reply;
-    if (!parseScoreReply(body, reply)) {
+    const std::optional<ScoreReply> parsed = parseReply(body);
+    if (!parsed) {
         SSPanel2(50)->setCaption(QStringLiteral("The score service sent a reply that could not be understood; "
                                                 "nothing was changed."));
         return;
     }
+    const ScoreReply& reply = *parsed;
     QString error;
     if (!loadScores(scoreFileName(), ScoreTable, &error)) {
         reportFileError(error);

@@ -20,21 +20,6 @@ class ThreeDButton;
 class ThreeDPanel;
 } // namespace ui
 
-// A score-service reply split into its fields, when it is complete and well formed.
-struct ScoreReply {
-    double highs[4] = {};
-    QString holders[4]; // "%20" already turned into spaces
-    QString message;
-};
-// Returns false when the body has fewer than ten fields or a field 1 to 4 is not a number.
-bool parseScoreReply(const QString& body, ScoreReply& reply);
-
-// "/zm2.asp?a&b&c&d&name&check" for the given whole-number bests and name (not escaped).
-QString scoreRequestTarget(const qint64 bests[4], const QString& name);
-
-// "|", "<", ">", "&" and "," each become a space.
-QString cleanName(const QString& name);
-
 class frmSum : public QDialog {
     Q_OBJECT
 public:

@@ -4,6 +4,7 @@
 
 #include "app/shell.h"
 #include "scores/codepage.h"
+#include "scores/exchange.h"
 #include "scores/frmsum.h"
 #include "scores/inet.h"
 #include "scores/scorefile.h"
@@ -353,25 +354,24 @@ private slots:
 
     void requestTargetsAndReplies()
     {
-        const qint64 example[4] = {120, 340, 0, 16};
-        QCOMPARE(scoreRequestTarget(example, QStringLiteral("Ann")), QStringLiteral("/zm2.asp?120&340&0&16&Ann&1324"));
-        const qint64 zeros[4] = {0, 0, 0, 0};
-        QCOMPARE(scoreRequestTarget(zeros, QString()), QStringLiteral("/zm2.asp?0&0&0&0&&0"));
-        QCOMPARE(cleanName(QStringLiteral("A&B|C")), QStringLiteral("A B C"));
+        QCOMPARE(requestTarget({120, 340, 0, 16}, QStringLiteral("Ann")), QStringLiteral("/zm2.asp?120&340&0&16&Ann&1324"));
+        QCOMPARE(requestTarget({0, 0, 0, 0}, QString()), QStringLiteral("/zm2.asp?0&0&0&0&&0"));
+        QCOMPARE(replaceReservedCharacters(QStringLiteral("A&B|C")), QStringLiteral("A B C"));
 
-        ScoreReply r;
-        QVERIFY(parseScoreReply(QStringLiteral("x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you"), r));
-        QCOMPARE(r.highs[0], 980.0);
-        QCOMPARE(r.highs[3], 3305.0);
-        QCOMPARE(r.holders[0], QStringLiteral("Bo Kim"));
-        QCOMPARE(r.holders[1], QStringLiteral("Ann Lee"));
-        QCOMPARE(r.message, QStringLiteral("Thank you"));
-        QVERIFY(parseScoreReply(QStringLiteral("|1.5|-2|0|7||||||extra|more"), r));
-        QCOMPARE(r.highs[0], 1.5);
-        QVERIFY(!parseScoreReply(QStringLiteral("x|1|2|3|4|a|b|c|d"), r));         // nine fields
-        QVERIFY(!parseScoreReply(QStringLiteral("x|1|2|three|4|a|b|c|d|m"), r));   // not a number
-        QVERIFY(!parseScoreReply(QStringLiteral("x|1|2|3|1e999|a|b|c|d|m"), r));   // not plain decimal
-        QVERIFY(!parseScoreReply(QStringLiteral("<html>error</html>"), r));
+        auto r = parseReply(QStringLiteral("x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you"));
+        QVERIFY(r);
+        QCOMPARE(r->highs[0], 980.0);
+        QCOMPARE(r->highs[3], 3305.0);
+        QCOMPARE(r->holders[0], QStringLiteral("Bo Kim"));
+        QCOMPARE(r->holders[1], QStringLiteral("Ann Lee"));
+        QCOMPARE(r->message, QStringLiteral("Thank you"));
+        r = parseReply(QStringLiteral("|1.5|-2|0|7||||||extra|more"));
+        QVERIFY(r);
+        QCOMPARE(r->highs[0], 1.5);
+        QVERIFY(!parseReply(QStringLiteral("x|1|2|3|4|a|b|c|d")));         // nine fields
+        QVERIFY(!parseReply(QStringLiteral("x|1|2|three|4|a|b|c|d|m")));   // not a number
+        QVERIFY(!parseReply(QStringLiteral("x|1|2|3|1e999|a|b|c|d|m")));   // not plain decimal
+        QVERIFY(!parseReply(QStringLiteral("<html>error</html>")));
     }
 };
 

@@ -13,6 +13,7 @@
 
 #include <csignal>
 
+using namespace zimble;
 using namespace zimble::server;
 
 namespace {

@@ -1,0 +1,139 @@
+#include "exchange.h"
+
+#include "codepage.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <cmath>
+
+namespace zimble {
+
+namespace {
+
+// A score in a request: a whole number from 0 to 2^31 - 1 in plain decimal digits.
+std::optional<qint64> parseWholeScore(const QByteArray& text)
+{
+    if (text.isEmpty() || text.size() > 10)
+        return std::nullopt;
+    for (char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+    }
+    const qint64 v = text.toLongLong();
+    if (v > MaxScoreValue)
+        return std::nullopt;
+    return v;
+}
+
+// A number in a reply: plain decimal, optional sign and fraction, within what the score file holds.
+std::optional<double> parseReplyNumber(const QString& field)
+{
+    static const QRegularExpression pattern(QStringLiteral("^\\s*[-+]?(\\d+(\\.\\d*)?|\\.\\d+)\\s*$"));
+    if (!pattern.match(field).hasMatch())
+        return std::nullopt;
+    bool ok = false;
+    const double value = field.trimmed().toDouble(&ok);
+    if (!ok || !std::isfinite(value) || std::fabs(value) >= 9.2e14)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+qint64 checkValue(const BoardScores& b)
+{
+    return 2 * b[0] + 3 * b[1] + 5 * b[2] + 4 * b[3];
+}
+
+QString requestTarget(const BoardScores& b, const QString& name)
+{
+    return QStringLiteral("/zm2.asp?%1&%2&%3&%4&%5&%6").arg(b[0]).arg(b[1]).arg(b[2]).arg(b[3]).arg(name).arg(checkValue(b));
+}
+
+QString replaceReservedCharacters(const QString& name)
+{
+    QString s = name;
+    for (QChar& ch : s) {
+        if (ch == QLatin1Char('|') || ch == QLatin1Char('<') || ch == QLatin1Char('>') || ch == QLatin1Char('&')
+            || ch == QLatin1Char(','))
+            ch = QLatin1Char(' ');
+    }
+    return s;
+}
+
+QString cleanPlayerName(const QString& raw)
+{
+    QString s;
+    s.reserve(raw.size());
+    for (QChar ch : raw) {
+        const char16_t u = ch.unicode();
+        const bool control = u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029;
+        s.append(control || ch == QLatin1Char('|') ? QLatin1Char(' ') : ch);
+    }
+    s = s.trimmed();
+    QList<uint> cps = s.toUcs4();
+    if (cps.size() > MaxPlayerNameLength) {
+        cps.resize(MaxPlayerNameLength);
+        s = QString::fromUcs4(reinterpret_cast<const char32_t*>(cps.constData()), cps.size()).trimmed();
+    }
+    return s.isEmpty() ? QStringLiteral("Anonymous") : s;
+}
+
+std::optional<ScoreReply> parseReply(const QString& body)
+{
+    const QStringList fields = body.split(QLatin1Char('|'));
+    if (fields.size() < ReplyFieldCount)
+        return std::nullopt;
+    ScoreReply r;
+    for (int i = 0; i < BoardCount; ++i) {
+        const auto high = parseReplyNumber(fields[1 + i]);
+        if (!high)
+            return std::nullopt;
+        r.highs[i] = *high;
+        r.holders[i] = QString(fields[5 + i]).replace(QStringLiteral("%20"), QStringLiteral(" "));
+    }
+    r.message = fields[9];
+    return r;
+}
+
+QByteArray formatReply(const BoardScores& highs, const std::array<QString, BoardCount>& holders, const QString& message)
+{
+    QStringList fields;
+    fields << QStringLiteral("Zimble World Scores");
+    for (qint64 h : highs)
+        fields << QString::number(h);
+    for (const QString& holder : holders)
+        fields << QString(holder).replace(QLatin1Char('|'), QLatin1Char(' ')).replace(QLatin1Char(' '), QStringLiteral("%20"));
+    fields << QString(message).replace(QLatin1Char('|'), QLatin1Char(' '));
+    return toCp1252(fields.join(QLatin1Char('|')));
+}
+
+std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QString* refusal)
+{
+    auto refuse = [refusal](const QString& why) -> std::optional<ScoreSubmission> {
+        if (refusal)
+            *refusal = why;
+        return std::nullopt;
+    };
+    const QList<QByteArray> values = rawQuery.split('&');
+    if (values.size() != 6)
+        return refuse(QStringLiteral("Your scores were not recorded: the request must carry exactly six values."));
+    ScoreSubmission s;
+    for (int i = 0; i < BoardCount; ++i) {
+        const auto v = parseWholeScore(QByteArray::fromPercentEncoding(values[i]));
+        if (!v)
+            return refuse(QStringLiteral("Your scores were not recorded: each score must be a whole number from 0 to 2147483647."));
+        s.scores[i] = *v;
+    }
+    const QByteArray checkText = QByteArray::fromPercentEncoding(values[5]);
+    bool ok = checkText.size() <= 12 && !checkText.isEmpty();
+    for (char c : checkText)
+        ok = ok && c >= '0' && c <= '9';
+    if (!ok || checkText.toLongLong() != checkValue(s.scores))
+        return refuse(QStringLiteral("Your scores were not recorded: the check value does not match the scores."));
+    s.name = cleanPlayerName(QString::fromUtf8(QByteArray::fromPercentEncoding(values[4])));
+    return s;
+}
+
+} // namespace zimble
