@@ -1,6 +1,7 @@
-#include "frmstart.h"
+#include "session.h"
+#include "startwindow.h"
 
-#include "ui/forms.h"
+#include "ui/windowstyle.h"
 
 #include <QApplication>
 
@@ -13,7 +14,8 @@ int main(int argc, char* argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.zimble.Zimble"));
     QApplication::setWindowIcon(zimble::ui::programIcon());
 
-    zimble::frmStart start;
+    zimble::Session session;
+    zimble::StartWindow start(session);
     zimble::ui::centreOnScreen(&start);
     start.show();
     return app.exec();

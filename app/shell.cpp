@@ -1,48 +1,20 @@
 #include "shell.h"
 
-#include "ui/forms.h"
-
-#include <QMessageBox>
-
 namespace zimble {
-
-namespace {
-MessageHook& messageHook()
-{
-    static MessageHook hook;
-    return hook;
-}
-} // namespace
-
-QString scoreHost()
-{
-    return QStringLiteral(ZIMBLE_SCORE_HOST);
-}
-
-QString productPage()
-{
-    return QStringLiteral(ZIMBLE_PRODUCT_PAGE);
-}
 
 QString gamePageAddress(const QString& host)
 {
     return QStringLiteral("http://") + host + QStringLiteral("/zimble1.asp");
 }
 
-void showMessage(QWidget* owner, const QString& text)
+QString webPageFailureMessage(WebPageResult result)
 {
-    if (messageHook()) {
-        messageHook()(owner, text);
-        return;
+    switch (result) {
+    case WebPageResult::NoBrowser: return QStringLiteral("Could not find associated Browser");
+    case WebPageResult::NotStarted: return QStringLiteral("Web Page not Opened");
+    case WebPageResult::Opened: break;
     }
-    QMessageBox box(QMessageBox::NoIcon, ui::Title, text, QMessageBox::Ok, owner);
-    box.setWindowIcon(ui::programIcon());
-    box.exec();
-}
-
-void setMessageHook(MessageHook hook)
-{
-    messageHook() = std::move(hook);
+    return {};
 }
 
 } // namespace zimble

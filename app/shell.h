@@ -1,28 +1,27 @@
 #pragma once
-// Program-wide services of the windows: message boxes, the web page opener, fixed addresses.
+// The desktop services the windows use: the player's browser and the score service's page.
 
 #include <QString>
-
-#include <functional>
 
 class QWidget;
 
 namespace zimble {
 
-// Host (and port) of the score service and the product web page, fixed when the game is built.
-QString scoreHost();
-QString productPage();
 // The game's page on a score service host: "http://" + host + "/zimble1.asp".
 QString gamePageAddress(const QString& host);
 
-// Tells the user something in a message box with an OK button and the game's title.
-void showMessage(QWidget* owner, const QString& text);
-// Tests replace the message box with a recorder; an empty function restores the box.
-using MessageHook = std::function<void(QWidget* owner, const QString& text)>;
-void setMessageHook(MessageHook hook);
+enum class WebPageResult {
+    Opened,
+    NoBrowser,  // no program is registered for HTML documents
+    NotStarted, // the registered program could not be started
+};
 
-// Opens an address in the browser registered for HTML documents, the address being its only argument.
-// Failures are told to the user ("Could not find associated Browser", "Web Page not Opened").
-void OpenWebPage(const QString& address, QWidget* owner);
+// Opens an address in the program registered for HTML documents, the address passed exactly as
+// given. Does not wait for the browser.
+WebPageResult openWebPage(const QString& address, QWidget* owner);
+
+// What the player is told when opening a page failed: "Could not find associated Browser" or
+// "Web Page not Opened".
+QString webPageFailureMessage(WebPageResult result);
 
 } // namespace zimble

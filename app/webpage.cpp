@@ -73,15 +73,14 @@ bool startBrowser(const QString& browser, const QString& address, QWidget*)
 
 } // namespace
 
-void OpenWebPage(const QString& address, QWidget* owner)
+WebPageResult openWebPage(const QString& address, QWidget* owner)
 {
     QString browser;
-    if (!findBrowser(browser)) {
-        showMessage(owner, QStringLiteral("Could not find associated Browser"));
-        return;
-    }
+    if (!findBrowser(browser))
+        return WebPageResult::NoBrowser;
     if (!startBrowser(browser, address, owner))
-        showMessage(owner, QStringLiteral("Web Page not Opened"));
+        return WebPageResult::NotStarted;
+    return WebPageResult::Opened;
 }
 
 } // namespace zimble

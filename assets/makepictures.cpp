@@ -17,9 +17,7 @@
 
 namespace {
 
-QString outDir;
-
-bool save(const QImage& image, const QString& name, int quality = 92)
+bool save(const QString& outDir, const QImage& image, const QString& name, int quality = 92)
 {
     const QString path = outDir + QLatin1Char('/') + name;
     if (!image.save(path, nullptr, quality)) {
@@ -290,7 +288,7 @@ const char* IconSvg = R"svg(<?xml version="1.0" encoding="UTF-8"?>
 </svg>
 )svg";
 
-bool icons()
+bool icons(const QString& outDir)
 {
     const QString svgPath = outDir + QStringLiteral("/zimble.svg");
     QFile svg(svgPath);
@@ -306,7 +304,7 @@ bool icons()
         p.setRenderHint(QPainter::Antialiasing);
         renderer.render(&p);
         p.end();
-        if (!save(img, QStringLiteral("zimble-%1.png").arg(size), -1))
+        if (!save(outDir, img, QStringLiteral("zimble-%1.png").arg(size), -1))
             return false;
     }
     return true;
@@ -321,12 +319,12 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "usage: %s OUTPUT_DIR\n", argv[0]);
         return 2;
     }
-    outDir = QString::fromLocal8Bit(argv[1]);
+    const QString outDir = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(outDir);
-    bool ok = save(tessa1(256), QStringLiteral("tessa1.jpg")) && save(tessa2(256), QStringLiteral("tessa2.jpg"))
-        && save(tessa3(256), QStringLiteral("tessa3.jpg")) && save(title(), QStringLiteral("title.jpg"))
-        && save(texture(76, 26, 76), QStringLiteral("button.jpg"))
-        && save(texture(167, 26, 167), QStringLiteral("button-wide.jpg"))
-        && save(resetPicture(), QStringLiteral("reset.jpg")) && icons();
+    bool ok = save(outDir, tessa1(256), QStringLiteral("tessa1.jpg")) && save(outDir, tessa2(256), QStringLiteral("tessa2.jpg"))
+        && save(outDir, tessa3(256), QStringLiteral("tessa3.jpg")) && save(outDir, title(), QStringLiteral("title.jpg"))
+        && save(outDir, texture(76, 26, 76), QStringLiteral("button.jpg"))
+        && save(outDir, texture(167, 26, 167), QStringLiteral("button-wide.jpg"))
+        && save(outDir, resetPicture(), QStringLiteral("reset.jpg")) && icons(outDir);
     return ok ? 0 : 1;
 }

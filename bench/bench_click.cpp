@@ -1,8 +1,8 @@
 // CPU time spent on one click's handling (animation included) against its wall time, in a
 // headless playing field with the real animation delay. A busy wait would show about 100%.
 
-#include "app/shell.h"
-#include "game/frmgame.h"
+#include "app/playingfield.h"
+#include "app/session.h"
 #include "ui/threedbutton.h"
 
 #include <QApplication>
@@ -33,8 +33,9 @@ int main(int argc, char* argv[])
         QFile::copy(QStringLiteral(ZIMBLE_ASSETS_DIR "/") + QLatin1String(name), dir.filePath(QLatin1String(name)));
     QDir::setCurrent(dir.path());
 
-    zimble::frmGame game;
-    game.showSummary = [] {};
+    zimble::Session session;
+    zimble::PlayingField game(session);
+    game.setSummaryPresenter([] {});
     game.show();
     QApplication::processEvents();
 
@@ -46,7 +47,7 @@ int main(int argc, char* argv[])
         QElapsedTimer t;
         const double c0 = cpuSeconds();
         t.start();
-        game.BB(button)->click();
+        game.tile(button)->click();
         wall += t.nsecsElapsed() / 1e9;
         cpu += cpuSeconds() - c0;
         QApplication::processEvents();

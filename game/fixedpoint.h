@@ -1,7 +1,6 @@
 #pragma once
 // The program's score type: a signed 64-bit count of ten-thousandths.
 
-#include <compare>
 #include <cstdint>
 #include <string>
 
@@ -28,7 +27,12 @@ public:
     // Plain decimal text with up to four decimals, trailing zeros dropped ("62.3254", "68.558", "-3", "0").
     std::string toString() const;
 
-    friend constexpr auto operator<=>(FixedPoint, FixedPoint) = default;
+    friend constexpr bool operator==(FixedPoint a, FixedPoint b) { return a.m_raw == b.m_raw; }
+    friend constexpr bool operator!=(FixedPoint a, FixedPoint b) { return a.m_raw != b.m_raw; }
+    friend constexpr bool operator<(FixedPoint a, FixedPoint b) { return a.m_raw < b.m_raw; }
+    friend constexpr bool operator>(FixedPoint a, FixedPoint b) { return a.m_raw > b.m_raw; }
+    friend constexpr bool operator<=(FixedPoint a, FixedPoint b) { return a.m_raw <= b.m_raw; }
+    friend constexpr bool operator>=(FixedPoint a, FixedPoint b) { return a.m_raw >= b.m_raw; }
 
 private:
     std::int64_t m_raw = 0;

@@ -2,8 +2,6 @@
 
 #include "codepage.h"
 
-#include "game/module1.h"
-
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -32,8 +30,8 @@ QString describe(const QString& action, const QString& fileName, const QString& 
 
 ScoreRecord::ScoreRecord()
 {
-    RecordHolder.fill(nulText());
-    PlayerName = nulText();
+    holders.fill(nulText());
+    playerName = nulText();
 }
 
 QString fixedText(const QString& text)
@@ -69,13 +67,13 @@ QByteArray encodeRecord(const ScoreRecord& r)
 {
     QByteArray out(ScoreRecordSize, '\0');
     char* p = out.data();
-    for (int i = 0; i < 11; ++i) {
-        qToLittleEndian<qint64>(r.YourHigh[i].raw(), p + NumbersOffset + 8 * i);
-        qToLittleEndian<qint64>(r.WorldWideHigh[i].raw(), p + WorldOffset + 8 * i);
-        const QByteArray holder = toCp1252(fixedText(r.RecordHolder[i]));
+    for (int i = 0; i < ScoreSlots; ++i) {
+        qToLittleEndian<qint64>(r.bests[i].raw(), p + NumbersOffset + 8 * i);
+        qToLittleEndian<qint64>(r.worldHighs[i].raw(), p + WorldOffset + 8 * i);
+        const QByteArray holder = toCp1252(fixedText(r.holders[i]));
         std::copy(holder.begin(), holder.end(), p + HoldersOffset + FixedTextLength * i);
     }
-    const QByteArray name = toCp1252(fixedText(r.PlayerName));
+    const QByteArray name = toCp1252(fixedText(r.playerName));
     std::copy(name.begin(), name.end(), p + NameOffset);
     return out;
 }
@@ -86,18 +84,13 @@ ScoreRecord decodeRecord(const QByteArray& bytes)
     b.append(QByteArray(ScoreRecordSize - b.size(), '\0'));
     const char* p = b.constData();
     ScoreRecord r;
-    for (int i = 0; i < 11; ++i) {
-        r.YourHigh[i] = FixedPoint::fromRaw(qFromLittleEndian<qint64>(p + NumbersOffset + 8 * i));
-        r.WorldWideHigh[i] = FixedPoint::fromRaw(qFromLittleEndian<qint64>(p + WorldOffset + 8 * i));
-        r.RecordHolder[i] = fromCp1252(b.mid(HoldersOffset + FixedTextLength * i, FixedTextLength));
+    for (int i = 0; i < ScoreSlots; ++i) {
+        r.bests[i] = FixedPoint::fromRaw(qFromLittleEndian<qint64>(p + NumbersOffset + 8 * i));
+        r.worldHighs[i] = FixedPoint::fromRaw(qFromLittleEndian<qint64>(p + WorldOffset + 8 * i));
+        r.holders[i] = fromCp1252(b.mid(HoldersOffset + FixedTextLength * i, FixedTextLength));
     }
-    r.PlayerName = fromCp1252(b.mid(NameOffset, FixedTextLength));
+    r.playerName = fromCp1252(b.mid(NameOffset, FixedTextLength));
     return r;
-}
-
-QString scoreFileName()
-{
-    return QString::fromStdString(Module1::DataDir) + QStringLiteral("Scores.dat");
 }
 
 bool loadScores(const QString& fileName, ScoreRecord& record, QString* error)

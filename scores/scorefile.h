@@ -14,17 +14,18 @@ namespace zimble {
 inline constexpr int ScoreRecordSize = 776;
 inline constexpr int FixedTextLength = 50;
 
+// The record's arrays are indexed by the board size itself; slots 0 to 3 and 8 to 10 are never
+// used by the game and are written back as read.
+inline constexpr int ScoreSlots = 11;
+
 struct ScoreRecord {
-    std::array<FixedPoint, 11> YourHigh{};      // by board size
-    std::array<FixedPoint, 11> WorldWideHigh{}; // by board size
-    std::array<QString, 11> RecordHolder;       // 50 characters each
-    QString PlayerName;                         // 50 characters
+    std::array<FixedPoint, ScoreSlots> bests{};      // the player's best ZQ
+    std::array<FixedPoint, ScoreSlots> worldHighs{}; // as last received from the score service
+    std::array<QString, ScoreSlots> holders;         // the world record holders, 50 characters each
+    QString playerName;                              // 50 characters
 
     ScoreRecord();
 };
-
-// The program-wide in-memory image of the score file.
-inline ScoreRecord ScoreTable;
 
 // Exactly 50 characters: cut after the 50th, or filled with spaces on the right.
 QString fixedText(const QString& text);
@@ -36,9 +37,6 @@ QString shownText(const QString& stored);
 // The record's bytes, and back; a short byte array reads as zeros for what it lacks.
 QByteArray encodeRecord(const ScoreRecord& record);
 ScoreRecord decodeRecord(const QByteArray& bytes);
-
-// DataDir followed by "Scores.dat".
-QString scoreFileName();
 
 // Reads the record, creating an absent file empty. On failure returns false, leaves the
 // record unchanged and sets error to a sentence naming the file and the reason.

@@ -14,10 +14,10 @@ int main(int argc, char* argv[])
         return 2;
     const QString file = QString::fromLocal8Bit(argv[1]);
     zimble::ScoreRecord a, b;
-    a.PlayerName = zimble::fixedText(QStringLiteral("Alpha"));
-    a.YourHigh[4] = zimble::FixedPoint::fromInt(111);
-    b.PlayerName = zimble::fixedText(QStringLiteral("Bravo"));
-    b.YourHigh[7] = zimble::FixedPoint::fromInt(999);
+    a.playerName = zimble::fixedText(QStringLiteral("Alpha"));
+    a.bests[4] = zimble::FixedPoint::fromInt(111);
+    b.playerName = zimble::fixedText(QStringLiteral("Bravo"));
+    b.bests[7] = zimble::FixedPoint::fromInt(999);
     std::printf("ready\n");
     std::fflush(stdout);
     for (unsigned long i = 0;; ++i) {

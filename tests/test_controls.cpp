@@ -2,7 +2,7 @@
 
 #include "ui/analoggauge.h"
 #include "ui/knob.h"
-#include "ui/numled.h"
+#include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/twips.h"
@@ -17,7 +17,7 @@ class TestControls : public QObject {
 private slots:
     void ledShowsFixedDecimalsRightAligned()
     {
-        NumLed led;
+        LedDisplay led;
         led.setDigitCount(8);
         led.setDecimals(2);
         led.setValue(412.7);
@@ -33,7 +33,7 @@ private slots:
         QCOMPARE(led.displayText(), QStringLiteral("       E"));
         led.setValue(qQNaN());
         QCOMPARE(led.displayText(), QStringLiteral("       E"));
-        QSignalSpy changed(&led, &NumLed::valueChanged);
+        QSignalSpy changed(&led, &LedDisplay::valueChanged);
         led.setValue(1);
         led.setValue(1);
         QCOMPARE(changed.count(), 1);
@@ -45,41 +45,42 @@ private slots:
         knob.setMinimum(4);
         knob.setMaximum(7);
         knob.resize(116, 123);
-        QSignalSpy changed(&knob, &Knob::changed);
+        QSignalSpy changed(&knob, &Knob::valueChanged);
         const QPoint c(58, 61);
         // Straight up is the middle of the 270-degree sweep: 5.5, which settles on 6 (halves to even).
         QTest::mousePress(&knob, Qt::LeftButton, {}, c + QPoint(0, -40));
-        QCOMPARE(knob.knobValue(), 5.5);
+        QCOMPARE(knob.value(), 5.5);
         QTest::mouseRelease(&knob, Qt::LeftButton, {}, c + QPoint(0, -40));
-        QCOMPARE(knob.knobValue(), 6.0);
+        QCOMPARE(knob.value(), 6.0);
         // Lower left is the minimum, lower right the maximum; the dead zone at the bottom snaps to an end.
         QTest::mouseClick(&knob, Qt::LeftButton, {}, c + QPoint(-30, 30));
-        QCOMPARE(knob.knobValue(), 4.0);
+        QCOMPARE(knob.value(), 4.0);
         QTest::mouseClick(&knob, Qt::LeftButton, {}, c + QPoint(30, 30));
-        QCOMPARE(knob.knobValue(), 7.0);
+        QCOMPARE(knob.value(), 7.0);
         QTest::mouseClick(&knob, Qt::LeftButton, {}, c + QPoint(-2, 40));
-        QCOMPARE(knob.knobValue(), 4.0);
+        QCOMPARE(knob.value(), 4.0);
         QVERIFY(changed.count() >= 4);
-        knob.setKnobValue(99);
-        QCOMPARE(knob.knobValue(), 7.0);
+        knob.setValue(99);
+        QCOMPARE(knob.value(), 7.0);
     }
 
-    void gaugeAddressesOneNeedleAtATime()
+    void gaugeNeedlesHoldTheirOwnValues()
     {
         AnalogGauge gauge;
         gauge.setNeedleCount(3);
-        gauge.setNeedleIndex(2);
-        gauge.setNeedleValue(5);
-        gauge.setNeedleIndex(0);
-        gauge.setNeedleValue(60);
-        gauge.setNeedleIndex(2);
-        QCOMPARE(gauge.needleValue(), 5.0);
-        gauge.setNeedleIndex(7); // no such needle: the selection stays
-        QCOMPARE(gauge.needleIndex(), qint16(2));
-        gauge.setNeedleIndex(-1);
-        QCOMPARE(gauge.needleValue(), 5.0);
-        gauge.setNeedleIndex(1);
-        QCOMPARE(gauge.needleValue(), 0.0);
+        gauge.setNeedleValue(2, 5);
+        gauge.setNeedleValue(0, 60);
+        QCOMPARE(gauge.needleValue(2), 5.0);
+        QCOMPARE(gauge.needleValue(0), 60.0);
+        QCOMPARE(gauge.needleValue(1), 0.0);
+        // Needles that do not exist hold nothing and change nothing.
+        gauge.setNeedleValue(7, 9);
+        gauge.setNeedleValue(-1, 9);
+        QCOMPARE(gauge.needleValue(7), 0.0);
+        QCOMPARE(gauge.needleValue(-1), 0.0);
+        QCOMPARE(gauge.needleValue(2), 5.0);
+        gauge.setNeedleCount(2);
+        QCOMPARE(gauge.needleValue(2), 0.0);
     }
 
     void panelsAndTwips()

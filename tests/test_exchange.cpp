@@ -3,12 +3,12 @@
 
 #include "testsupport.h"
 
-#include "app/shell.h"
-#include "scores/frmsum.h"
-#include "scores/inet.h"
+#include "app/session.h"
+#include "app/summarywindow.h"
+#include "scores/httptransfer.h"
 #include "scores/scorefile.h"
 #include "server/scoreservice.h"
-#include "ui/numled.h"
+#include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 
@@ -17,9 +17,6 @@
 #include <QTcpSocket>
 #include <QtTest>
 
-#ifndef Q_MOC_RUN
-#include "game/module1.h"
-#endif
 
 using namespace zimble;
 
@@ -70,21 +67,25 @@ class TestExchange : public QObject {
 
     QTemporaryDir m_dir;
     QStringList m_messages;
-    ui::NumLed m_gameLed;
+    Session m_session;
 
     // A summary window over a score file holding these bests and this name.
-    std::unique_ptr<frmSum> openSummary(const QString& host, std::array<double, 4> bests = {}, const QString& name = QStringLiteral("Ann"))
+    std::unique_ptr<SummaryWindow> openSummary(const QString& host, std::array<double, 4> bests = {}, const QString& name = QStringLiteral("Ann"))
     {
         ScoreRecord r;
         for (int k = 0; k < 4; ++k)
-            r.YourHigh[4 + k] = FixedPoint::fromDouble(bests[k]);
-        r.PlayerName = fixedText(name);
-        saveScores(scoreFileName(), r, nullptr);
-        Module1::BoardSize = 4;
-        m_gameLed.setValue(0);
-        auto s = std::make_unique<frmSum>(&m_gameLed);
-        s->setScoreHost(host);
-        return s;
+            r.bests[4 + k] = FixedPoint::fromDouble(bests[k]);
+        r.playerName = fixedText(name);
+        saveScores(m_session.scoreFileName(), r, nullptr);
+        m_session.setScoreHost(host);
+        return std::make_unique<SummaryWindow>(m_session, 0, 4);
+    }
+
+    static QList<HttpTransfer::State> fullSequence()
+    {
+        using S = HttpTransfer::State;
+        return {S::ResolvingHost,  S::HostResolved,      S::Connecting,       S::Connected, S::SendingRequest,
+                S::RequestSent,    S::ReceivingResponse, S::ResponseReceived, S::Completed};
     }
 
     static QString hostOf(const QTcpServer& server) { return QStringLiteral("127.0.0.1:%1").arg(server.serverPort()); }
@@ -94,12 +95,11 @@ private slots:
     {
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
-        setMessageHook([this](QWidget*, const QString& text) { m_messages.append(text); });
+        m_session.setMessageHandler([this](QWidget*, const QString& text) { m_messages.append(text); });
     }
 
     void init()
     {
-        Module1::resetAll();
         m_messages.clear();
         QFile::remove(QStringLiteral("Scores.dat"));
     }
@@ -108,15 +108,15 @@ private slots:
     {
         StubService stub;
         auto s = openSummary(hostOf(stub), {120, 340, 0, 15.5});
-        s->cmdUp(1)->click();
+        s->updateButton()->click();
         QTRY_COMPARE(stub.targets.size(), 1);
         QCOMPARE(stub.targets[0], QByteArray("/zm2.asp?120&340&0&16&Ann&1324"));
         // Whole numbers in memory only: the file keeps 15.5.
-        QTRY_VERIFY(!s->Inet1->StillExecuting());
+        QTRY_VERIFY(!s->transfer()->isRunning());
         QCOMPARE(qFromLittleEndian<qint64>(readFile(QStringLiteral("Scores.dat")).constData() + 56), qint64(155000));
 
         auto t = openSummary(hostOf(stub), {2.5, 3.5, 0, 0}, QString());
-        t->cmdUp(1)->click();
+        t->updateButton()->click();
         QTRY_COMPARE(stub.targets.size(), 2);
         QCOMPARE(stub.targets[1], QByteArray("/zm2.asp?2&4&0&0&&16"));
     }
@@ -125,9 +125,9 @@ private slots:
     {
         StubService stub;
         auto s = openSummary(hostOf(stub));
-        s->Text1->setText(QString::fromUtf8("  A&B|C J\u00F6rg 100% #1  "));
-        s->cmdUp(1)->click();
-        QCOMPARE(s->Text1->text(), QString::fromUtf8("  A B C J\u00F6rg 100% #1  "));
+        s->nameEdit()->setText(QString::fromUtf8("  A&B|C J\u00F6rg 100% #1  "));
+        s->updateButton()->click();
+        QCOMPARE(s->nameEdit()->text(), QString::fromUtf8("  A B C J\u00F6rg 100% #1  "));
         QTRY_COMPARE(stub.targets.size(), 1);
         QCOMPARE(stub.targets[0], QByteArray("/zm2.asp?0&0&0&0&A%20B%20C%20J%C3%B6rg%20100%25%20%231&0"));
     }
@@ -137,27 +137,29 @@ private slots:
         StubService stub;
         stub.body = "x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you";
         auto s = openSummary(hostOf(stub), {1, 2, 3, 4});
-        QList<qint16> states;
+        QList<HttpTransfer::State> states;
         QStringList captions;
-        connect(s->Inet1, &Inet::StateChanged, this, [&](qint16 st) {
+        connect(s->transfer(), &HttpTransfer::stateChanged, this, [&](HttpTransfer::State st) {
             states.append(st);
-            captions.append(s->SSPanel2(50)->caption());
+            captions.append(s->statusLine()->caption());
         });
-        s->cmdUp(1)->click();
-        QTRY_VERIFY(states.contains(12) || states.contains(11));
-        QCOMPARE(states.first(), qint16(1));
-        QCOMPARE(states.last(), qint16(12));
-        QCOMPARE(states.count(12) + states.count(11), 1);
-        QVERIFY(std::is_sorted(states.begin(), states.end()));
-        QVERIFY(states.contains(2) && states.contains(6) && states.contains(7) && states.contains(8));
+        s->updateButton()->click();
+        QTRY_VERIFY(!s->transfer()->isRunning());
+        // Every step once, in order, connected and sending included.
+        QCOMPARE(states, fullSequence());
         QCOMPARE(captions.first(), QStringLiteral("Looking up the IP address of the specified host computer."));
-        QCOMPARE(captions[states.indexOf(2)], QString::fromUtf8("Successfully found the IP\u00A0address of the specified host computer"));
-        QCOMPARE(captions[states.indexOf(8)], QString());
-        QCOMPARE(s->SSPanel2(50)->caption(), QStringLiteral("Thank you"));
-        QCOMPARE(s->LED(4)->value(), 980.0);
-        QCOMPARE(s->LED(7)->value(), 3305.0);
-        QCOMPARE(s->SSPanel2(0)->caption(), QStringLiteral("Bo Kim"));
-        QCOMPARE(s->SSPanel2(1)->caption(), QStringLiteral("Ann Lee"));
+        QCOMPARE(captions[1], QString::fromUtf8("Successfully found the IP\u00A0address of the specified host computer"));
+        QCOMPARE(captions[2], QStringLiteral("Connecting to the host computer."));
+        QCOMPARE(captions[3], QStringLiteral("Successfully connected to the host computer."));
+        QCOMPARE(captions[4], QStringLiteral("Sending a request to the host computer."));
+        QCOMPARE(captions[5], QStringLiteral("Successfully sent the request."));
+        QCOMPARE(captions[6], QStringLiteral("Receiving a response from the host computer."));
+        QCOMPARE(captions[7], QString());
+        QCOMPARE(s->statusLine()->caption(), QStringLiteral("Thank you"));
+        QCOMPARE(s->worldHighDisplay(4)->value(), 980.0);
+        QCOMPARE(s->worldHighDisplay(7)->value(), 3305.0);
+        QCOMPARE(s->holderPanel(4)->caption(), QStringLiteral("Bo Kim"));
+        QCOMPARE(s->holderPanel(5)->caption(), QStringLiteral("Ann Lee"));
         const QByteArray file = readFile(QStringLiteral("Scores.dat"));
         QCOMPARE(qFromLittleEndian<qint64>(file.constData() + 120), qint64(9800000));
         QCOMPARE(qFromLittleEndian<qint64>(file.constData() + 144), qint64(33050000));
@@ -175,10 +177,10 @@ private slots:
         body += QByteArray(1024 - body.size() - 3, 'm') + "ENDxyz|more";
         stub.body = body;
         auto s = openSummary(hostOf(stub));
-        s->cmdUp(1)->click();
-        QTRY_VERIFY(!s->Inet1->StillExecuting());
-        QCOMPARE(s->SSPanel2(0)->caption(), QStringLiteral("Very ") + QString(60, QLatin1Char('L')));
-        QVERIFY(s->SSPanel2(50)->caption().endsWith(QStringLiteral("mmmEND")));
+        s->updateButton()->click();
+        QTRY_VERIFY(!s->transfer()->isRunning());
+        QCOMPARE(s->holderPanel(4)->caption(), QStringLiteral("Very ") + QString(60, QLatin1Char('L')));
+        QVERIFY(s->statusLine()->caption().endsWith(QStringLiteral("mmmEND")));
         const QByteArray file = readFile(QStringLiteral("Scores.dat"));
         QCOMPARE(file.mid(376, 50), QByteArray("Very ") + QByteArray(45, 'L'));
     }
@@ -191,12 +193,12 @@ private slots:
             stub.body = bad;
             auto s = openSummary(hostOf(stub), {5, 6, 7, 8});
             const QByteArray before = readFile(QStringLiteral("Scores.dat"));
-            s->cmdUp(1)->click();
-            QTRY_VERIFY(!s->Inet1->StillExecuting());
+            s->updateButton()->click();
+            QTRY_VERIFY(!s->transfer()->isRunning());
             QCOMPARE(readFile(QStringLiteral("Scores.dat")), before);
-            QVERIFY(s->SSPanel2(50)->caption().contains(QStringLiteral("could not be understood")));
-            QCOMPARE(s->LED(4)->value(), 0.0);
-            QCOMPARE(s->SSPanel2(0)->caption(), QString());
+            QVERIFY(s->statusLine()->caption().contains(QStringLiteral("could not be understood")));
+            QCOMPARE(s->worldHighDisplay(4)->value(), 0.0);
+            QCOMPARE(s->holderPanel(4)->caption(), QString());
         }
     }
 
@@ -209,25 +211,25 @@ private slots:
             closedPort = probe.serverPort();
         }
         auto s = openSummary(QStringLiteral("127.0.0.1:%1").arg(closedPort));
-        QList<qint16> states;
-        connect(s->Inet1, &Inet::StateChanged, this, [&](qint16 st) { states.append(st); });
+        QList<HttpTransfer::State> states;
+        connect(s->transfer(), &HttpTransfer::stateChanged, this, [&](HttpTransfer::State st) { states.append(st); });
         const QByteArray before = readFile(QStringLiteral("Scores.dat"));
-        s->cmdUp(1)->click();
-        QTRY_VERIFY(states.contains(11));
-        QCOMPARE(states.count(11), 1);
-        QVERIFY(!states.contains(12));
-        QVERIFY2(s->SSPanel2(50)->caption().startsWith(QString::number(s->Inet1->ResponseCode()) + QStringLiteral(": ")),
-                 qPrintable(s->SSPanel2(50)->caption()));
-        QVERIFY(s->SSPanel2(50)->caption().contains(QStringLiteral("refused"), Qt::CaseInsensitive));
+        s->updateButton()->click();
+        QTRY_VERIFY(states.contains(HttpTransfer::State::Failed));
+        QCOMPARE(states.count(HttpTransfer::State::Failed), 1);
+        QVERIFY(!states.contains(HttpTransfer::State::Completed));
+        QVERIFY2(s->statusLine()->caption().startsWith(QString::number(s->transfer()->errorCode()) + QStringLiteral(": ")),
+                 qPrintable(s->statusLine()->caption()));
+        QVERIFY(s->statusLine()->caption().contains(QStringLiteral("refused"), Qt::CaseInsensitive));
         QCOMPARE(readFile(QStringLiteral("Scores.dat")), before);
 
         StubService silent;
         silent.delayMs = -1;
         auto t = openSummary(hostOf(silent));
-        t->Inet1->setTimeoutMs(300);
-        t->cmdUp(1)->click();
-        QTRY_VERIFY(!t->Inet1->StillExecuting());
-        QVERIFY2(t->SSPanel2(50)->caption().contains(QStringLiteral("did not answer")), qPrintable(t->SSPanel2(50)->caption()));
+        t->transfer()->setTimeoutMs(300);
+        t->updateButton()->click();
+        QTRY_VERIFY(!t->transfer()->isRunning());
+        QVERIFY2(t->statusLine()->caption().contains(QStringLiteral("did not answer")), qPrintable(t->statusLine()->caption()));
     }
 
     void oneTransferAtATime()
@@ -235,9 +237,9 @@ private slots:
         StubService slow;
         slow.delayMs = 300;
         auto s = openSummary(hostOf(slow));
-        s->cmdUp(1)->click();
-        s->cmdUp(1)->click();
-        QTRY_VERIFY(!s->Inet1->StillExecuting());
+        s->updateButton()->click();
+        s->updateButton()->click();
+        QTRY_VERIFY(!s->transfer()->isRunning());
         QCOMPARE(slow.targets.size(), 1);
     }
 
@@ -246,17 +248,17 @@ private slots:
         StubService slow;
         slow.delayMs = 200;
         slow.body = "x|999|999|999|999|Late|Late|Late|Late|too late";
-        QList<qint16> states;
+        QList<HttpTransfer::State> states;
         {
             auto s = openSummary(hostOf(slow));
-            connect(s->Inet1, &Inet::StateChanged, this, [&](qint16 st) { states.append(st); });
-            s->Text1->setText(QStringLiteral("Leaver"));
-            s->cmdUp(1)->click();
+            connect(s->transfer(), &HttpTransfer::stateChanged, this, [&](HttpTransfer::State st) { states.append(st); });
+            s->nameEdit()->setText(QStringLiteral("Leaver"));
+            s->updateButton()->click();
             QTRY_COMPARE(slow.targets.size(), 1);
-            s->cmdExit(0)->click();
+            s->exitButton()->click();
         }
         QTest::qWait(400);
-        QVERIFY(!states.contains(12));
+        QVERIFY(!states.contains(HttpTransfer::State::Completed));
         const QByteArray file = readFile(QStringLiteral("Scores.dat"));
         QCOMPARE(qFromLittleEndian<qint64>(file.constData() + 120), qint64(0));
         QCOMPARE(file.mid(726, 6), QByteArray("Leaver"));
@@ -268,13 +270,24 @@ private slots:
         const quint16 port = service.listenOn(QHostAddress::LocalHost, 0);
         QVERIFY(port);
         auto s = openSummary(QStringLiteral("127.0.0.1:%1").arg(port), {812.5, 0, 0, 42}, QStringLiteral("Ann Lee"));
-        s->cmdUp(1)->click();
-        QTRY_VERIFY(!s->Inet1->StillExecuting());
-        QCOMPARE(s->LED(4)->value(), 812.0);
-        QCOMPARE(s->LED(7)->value(), 42.0);
-        QCOMPARE(s->SSPanel2(0)->caption(), QStringLiteral("Ann Lee"));
-        QCOMPARE(s->SSPanel2(2)->caption(), QString());
-        QVERIFY(s->SSPanel2(50)->caption().startsWith(QStringLiteral("Congratulations, Ann Lee!")));
+        QList<HttpTransfer::State> states;
+        connect(s->transfer(), &HttpTransfer::stateChanged, this, [&](HttpTransfer::State st) { states.append(st); });
+        // The second Update reuses the kept-alive connection and still reports every step.
+        QString firstStatus;
+        for (int round = 0; round < 2; ++round) {
+            states.clear();
+            s->updateButton()->click();
+            QTRY_VERIFY(!s->transfer()->isRunning());
+            QCOMPARE(states, fullSequence());
+            if (round == 0)
+                firstStatus = s->statusLine()->caption();
+        }
+        QCOMPARE(s->worldHighDisplay(4)->value(), 812.0);
+        QCOMPARE(s->worldHighDisplay(7)->value(), 42.0);
+        QCOMPARE(s->holderPanel(4)->caption(), QStringLiteral("Ann Lee"));
+        QCOMPARE(s->holderPanel(6)->caption(), QString());
+        QVERIFY2(firstStatus.startsWith(QStringLiteral("Congratulations, Ann Lee!")), qPrintable(firstStatus));
+        QVERIFY(s->statusLine()->caption().startsWith(QStringLiteral("Thank you, Ann Lee.")));
         QVERIFY(service.gamePage().contains("Ann Lee"));
     }
 };

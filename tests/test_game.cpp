@@ -4,9 +4,11 @@
 
 // moc cannot parse the C++20 standard headers these pull in, and needs none of them.
 #ifndef Q_MOC_RUN
+#include "game/boardlayout.h"
+#include "game/delay.h"
 #include "game/fixedpoint.h"
-#include "game/layout.h"
-#include "game/module1.h"
+#include "game/gameclock.h"
+#include "game/gamestate.h"
 #include "game/scoring.h"
 
 #include <chrono>
@@ -65,36 +67,50 @@ private slots:
                  std::string("-922337203685477.5808"));
     }
 
-    void scoringExamples()
+    void scoringExamples_data()
     {
+        QTest::addColumn<QList<int>>("history");
+        QTest::addColumn<int>("board");
+        QTest::addColumn<int>("cycles");
+        QTest::addColumn<qint64>("raw");
         // The first click of any game on any board.
         for (int n = 4; n <= 7; ++n)
-            QCOMPARE(scoreRaw({n * n - 1}, n), 25000);
+            QTest::addRow("first click, %dx%d", n, n) << QList<int>{n * n - 1} << n << 0 << qint64(25000);
         // Buttons 0, 1, 2, 3 in order while the clock has not completed a cycle.
-        QCOMPARE(scoreRaw({0}), 25000);
-        QCOMPARE(scoreRaw({0, 1}), 49219);
-        QCOMPARE(scoreRaw({0, 1, 2}), 71521);
-        QCOMPARE(scoreRaw({0, 1, 2, 3}), 92334);
+        QTest::newRow("0") << QList<int>{0} << 4 << 0 << qint64(25000);
+        QTest::newRow("0 1") << QList<int>{0, 1} << 4 << 0 << qint64(49219);
+        QTest::newRow("0 1 2") << QList<int>{0, 1, 2} << 4 << 0 << qint64(71521);
+        QTest::newRow("0 1 2 3") << QList<int>{0, 1, 2, 3} << 4 << 0 << qint64(92334);
         // Button 5 twice: a forward run of 1 and a mirrored run of 2.
-        QCOMPARE(scoreRaw({5, 5}), 172266);
+        QTest::newRow("5 5") << QList<int>{5, 5} << 4 << 0 << qint64(172266);
         // 0, 5, 0, 5 without and with the speed blend.
-        QCOMPARE(scoreRaw({0, 5, 0, 5}, 4, 0), 623254);
-        QCOMPARE(scoreRaw({0, 5, 0, 5}, 4, 3), 685580);
-        // The mirrored scan runs on past the point where the two ends meet: 3, 7, 3.
-        // Forward (1,3): L = 1; mirrored (1,3): L = 3, so the base is 10 * (3 + 1 + 9) = 130.
-        // Both steps are near (4 < 6); no triple, and 2/3 > 0 raises the count to round(1) = 1.
+        QTest::newRow("0 5 0 5") << QList<int>{0, 5, 0, 5} << 4 << 0 << qint64(623254);
+        QTest::newRow("0 5 0 5, 3 cycles") << QList<int>{0, 5, 0, 5} << 4 << 3 << qint64(685580);
+        // A step of N + 2 is not near, a step of N + 1 is (4 x 4 board).
+        QTest::newRow("step N+2") << QList<int>{0, 6} << 4 << 0 << qint64(50000);
+        QTest::newRow("step N+1") << QList<int>{0, 5} << 4 << 0 << qint64(49219);
+        QTest::newRow("step N+2 back") << QList<int>{6, 0} << 4 << 0 << qint64(50000);
+        QTest::newRow("no clicks") << QList<int>{} << 4 << 0 << qint64(0);
+    }
+
+    void scoringExamples()
+    {
+        QFETCH(QList<int>, history);
+        QFETCH(int, board);
+        QFETCH(int, cycles);
+        QFETCH(qint64, raw);
+        QCOMPARE(scoreRaw(std::vector<std::int32_t>(history.begin(), history.end()), board, cycles), raw);
+    }
+
+    void mirroredScanRunsPastTheMiddle()
+    {
+        // 3, 7, 3: forward (1,3) gives L = 1; mirrored (1,3) gives L = 3, so the base is
+        // 10 * (3 + 1 + 9) = 130. Both steps are near (4 < 6); no triple, and 2/3 > 0 raises the
+        // count to round(1) = 1.
         const double afterNear = 130.0 * (62.0 / 64.0);
         const double afterTriples = FixedPoint::fromDouble(afterNear).toDouble() * (63.0 / 64.0);
         const double expected = FixedPoint::fromDouble(FixedPoint::fromDouble(afterTriples).toDouble() / 4).toDouble();
         QCOMPARE(computeScore(std::vector<std::int32_t>{3, 7, 3}, 4, 0).toDouble(), expected);
-    }
-
-    void nearStepBoundary()
-    {
-        // A step of N + 2 is not near, a step of N + 1 is (4 x 4 board).
-        QCOMPARE(scoreRaw({0, 6}), 50000);
-        QCOMPARE(scoreRaw({0, 5}), 49219);
-        QCOMPARE(scoreRaw({6, 0}), 50000);
     }
 
     void speedBlendDivisor()
@@ -117,11 +133,6 @@ private slots:
             h.pop_back();
             QCOMPARE(computeScore(h, 4, t).raw(), 620000);
         }
-    }
-
-    void emptyHistoryScoresZero()
-    {
-        QCOMPARE(computeScore({}, 4, 0).raw(), 0);
     }
 
     void layoutWorkedExample()
@@ -217,32 +228,68 @@ private slots:
     {
         using clock = std::chrono::steady_clock;
         auto t0 = clock::now();
-        Module1::Pause(0.0f);
-        Module1::Pause(-1.0f);
+        blockingDelay(0.0f);
+        blockingDelay(-1.0f);
         QVERIFY(clock::now() - t0 < std::chrono::milliseconds(50));
         t0 = clock::now();
-        Module1::Pause(0.06f);
+        blockingDelay(0.06f);
         QVERIFY(clock::now() - t0 >= std::chrono::milliseconds(59));
     }
 
-    void gameStateClearsAndResets()
+    void gameStateFollowsAGame()
     {
-        Module1::BoardSize = 6;
-        Module1::HitCount[3] = 2;
-        Module1::ClickHistory[1] = 3;
-        Module1::ClickTotal = Module1::ClickCount = 1;
-        Module1::TimeCount = 9;
-        Module1::Score = FixedPoint::fromInt(5);
-        Module1::clearGame();
-        QCOMPARE(Module1::HitCount[3], 0);
-        QCOMPARE(Module1::ClickHistory[1], 0);
-        QCOMPARE(Module1::ClickTotal + Module1::ClickCount + Module1::TimeCount, 0);
-        QCOMPARE(Module1::BoardSize, 6);
-        QCOMPARE(Module1::Score.raw(), 50000);
-        QCOMPARE(Module1::MaxClicks(), 144);
-        Module1::resetAll();
-        QCOMPARE(Module1::BoardSize, 0);
-        QCOMPARE(Module1::Score.raw(), 0);
+        GameState g;
+        QCOMPARE(g.boardSize(), 4);
+        g.setBoardSize(6);
+        QCOMPARE(g.maxClicks(), 144);
+        QVERIFY(!g.hasStarted());
+        // Tiles beyond the board, and negative ones, take no click.
+        QVERIFY(!g.isClickable(36));
+        QVERIFY(!g.isClickable(-1));
+        QCOMPARE(g.addHit(36), 0);
+        QCOMPARE(g.addHit(3), 1);
+        QCOMPARE(g.recordClick(3).raw(), 25000);
+        QVERIFY(!g.finishClick());
+        QVERIFY(g.hasStarted());
+        // A tile takes four clicks, then no more.
+        for (int k = 2; k <= 4; ++k) {
+            QCOMPARE(g.addHit(3), k);
+            g.recordClick(3);
+            g.finishClick();
+        }
+        QVERIFY(!g.isClickable(3));
+        QCOMPARE(g.addHit(3), 4);
+        QCOMPARE(g.history(), (std::vector<std::int32_t>{3, 3, 3, 3}));
+        g.addClockCycle();
+        QCOMPARE(g.clockCycles(), 1);
+        const FixedPoint last = g.score();
+        g.clear();
+        QCOMPARE(g.hitCount(3), 0);
+        QVERIFY(g.history().empty());
+        QCOMPARE(g.clickCount() + g.clockCycles(), 0);
+        QCOMPARE(g.boardSize(), 6);
+        QCOMPARE(g.score(), last); // kept until the next click recomputes it
+        // Sizes outside the knob's range are brought into it.
+        g.setBoardSize(9);
+        QCOMPARE(g.boardSize(), 7);
+        g.setBoardSize(0);
+        QCOMPARE(g.boardSize(), 4);
+    }
+
+    void gameCompletesExactlyAtTheLastClick()
+    {
+        GameState g;
+        int completedAt = 0;
+        for (int tile = 0; tile < 16; ++tile) {
+            for (int k = 0; k < 4; ++k) {
+                g.addHit(tile);
+                g.recordClick(tile);
+                if (g.finishClick())
+                    completedAt = g.clickCount();
+            }
+        }
+        QCOMPARE(completedAt, 64);
+        QCOMPARE(g.score().raw(), 630000); // the floor: 63 earlier clicks
     }
 };
 

@@ -2,13 +2,13 @@
 
 #include "testsupport.h"
 
-#include "app/shell.h"
+#include "app/session.h"
+#include "app/summarywindow.h"
 #include "scores/codepage.h"
 #include "scores/exchange.h"
-#include "scores/frmsum.h"
-#include "scores/inet.h"
+#include "scores/httptransfer.h"
 #include "scores/scorefile.h"
-#include "ui/numled.h"
+#include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/twips.h"
@@ -19,9 +19,6 @@
 #include <QRandomGenerator>
 #include <QtTest>
 
-#ifndef Q_MOC_RUN
-#include "game/module1.h"
-#endif
 
 using namespace zimble;
 using namespace zimble::ui;
@@ -53,19 +50,17 @@ class TestScores : public QObject {
 
     QTemporaryDir m_dir;
     QStringList m_messages;
-    NumLed* m_gameLed = nullptr;
+    Session m_session;
     QString m_file;
 
     // Shows the summary window for a game that scored `score` on a board of `size`, then closes it
     // after `edit` ran on it.
-    void playSummary(double score, int size, const std::function<void(frmSum&)>& edit = {})
+    void playSummary(double score, int size, const std::function<void(SummaryWindow&)>& edit = {})
     {
-        Module1::BoardSize = size;
-        m_gameLed->setValue(score);
-        frmSum sum(m_gameLed);
+        SummaryWindow sum(m_session, score, size);
         if (edit)
             edit(sum);
-        sum.cmdExit(0)->click(); // unloads once, however often the window is closed
+        sum.exitButton()->click(); // unloads once, however often the window is closed
     }
 
 private slots:
@@ -74,17 +69,14 @@ private slots:
         QVERIFY(m_dir.isValid());
         QVERIFY(QDir::setCurrent(m_dir.path()));
         m_file = m_dir.filePath(QStringLiteral("Scores.dat"));
-        m_gameLed = new NumLed;
-        setMessageHook([this](QWidget*, const QString& text) { m_messages.append(text); });
+        m_session.setMessageHandler([this](QWidget*, const QString& text) { m_messages.append(text); });
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     }
 
-    void cleanupTestCase() { delete m_gameLed; }
-
     void init()
     {
-        Module1::resetAll();
-        ScoreTable = ScoreRecord();
+        m_session.setDataDir(QString());
+        m_session.scores() = ScoreRecord();
         m_messages.clear();
         QFile::remove(m_file);
     }
@@ -92,11 +84,11 @@ private slots:
     void recordBytesAreExact()
     {
         ScoreRecord r;
-        r.YourHigh[4] = FixedPoint::fromInt(1234);
-        r.YourHigh[7] = FixedPoint::fromDouble(-0.5);
-        r.WorldWideHigh[5] = FixedPoint::fromInt(980);
-        r.RecordHolder[6] = fixedText(QStringLiteral("Bo Kim"));
-        r.PlayerName = fixedText(QStringLiteral("Ann"));
+        r.bests[4] = FixedPoint::fromInt(1234);
+        r.bests[7] = FixedPoint::fromDouble(-0.5);
+        r.worldHighs[5] = FixedPoint::fromInt(980);
+        r.holders[6] = fixedText(QStringLiteral("Bo Kim"));
+        r.playerName = fixedText(QStringLiteral("Ann"));
         const QByteArray b = encodeRecord(r);
         QCOMPARE(b.size(), 776);
         QCOMPARE(b.mid(32, 8), QByteArray::fromHex("204BBC0000000000"));
@@ -106,8 +98,8 @@ private slots:
         QCOMPARE(b.mid(376, 50), QByteArray(50, '\0')); // a text never filled stays NUL bytes
         QCOMPARE(b.mid(726, 50), QByteArray("Ann") + QByteArray(47, ' '));
         const ScoreRecord back = decodeRecord(b);
-        QCOMPARE(back.YourHigh[4].raw(), 12340000);
-        QCOMPARE(back.RecordHolder[6], fixedText(QStringLiteral("Bo Kim")));
+        QCOMPARE(back.bests[4].raw(), 12340000);
+        QCOMPARE(back.holders[6], fixedText(QStringLiteral("Bo Kim")));
         QCOMPARE(encodeRecord(back), b);
     }
 
@@ -140,28 +132,28 @@ private slots:
     void absentFileIsCreatedEmpty()
     {
         ScoreRecord r;
-        r.YourHigh[4] = FixedPoint::fromInt(5);
+        r.bests[4] = FixedPoint::fromInt(5);
         QString error;
         QVERIFY(loadScores(m_file, r, &error));
         QVERIFY(QFile::exists(m_file));
         QCOMPARE(QFileInfo(m_file).size(), 0);
-        QCOMPARE(r.YourHigh[4].raw(), 0);
-        QCOMPARE(r.PlayerName.at(0), QChar(0));
+        QCOMPARE(r.bests[4].raw(), 0);
+        QCOMPARE(r.playerName.at(0), QChar(0));
     }
 
     void shortFileReadsAsZerosForTheRest()
     {
         QByteArray bytes = encodeRecord([] {
             ScoreRecord r;
-            r.YourHigh[4] = FixedPoint::fromInt(77);
-            r.PlayerName = fixedText(QStringLiteral("Zed"));
+            r.bests[4] = FixedPoint::fromInt(77);
+            r.playerName = fixedText(QStringLiteral("Zed"));
             return r;
         }());
         writeAll(m_file, bytes.left(100));
         ScoreRecord r;
         QVERIFY(loadScores(m_file, r, nullptr));
-        QCOMPARE(r.YourHigh[4].raw(), 770000);
-        QCOMPARE(r.PlayerName, QString(50, QChar(0)));
+        QCOMPARE(r.bests[4].raw(), 770000);
+        QCOMPARE(r.playerName, QString(50, QChar(0)));
     }
 
     void longerFileKeepsItsTail()
@@ -170,7 +162,7 @@ private slots:
         writeAll(m_file, QByteArray(776, '\0') + tail);
         ScoreRecord r;
         QVERIFY(loadScores(m_file, r, nullptr));
-        r.PlayerName = fixedText(QStringLiteral("Kept"));
+        r.playerName = fixedText(QStringLiteral("Kept"));
         QVERIFY(saveScores(m_file, r, nullptr));
         const QByteArray after = readAll(m_file);
         QCOMPARE(after.size(), 776 + tail.size());
@@ -181,10 +173,10 @@ private slots:
     void interruptedSavesLeaveAWholeRecord()
     {
         ScoreRecord a, b;
-        a.PlayerName = fixedText(QStringLiteral("Alpha"));
-        a.YourHigh[4] = FixedPoint::fromInt(111);
-        b.PlayerName = fixedText(QStringLiteral("Bravo"));
-        b.YourHigh[7] = FixedPoint::fromInt(999);
+        a.playerName = fixedText(QStringLiteral("Alpha"));
+        a.bests[4] = FixedPoint::fromInt(111);
+        b.playerName = fixedText(QStringLiteral("Bravo"));
+        b.bests[7] = FixedPoint::fromInt(999);
         const QByteArray tail("-tail-");
         writeAll(m_file, encodeRecord(a) + tail);
         const QByteArray recordA = encodeRecord(a) + tail, recordB = encodeRecord(b) + tail;
@@ -218,7 +210,7 @@ private slots:
 
         // A data directory that does not exist.
         m_messages.clear();
-        Module1::DataDir = (m_dir.path() + QStringLiteral("/missing/")).toStdString();
+        m_session.setDataDir(m_dir.path() + QStringLiteral("/missing/"));
         playSummary(50, 4);
         QVERIFY(!m_messages.isEmpty());
         QVERIFY(m_messages.first().contains(QStringLiteral("missing/Scores.dat")));
@@ -230,14 +222,16 @@ private slots:
         QString headline, box, status;
         QList<double> leds;
         QStringList holders;
-        playSummary(1234, 5, [&](frmSum& s) {
-            headline = s.SSPanel2(4)->caption();
-            box = s.Text1->text();
-            status = s.SSPanel2(50)->caption();
-            for (int k = 0; k < 8; ++k)
-                leds << s.LED(k)->value();
+        playSummary(1234, 5, [&](SummaryWindow& s) {
+            headline = s.headline()->caption();
+            box = s.nameEdit()->text();
+            status = s.statusLine()->caption();
+            for (int board = 4; board <= 7; ++board)
+                leds << s.bestDisplay(board)->value();
+            for (int board = 4; board <= 7; ++board)
+                leds << s.worldHighDisplay(board)->value();
             for (int k = 0; k < 4; ++k)
-                holders << s.SSPanel2(k)->caption();
+                holders << s.holderPanel(4 + k)->caption();
             QCOMPARE(s.windowTitle(), QStringLiteral("Zimble ZQ Summary"));
         });
         QCOMPARE(headline, QStringLiteral("You scored a ZQ of 1,234"));
@@ -261,7 +255,7 @@ private slots:
         playSummary(812.5, 4);
         QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
         QString headline;
-        playSummary(812.5, 4, [&](frmSum& s) { headline = s.SSPanel2(4)->caption(); });
+        playSummary(812.5, 4, [&](SummaryWindow& s) { headline = s.headline()->caption(); });
         QCOMPARE(headline, QStringLiteral("You scored a ZQ of 813"));
         playSummary(700, 4);
         QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
@@ -269,49 +263,48 @@ private slots:
 
     void scoreLineFormats()
     {
-        QCOMPARE(frmSum::scoreLine(1234567), QStringLiteral("You scored a ZQ of 1,234,567"));
-        QCOMPARE(frmSum::scoreLine(0), QStringLiteral("You scored a ZQ of 0"));
-        QCOMPARE(frmSum::scoreLine(2.5), QStringLiteral("You scored a ZQ of 3"));
-        QCOMPARE(frmSum::scoreLine(-2.5), QStringLiteral("You scored a ZQ of -3"));
-        QCOMPARE(frmSum::scoreLine(0.4999), QStringLiteral("You scored a ZQ of 0"));
+        QCOMPARE(SummaryWindow::scoreLine(1234567), QStringLiteral("You scored a ZQ of 1,234,567"));
+        QCOMPARE(SummaryWindow::scoreLine(0), QStringLiteral("You scored a ZQ of 0"));
+        QCOMPARE(SummaryWindow::scoreLine(2.5), QStringLiteral("You scored a ZQ of 3"));
+        QCOMPARE(SummaryWindow::scoreLine(-2.5), QStringLiteral("You scored a ZQ of -3"));
+        QCOMPARE(SummaryWindow::scoreLine(0.4999), QStringLiteral("You scored a ZQ of 0"));
     }
 
     void namesAreCleanedCutAndKept()
     {
         QString shown;
-        playSummary(1, 4, [&](frmSum& s) { s.Text1->setText(QStringLiteral("A|B<C>D&E,F")); });
+        playSummary(1, 4, [&](SummaryWindow& s) { s.nameEdit()->setText(QStringLiteral("A|B<C>D&E,F")); });
         QCOMPARE(readAll(m_file).mid(726, 11), QByteArray("A B C D E F"));
-        playSummary(1, 4, [&](frmSum& s) {
-            shown = s.Text1->text();
-            s.Text1->setText(QStringLiteral("  ") + QString(58, QLatin1Char('n')));
+        playSummary(1, 4, [&](SummaryWindow& s) {
+            shown = s.nameEdit()->text();
+            s.nameEdit()->setText(QStringLiteral("  ") + QString(58, QLatin1Char('n')));
         });
         QCOMPARE(shown, QStringLiteral("A B C D E F"));
         QCOMPARE(readAll(m_file).mid(726), QByteArray("  ") + QByteArray(48, 'n'));
-        playSummary(1, 4, [&](frmSum& s) {
-            shown = s.Text1->text();
-            s.Text1->clear();
+        playSummary(1, 4, [&](SummaryWindow& s) {
+            shown = s.nameEdit()->text();
+            s.nameEdit()->clear();
         });
         QCOMPARE(shown, QString(48, QLatin1Char('n')));
         QCOMPARE(readAll(m_file).mid(726), QByteArray(50, ' '));
         // Only a NUL first character brings back the default name.
-        playSummary(1, 4, [&](frmSum& s) { shown = s.Text1->text(); });
+        playSummary(1, 4, [&](SummaryWindow& s) { shown = s.nameEdit()->text(); });
         QCOMPARE(shown, QString());
     }
 
     void everyWayOfClosingStoresTheName()
     {
-        Module1::BoardSize = 4;
         {
-            frmSum s(m_gameLed);
+            SummaryWindow s(m_session, 0, 4);
             s.show();
-            s.Text1->setText(QStringLiteral("Closed by box"));
+            s.nameEdit()->setText(QStringLiteral("Closed by box"));
             s.close();
         }
         QCOMPARE(readAll(m_file).mid(726, 13), QByteArray("Closed by box"));
         {
-            frmSum s(m_gameLed);
+            SummaryWindow s(m_session, 0, 4);
             s.show();
-            s.Text1->setText(QString::fromUtf8("Esc \u00E9\u0416"));
+            s.nameEdit()->setText(QString::fromUtf8("Esc \u00E9\u0416"));
             QTest::keyClick(&s, Qt::Key_Escape);
         }
         QCOMPARE(readAll(m_file).mid(726, 7), QByteArray("Esc \xE9? "));
@@ -324,7 +317,7 @@ private slots:
             bytes[i] = char(QRandomGenerator::global()->bounded(256));
         bytes.replace(48, 8, QByteArray(8, '\0')); // the 6 x 6 best starts at 0, so the game's score beats it
         writeAll(m_file, bytes);
-        playSummary(1e9, 6, [](frmSum& s) { s.Text1->setText(QStringLiteral("Someone")); });
+        playSummary(1e9, 6, [](SummaryWindow& s) { s.nameEdit()->setText(QStringLiteral("Someone")); });
         const QByteArray after = readAll(m_file);
         auto untouched = [](const QByteArray& b) {
             QByteArray kept;
@@ -342,10 +335,10 @@ private slots:
 
     void updateRefusesTheDefaultName()
     {
-        playSummary(10, 4, [&](frmSum& s) {
-            s.Text1->setText(QStringLiteral("  Enter your name here "));
-            s.cmdUp(1)->click();
-            QVERIFY(!s.Inet1->StillExecuting());
+        playSummary(10, 4, [&](SummaryWindow& s) {
+            s.nameEdit()->setText(QStringLiteral("  Enter your name here "));
+            s.updateButton()->click();
+            QVERIFY(!s.transfer()->isRunning());
         });
         QCOMPARE(m_messages, QStringList{QStringLiteral(
                                  "Enter a name in the Name field at the lower left and click UPDATE again. This name will "

@@ -2,7 +2,7 @@
 // Each run of this program sets up one situation before GIO reads the database:
 //   test_webpage registered | unregistered | unstartable
 
-#include "app/shell.h"
+#include "app/session.h"
 
 #include <QApplication>
 #include <QDir>
@@ -79,21 +79,22 @@ QStringList recordedArguments()
 class TestWebPage : public QObject {
     Q_OBJECT
     QStringList m_messages;
+    Session m_session;
 
 private slots:
     void initTestCase()
     {
-        setMessageHook([this](QWidget*, const QString& text) { m_messages.append(text); });
+        m_session.setMessageHandler([this](QWidget*, const QString& text) { m_messages.append(text); });
     }
 
     void opensTheAddressAsTyped()
     {
         if (mode != QLatin1String("registered"))
             QSKIP("registered browser only");
-        OpenWebPage(QStringLiteral("zimble.example.org"), nullptr);
+        m_session.openWebPage(QStringLiteral("zimble.example.org"), nullptr);
         QCOMPARE(recordedArguments(), (QStringList{QStringLiteral("1"), QStringLiteral("zimble.example.org")}));
         QFile::remove(path(QStringLiteral("args.txt")));
-        OpenWebPage(QStringLiteral("http://127.0.0.1:8417/zimble1.asp"), nullptr);
+        m_session.openWebPage(QStringLiteral("http://127.0.0.1:8417/zimble1.asp"), nullptr);
         QCOMPARE(recordedArguments(), (QStringList{QStringLiteral("1"), QStringLiteral("http://127.0.0.1:8417/zimble1.asp")}));
         QVERIFY(m_messages.isEmpty());
         // No temporary document is left anywhere we can see.
@@ -104,7 +105,7 @@ private slots:
     {
         if (mode != QLatin1String("unregistered"))
             QSKIP("no browser only");
-        OpenWebPage(QStringLiteral("zimble.example.org"), nullptr);
+        m_session.openWebPage(QStringLiteral("zimble.example.org"), nullptr);
         QCOMPARE(m_messages, QStringList{QStringLiteral("Could not find associated Browser")});
     }
 
@@ -112,7 +113,7 @@ private slots:
     {
         if (mode != QLatin1String("unstartable"))
             QSKIP("unstartable browser only");
-        OpenWebPage(QStringLiteral("zimble.example.org"), nullptr);
+        m_session.openWebPage(QStringLiteral("zimble.example.org"), nullptr);
         QCOMPARE(m_messages, QStringList{QStringLiteral("Web Page not Opened")});
         QVERIFY(!QFile::exists(path(QStringLiteral("args.txt"))));
     }

@@ -3,15 +3,16 @@
 
 #include "testsupport.h"
 
+#include "app/aboutwindow.h"
 #include "app/datadir.h"
-#include "app/frmabout.h"
-#include "app/frmhelp.h"
-#include "app/frmstart.h"
-#include "app/shell.h"
-#include "game/frmgame.h"
+#include "app/helpwindow.h"
+#include "app/playingfield.h"
+#include "app/session.h"
+#include "app/startwindow.h"
+#include "game/delay.h"
 #include "ui/analoggauge.h"
 #include "ui/knob.h"
-#include "ui/numled.h"
+#include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/twips.h"
@@ -19,9 +20,6 @@
 #include <QLabel>
 #include <QtTest>
 
-#ifndef Q_MOC_RUN
-#include "game/module1.h"
-#endif
 
 using namespace zimble;
 using namespace zimble::ui;
@@ -53,19 +51,22 @@ class TestWindows : public QObject {
 
     QTemporaryDir m_dir;
     QStringList m_messages;
+    Session m_session;
 
     // A playing field that draws no real delays and records frames and summaries.
     struct Field {
-        frmGame game;
+        PlayingField game;
         QList<Frame> frames;
-        QList<double> summaries; // the LED value each time the summary window would open
-        Field()
+        QList<double> summaries; // the score shown each time the summary window would open
+        explicit Field(Session& session)
+            : game(session)
         {
-            game.pause = [](float) {};
-            game.frameObserver = [this](const QWidget* w, const QRectF& r) { frames.append({w->objectName(), r}); };
-            game.showSummary = [this] { summaries.append(game.LED->value()); };
+            game.setFrameDelay([](float) {});
+            game.setFrameObserver([this](const QWidget* w, const QRectF& r) { frames.append({w->objectName(), r}); });
+            game.setSummaryPresenter([this] { summaries.append(game.scoreDisplay()->value()); });
         }
-        void click(int index) { game.BB(index)->click(); }
+        void click(int index) { game.tile(index)->click(); }
+        const GameState& state() const { return game.state(); }
     };
 
 private slots:
@@ -74,51 +75,51 @@ private slots:
         QVERIFY(m_dir.isValid());
         QVERIFY(test::copyPictures(m_dir.path()));
         QVERIFY(QDir::setCurrent(m_dir.path()));
-        setMessageHook([this](QWidget*, const QString& text) { m_messages.append(text); });
+        m_session.setMessageHandler([this](QWidget*, const QString& text) { m_messages.append(text); });
     }
 
     void init()
     {
-        Module1::resetAll();
+        m_session.setDataDir(QString());
         m_messages.clear();
     }
 
     void startWindowCatalogue()
     {
-        frmStart w;
+        StartWindow w(m_session);
         QCOMPARE(w.windowTitle(), QStringLiteral("Zimble Startup"));
         QCOMPARE(w.size(), QSize(479, 492));
         QCOMPARE(w.palette().color(QPalette::Window), QColor(255, 224, 192));
-        const QString goal = w.SSPanel1->caption();
+        const QString goal = w.goalPanel()->caption();
         QCOMPARE(goal, QStringLiteral("The Goal of Zimble is simple. Get the highest Zimble Quotient (ZQ) that you can. "
                                       "The tough part is figuring out the rules. You have to do this on your own "
                                       "because there are no explanations."));
         QVERIFY(!goal.contains(QLatin1Char('\n')));
-        QCOMPARE(w.Picture1->pixmap().size(), QSize(414, 314));
-        QCOMPARE(w.Picture1->geometry(), px(450, 60, 6210, 4710));
-        QCOMPARE(w.SSPanel1->geometry(), px(1155, 4950, 4785, 1005));
+        QCOMPARE(w.titlePicture()->pixmap().size(), QSize(414, 314));
+        QCOMPARE(w.titlePicture()->geometry(), px(450, 60, 6210, 4710));
+        QCOMPARE(w.goalPanel()->geometry(), px(1155, 4950, 4785, 1005));
 
-        struct B { const char* name; const char* caption; QRect geom; };
-        const B buttons[] = {{"cmdHelp(1)", "&Help", px(300, 6240, 1200, 390)},
-                             {"cmdAbout(0)", "&About", px(1635, 6240, 1200, 390)},
-                             {"cmdWeb(0)", "&Web Page", px(4290, 6240, 1200, 390)},
-                             {"cmdExit(0)", "E&xit", px(5625, 6240, 1200, 390)},
-                             {"cmdCustTray", "&Enter the Playing Field", px(2310, 6825, 2490, 390)}};
+        struct B { ThreeDButton* button; const char* caption; QRect geom; };
+        const B buttons[] = {{w.helpButton(), "&Help", px(300, 6240, 1200, 390)},
+                             {w.aboutButton(), "&About", px(1635, 6240, 1200, 390)},
+                             {w.webPageButton(), "&Web Page", px(4290, 6240, 1200, 390)},
+                             {w.exitButton(), "E&xit", px(5625, 6240, 1200, 390)},
+                             {w.playButton(), "&Enter the Playing Field", px(2310, 6825, 2490, 390)}};
         for (const B& b : buttons) {
-            auto* button = w.findChild<ThreeDButton*>(QLatin1String(b.name));
-            QVERIFY2(button, b.name);
+            ThreeDButton* button = b.button;
+            QVERIFY2(button, b.caption);
             QCOMPARE(button->text(), QLatin1String(b.caption));
             QCOMPARE(button->geometry(), b.geom);
             QVERIFY(button->font().bold());
             QVERIFY(!button->picture().isNull());
         }
-        QCOMPARE(w.cmdCustTray->picture().size(), QSize(167, 26));
-        QCOMPARE(w.cmdExit(0)->picture().size(), QSize(76, 26));
+        QCOMPARE(w.playButton()->picture().size(), QSize(167, 26));
+        QCOMPARE(w.exitButton()->picture().size(), QSize(76, 26));
         // Tab order: Exit, Web Page, Enter, Help, About.
-        QCOMPARE(w.cmdExit(0)->nextInFocusChain(), w.cmdWeb(0));
-        QCOMPARE(w.cmdWeb(0)->nextInFocusChain(), w.cmdCustTray);
-        QCOMPARE(w.cmdCustTray->nextInFocusChain(), w.cmdHelp(1));
-        QCOMPARE(w.cmdHelp(1)->nextInFocusChain(), w.cmdAbout(0));
+        QCOMPARE(w.exitButton()->nextInFocusChain(), w.webPageButton());
+        QCOMPARE(w.webPageButton()->nextInFocusChain(), w.playButton());
+        QCOMPARE(w.playButton()->nextInFocusChain(), w.helpButton());
+        QCOMPARE(w.helpButton()->nextInFocusChain(), w.aboutButton());
         QVERIFY(!w.windowIcon().isNull());
     }
 
@@ -147,290 +148,289 @@ private slots:
 
     void startWindowLeavesDataDirEmptyHere()
     {
-        frmStart w;
-        QVERIFY(Module1::DataDir.empty());
+        StartWindow w(m_session);
+        QVERIFY(m_session.dataDir().isEmpty());
         QCOMPARE(QDir::currentPath(), QDir(m_dir.path()).canonicalPath());
     }
 
     void helpButtonRemovedAfterExit()
     {
-        frmStart w;
+        StartWindow w(m_session);
         w.show();
         test::onNextModal([](QWidget* modal) {
             QCOMPARE(modal->windowTitle(), QStringLiteral("Zimble Help"));
-            auto* help = qobject_cast<frmHelp*>(modal);
+            auto* help = qobject_cast<HelpWindow*>(modal);
             QVERIFY(help);
-            QCOMPARE(help->SSPanel1->caption(),
+            QCOMPARE(help->messagePanel()->caption(),
                      QStringLiteral("There is no Help. You are on your own. The Help button will now be removed."));
             QCOMPARE(help->size(), QSize(312, 206));
-            help->cmdExit(0)->click();
+            help->exitButton()->click();
         }, &w);
-        w.cmdHelp(1)->click();
-        QVERIFY(!w.cmdHelp(1)->isVisible());
+        w.helpButton()->click();
+        QVERIFY(!w.helpButton()->isVisible());
         // The other buttons keep their places.
-        QCOMPARE(w.cmdAbout(0)->geometry(), px(1635, 6240, 1200, 390));
-        QCOMPARE(w.cmdCustTray->geometry(), px(2310, 6825, 2490, 390));
+        QCOMPARE(w.aboutButton()->geometry(), px(1635, 6240, 1200, 390));
+        QCOMPARE(w.playButton()->geometry(), px(2310, 6825, 2490, 390));
     }
 
     void helpButtonRemovedAfterCloseBox()
     {
-        frmStart w;
+        StartWindow w(m_session);
         w.show();
         test::onNextModal([](QWidget* modal) { modal->close(); }, &w);
-        w.cmdHelp(1)->click();
-        QVERIFY(w.cmdHelp(1)->isHidden());
+        w.helpButton()->click();
+        QVERIFY(w.helpButton()->isHidden());
     }
 
     void aboutShownRepeatedly()
     {
-        frmStart w;
+        StartWindow w(m_session);
         w.show();
         for (int round = 0; round < 3; ++round) {
             QString title, copyright, web, support;
             test::onNextModal([&](QWidget* modal) {
-                auto* about = qobject_cast<frmAbout*>(modal);
+                auto* about = qobject_cast<AboutWindow*>(modal);
                 QVERIFY(about);
                 title = about->windowTitle();
-                copyright = about->Panel3D1->caption();
-                web = about->SSPanel1(0)->caption();
-                support = about->SSPanel1(1)->caption();
-                QCOMPARE(about->command1->parentWidget(), about->pnltour(0));
-                QCOMPARE(about->Picture1->geometry(), px(210, 105, 480, 480));
+                copyright = about->copyrightPanel()->caption();
+                web = about->webAddressPanel()->caption();
+                support = about->supportPanel()->caption();
+                QCOMPARE(about->exitButton()->parentWidget(), about->container());
+                QCOMPARE(about->iconPicture()->geometry(), px(210, 105, 480, 480));
                 if (round == 1)
                     about->close();
                 else
-                    about->command1->click();
+                    about->exitButton()->click();
             }, &w);
-            w.cmdAbout(0)->click();
+            w.aboutButton()->click();
             QCOMPARE(title, QStringLiteral("About Zimble"));
             QVERIFY(copyright.contains(QStringLiteral("Zimble developers")));
-            QCOMPARE(web, productPage());
+            QCOMPARE(web, m_session.productPage());
             QVERIFY(support.contains(QLatin1Char('@')));
         }
-        QVERIFY(w.cmdHelp(1)->isVisible());
+        QVERIFY(w.helpButton()->isVisible());
     }
 
     void playingFieldOpensModallyFromStart()
     {
-        frmStart w;
+        StartWindow w(m_session);
         w.show();
         QString title;
         bool startBlocked = false;
+        int boardSize = 0;
         test::onNextModal([&](QWidget* modal) {
             title = modal->windowTitle();
+            if (auto* field = qobject_cast<PlayingField*>(modal))
+                boardSize = field->state().boardSize();
             startBlocked = !w.isEnabled() || QApplication::activeModalWidget() == modal;
             modal->close();
         }, &w);
-        w.cmdCustTray->click();
+        w.playButton()->click();
         QCOMPARE(title, QStringLiteral("Zimble Playing Field"));
         QVERIFY(startBlocked);
-        QCOMPARE(Module1::BoardSize, 4);
+        QCOMPARE(boardSize, 4);
     }
 
     void playingFieldCatalogue()
     {
-        Field f;
-        frmGame& g = f.game;
+        Field f(m_session);
+        PlayingField& g = f.game;
         QCOMPARE(g.windowTitle(), QStringLiteral("Zimble Playing Field"));
         QCOMPARE(g.size(), QSize(725, 561));
-        QCOMPARE(g.LED->geometry(), px(675, 105, 9585, 1380));
-        QCOMPARE(g.BB.count(), 49);
-        QCOMPARE(g.Knob2(10)->geometry(), px(9030, 6465, 1725, 1845));
-        QCOMPARE(g.Knob2(10)->minimum(), 4.0);
-        QCOMPARE(g.Knob2(10)->maximum(), 7.0);
-        QCOMPARE(g.SSReset->geometry(), px(9060, 6570, 1650, 1650));
-        QCOMPARE(g.SSReset->picture().size(), QSize(106, 106));
-        QVERIFY(g.SSReset->isHidden());
-        QCOMPARE(g.AGauge6->geometry(), px(-15, 6540, 2025, 1830));
-        QCOMPARE(g.AGauge6->needleCount(), 3);
-        QCOMPARE(g.Timer1->interval(), 50);
-        QVERIFY(!g.Timer1->isActive());
-        QVERIFY(g.XX->isHidden());
-        // Tab order: BB(0)..BB(5), then the knob, then BB(6).
-        QCOMPARE(g.BB(5)->nextInFocusChain(), g.Knob2(10));
-        QCOMPARE(g.Knob2(10)->nextInFocusChain(), g.BB(6));
+        QCOMPARE(g.scoreDisplay()->geometry(), px(675, 105, 9585, 1380));
+        QVERIFY(g.tile(48));
+        QVERIFY(!g.tile(49));
+        QCOMPARE(g.sizeKnob()->geometry(), px(9030, 6465, 1725, 1845));
+        QCOMPARE(g.sizeKnob()->minimum(), 4.0);
+        QCOMPARE(g.sizeKnob()->maximum(), 7.0);
+        QCOMPARE(g.resetButton()->geometry(), px(9060, 6570, 1650, 1650));
+        QCOMPARE(g.resetButton()->picture().size(), QSize(106, 106));
+        QVERIFY(g.resetButton()->isHidden());
+        QCOMPARE(g.clockGauge()->geometry(), px(-15, 6540, 2025, 1830));
+        QCOMPARE(g.clockGauge()->needleCount(), 3);
+        QCOMPARE(g.clockTimer()->interval(), 50);
+        QVERIFY(!g.clockTimer()->isActive());
+        QVERIFY(g.overlay()->isHidden());
+        // Tab order: tiles 0 to 5, then the knob, then tile 6.
+        QCOMPARE(g.tile(5)->nextInFocusChain(), g.sizeKnob());
+        QCOMPARE(g.sizeKnob()->nextInFocusChain(), g.tile(6));
     }
 
     void layoutFollowsTheKnob()
     {
-        Field f;
-        frmGame& g = f.game;
-        QCOMPARE(Module1::BoardSize, 4);
-        QCOMPARE(twipGeometry(g.BB(0)), QRectF(3037.5, 2550, 1200, 1200));
-        g.Knob2(10)->setKnobValue(7);
-        QCOMPARE(Module1::BoardSize, 7);
+        Field f(m_session);
+        PlayingField& g = f.game;
+        QCOMPARE(f.state().boardSize(), 4);
+        QCOMPARE(twipGeometry(g.tile(0)), QRectF(3037.5, 2550, 1200, 1200));
+        g.sizeKnob()->setValue(7);
+        QCOMPARE(f.state().boardSize(), 7);
         for (int i = 0; i < 49; ++i)
-            QVERIFY(!g.BB(i)->isHidden());
-        const QRectF last = twipGeometry(g.BB(48));
+            QVERIFY(!g.tile(i)->isHidden());
+        const QRectF last = twipGeometry(g.tile(48));
         QCOMPARE(last.right(), 8797.5);
         QCOMPARE(last.bottom(), 8310.0);
-        g.Knob2(10)->setKnobValue(5);
-        QCOMPARE(twipGeometry(g.BB(13)), QRectF(2662.5 + 3 * 1110, 2175 + 2 * 1110, 1110, 1110));
-        g.Knob2(10)->setKnobValue(4);
+        g.sizeKnob()->setValue(5);
+        QCOMPARE(twipGeometry(g.tile(13)), QRectF(2662.5 + 3 * 1110, 2175 + 2 * 1110, 1110, 1110));
+        g.sizeKnob()->setValue(4);
         for (int i = 0; i < 49; ++i) {
-            QCOMPARE(g.BB(i)->isHidden(), i >= 16);
-            QCOMPARE(twipGeometry(g.BB(i)).size(), QSizeF(1200, 1200));
-            QCOMPARE(g.BB(i)->backColor(), QColor(Qt::black));
-            QVERIFY(g.BB(i)->picture().isNull());
+            QCOMPARE(g.tile(i)->isHidden(), i >= 16);
+            QCOMPARE(twipGeometry(g.tile(i)).size(), QSizeF(1200, 1200));
+            QCOMPARE(g.tile(i)->backColor(), QColor(Qt::black));
+            QVERIFY(g.tile(i)->picture().isNull());
         }
         // Pixels: the grid is flush, every button 80 px, edges shared.
-        QCOMPARE(g.BB(1)->geometry().left(), g.BB(0)->geometry().right() + 1);
-        QCOMPARE(Module1::ClickCount + Module1::ClickTotal, 0);
+        QCOMPARE(g.tile(1)->geometry().left(), g.tile(0)->geometry().right() + 1);
+        QCOMPARE(f.state().clickCount() + int(f.state().history().size()), 0);
     }
 
     void knobRoundsHalfToEven()
     {
-        Field f;
+        Field f(m_session);
         const struct { double value; int size; } cases[] = {{4.5, 4}, {5.5, 6}, {6.49, 6}, {6.5, 6}, {5.2, 5}, {9, 7}, {1, 4}};
         for (const auto& c : cases) {
-            f.game.Knob2(10)->setKnobValue(c.value == 4.5 ? 4.6 : 4.4); // make sure a change happens
-            f.game.Knob2(10)->setKnobValue(c.value);
-            QCOMPARE(Module1::BoardSize, c.size);
+            f.game.sizeKnob()->setValue(c.value == 4.5 ? 4.6 : 4.4); // make sure a change happens
+            f.game.sizeKnob()->setValue(c.value);
+            QCOMPARE(f.state().boardSize(), c.size);
         }
     }
 
     void knobTurnsWithKeys()
     {
-        Field f;
-        Knob* knob = f.game.Knob2(10);
+        Field f(m_session);
+        Knob* knob = f.game.sizeKnob();
         QTest::keyClick(knob, Qt::Key_Right);
-        QCOMPARE(Module1::BoardSize, 5);
+        QCOMPARE(f.state().boardSize(), 5);
         QTest::keyClick(knob, Qt::Key_End);
-        QCOMPARE(Module1::BoardSize, 7);
+        QCOMPARE(f.state().boardSize(), 7);
         QTest::keyClick(knob, Qt::Key_Right);
-        QCOMPARE(Module1::BoardSize, 7);
+        QCOMPARE(f.state().boardSize(), 7);
         QTest::keyClick(knob, Qt::Key_Down);
-        QCOMPARE(Module1::BoardSize, 6);
+        QCOMPARE(f.state().boardSize(), 6);
     }
 
     void clockTicksMoveTheNeedles()
     {
-        Field f;
-        frmGame& g = f.game;
-        auto needle = [&](int i) {
-            g.AGauge6->setNeedleIndex(i);
-            return g.AGauge6->needleValue();
-        };
+        Field f(m_session);
+        PlayingField& g = f.game;
+        auto needle = [&](int i) { return g.clockGauge()->needleValue(i); };
         for (int i = 0; i < 15; ++i)
-            g.Timer1_Timer();
+            g.onClockTick();
         QCOMPARE(needle(1), 15.0);
-        QCOMPARE(Module1::TimeCount, 0);
-        g.Timer1_Timer();
+        QCOMPARE(f.state().clockCycles(), 0);
+        g.onClockTick();
         QCOMPARE(needle(1), 0.0);
         QCOMPARE(needle(0), 1.0);
-        QCOMPARE(Module1::TimeCount, 1);
+        QCOMPARE(f.state().clockCycles(), 1);
         for (int i = 16; i < 976; ++i)
-            g.Timer1_Timer();
+            g.onClockTick();
         QCOMPARE(needle(0), 0.0);
         QCOMPARE(needle(2), 1.0);
-        QCOMPARE(Module1::TimeCount, 61);
+        QCOMPARE(f.state().clockCycles(), 61);
     }
 
     void ticksDuringAClickAreNotMadeUp()
     {
-        Field f;
-        f.game.pause = [](float seconds) { Module1::Pause(seconds); }; // the real 0.6 s of animation
+        Field f(m_session);
+        f.game.setFrameDelay(blockingDelay); // the real 0.6 s of animation
         f.game.show();
         f.click(0); // starts the 50 ms clock, then holds the thread for ten frames
         QTest::qWait(20);
-        f.game.AGauge6->setNeedleIndex(1);
         // About twelve ticks fell due during the click; at most one is delivered afterwards.
-        QVERIFY2(f.game.AGauge6->needleValue() <= 1.0, qPrintable(QString::number(f.game.AGauge6->needleValue())));
-        f.game.Timer1->stop();
+        const double fast = f.game.clockGauge()->needleValue(1);
+        QVERIFY2(fast <= 1.0, qPrintable(QString::number(fast)));
+        f.game.clockTimer()->stop();
     }
 
     void firstClickStartsTheGame()
     {
-        Field f;
-        frmGame& g = f.game;
+        Field f(m_session);
+        PlayingField& g = f.game;
         f.click(0);
-        QVERIFY(g.Timer1->isActive());
-        QVERIFY(g.Knob2(10)->isHidden());
-        QVERIFY(!g.SSReset->isHidden());
-        QCOMPARE(Module1::HitCount[0], 1);
-        QCOMPARE(Module1::ClickCount, 1);
-        QCOMPARE(g.LED->value(), 2.5);
+        QVERIFY(g.clockTimer()->isActive());
+        QVERIFY(g.sizeKnob()->isHidden());
+        QVERIFY(!g.resetButton()->isHidden());
+        QCOMPARE(f.state().hitCount(0), 1);
+        QCOMPARE(f.state().clickCount(), 1);
+        QCOMPARE(g.scoreDisplay()->value(), 2.5);
         // Only the first click switches the timer on.
-        g.Timer1->stop();
+        g.clockTimer()->stop();
         f.click(1);
-        QVERIFY(!g.Timer1->isActive());
+        QVERIFY(!g.clockTimer()->isActive());
         // Every click hides the knob and shows the reset button.
-        g.Knob2(10)->setVisible(true);
-        g.SSReset->setVisible(false);
+        g.sizeKnob()->setVisible(true);
+        g.resetButton()->setVisible(false);
         f.click(2);
-        QVERIFY(g.Knob2(10)->isHidden());
-        QVERIFY(!g.SSReset->isHidden());
+        QVERIFY(g.sizeKnob()->isHidden());
+        QVERIFY(!g.resetButton()->isHidden());
     }
 
     void resetDuringPlay()
     {
-        Field f;
-        frmGame& g = f.game;
-        g.Knob2(10)->setKnobValue(5);
+        Field f(m_session);
+        PlayingField& g = f.game;
+        g.sizeKnob()->setValue(5);
         f.click(3);
         f.click(3);
         for (int i = 0; i < 20; ++i)
-            g.Timer1_Timer();
-        g.SSReset->click();
-        QVERIFY(!g.Timer1->isActive());
-        for (int i = 0; i < 3; ++i) {
-            g.AGauge6->setNeedleIndex(i);
-            QCOMPARE(g.AGauge6->needleValue(), 0.0);
-        }
-        QCOMPARE(g.LED->value(), 0.0);
-        QVERIFY(!g.Knob2(10)->isHidden());
-        QVERIFY(g.SSReset->isHidden());
-        QVERIFY(g.BB(3)->picture().isNull());
-        QCOMPARE(Module1::BoardSize, 5);
-        QCOMPARE(Module1::ClickCount + Module1::ClickTotal + Module1::TimeCount + Module1::HitCount[3], 0);
-        QCOMPARE(Module1::ClickHistory[1], 0);
+            g.onClockTick();
+        g.resetButton()->click();
+        QVERIFY(!g.clockTimer()->isActive());
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(g.clockGauge()->needleValue(i), 0.0);
+        QCOMPARE(g.scoreDisplay()->value(), 0.0);
+        QVERIFY(!g.sizeKnob()->isHidden());
+        QVERIFY(g.resetButton()->isHidden());
+        QVERIFY(g.tile(3)->picture().isNull());
+        QCOMPARE(f.state().boardSize(), 5);
+        QCOMPARE(f.state().clickCount() + int(f.state().history().size()) + f.state().clockCycles() + f.state().hitCount(3), 0);
+        QVERIFY(f.state().history().empty());
         QVERIFY(f.summaries.isEmpty());
         // A click after the reset is again a first click.
         f.click(0);
-        QVERIFY(g.Timer1->isActive());
-        QCOMPARE(g.LED->value(), 2.5);
+        QVERIFY(g.clockTimer()->isActive());
+        QCOMPARE(g.scoreDisplay()->value(), 2.5);
     }
 
     void picturesFollowTheClicks()
     {
-        QCOMPARE(frmGame::pictureName(2), QStringLiteral("tessa2.jpg"));
-        Module1::DataDir = "g:\\TESSA\\";
-        QCOMPARE(frmGame::pictureName(3), QStringLiteral("g:\\TESSA\\tessa3.jpg"));
-        Module1::DataDir.clear();
+        QCOMPARE(m_session.pictureFileName(2), QStringLiteral("tessa2.jpg"));
+        m_session.setDataDir(QStringLiteral("g:\\TESSA\\"));
+        QCOMPARE(m_session.pictureFileName(3), QStringLiteral("g:\\TESSA\\tessa3.jpg"));
+        m_session.setDataDir(QString());
 
-        Field f;
+        Field f(m_session);
         const QImage second = QImage(QStringLiteral("tessa2.jpg")).convertToFormat(QImage::Format_RGB32);
         f.click(6);
         f.click(6);
-        QCOMPARE(f.game.BB(6)->picture().toImage().convertToFormat(QImage::Format_RGB32), second);
-        QVERIFY(f.game.XX->isHidden());
+        QCOMPARE(f.game.tile(6)->picture().toImage().convertToFormat(QImage::Format_RGB32), second);
+        QVERIFY(f.game.overlay()->isHidden());
     }
 
     void revealAnimationFrames()
     {
         for (int n : {4, 7}) {
-            Field f;
-            f.game.Knob2(10)->setKnobValue(n);
-            const QRectF button = twipGeometry(f.game.BB(0));
+            Field f(m_session);
+            f.game.sizeKnob()->setValue(n);
+            const QRectF button = twipGeometry(f.game.tile(0));
             f.click(0);
             QCOMPARE(f.frames.size(), 10);
             for (int i = 0; i < 10; ++i) {
                 const double k = 540 - 60 * i;
                 const double s = 60 + 120 * i;
-                QCOMPARE(f.frames[i].control, QStringLiteral("XX"));
+                QCOMPARE(f.frames[i].control, QStringLiteral("overlay"));
                 QCOMPARE(f.frames[i].twips, QRectF(button.left() + k, button.top() + k, s, s));
             }
             QCOMPARE(f.frames.last().twips.size(), QSizeF(1140, 1140));
-            QCOMPARE(f.game.XX->backColor(), QColor(Qt::white));
+            QCOMPARE(f.game.overlay()->backColor(), QColor(Qt::white));
         }
     }
 
     void shrinkAnimationFrames()
     {
         for (int n : {4, 6}) {
-            Field f;
-            f.game.Knob2(10)->setKnobValue(n);
-            const QRectF button = twipGeometry(f.game.BB(1));
+            Field f(m_session);
+            f.game.sizeKnob()->setValue(n);
+            const QRectF button = twipGeometry(f.game.tile(1));
             for (int i = 0; i < 3; ++i)
                 f.click(1);
             f.frames.clear();
@@ -440,27 +440,27 @@ private slots:
             const double T0 = std::nearbyint(button.top());
             for (int i = 0; i < 10; ++i) {
                 const double k = 60 * i;
-                QCOMPARE(f.frames[i].control, QStringLiteral("BB(1)"));
+                QCOMPARE(f.frames[i].control, QStringLiteral("tile1"));
                 QCOMPARE(f.frames[i].twips, QRectF(L0 + k, T0 + k, 1200 - 120 * i, 1200 - 120 * i));
             }
-            QVERIFY(f.game.BB(1)->isHidden());
-            QVERIFY(f.game.XX->isHidden());
-            QCOMPARE(f.game.XX->backColor(), QColor(Qt::black));
+            QVERIFY(f.game.tile(1)->isHidden());
+            QVERIFY(f.game.overlay()->isHidden());
+            QCOMPARE(f.game.overlay()->backColor(), QColor(Qt::black));
             // A fifth click on a hidden button does nothing.
-            f.game.BB_Click(1);
-            QCOMPARE(Module1::HitCount[1], 4);
+            f.game.onTileClicked(1);
+            QCOMPARE(f.state().hitCount(1), 4);
             // The next layout brings it back.
-            f.game.DoReset();
-            QVERIFY(!f.game.BB(1)->isHidden());
-            QCOMPARE(twipGeometry(f.game.BB(1)), button);
+            f.game.resetGame();
+            QVERIFY(!f.game.tile(1)->isHidden());
+            QCOMPARE(twipGeometry(f.game.tile(1)), button);
         }
     }
 
     void gameEndsExactlyAtTheLastClick()
     {
         for (int n = 4; n <= 7; ++n) {
-            Field f;
-            f.game.Knob2(10)->setKnobValue(n);
+            Field f(m_session);
+            f.game.sizeKnob()->setValue(n);
             const int M = 4 * n * n;
             int clicks = 0;
             for (int b = 0; b < n * n; ++b) {
@@ -469,71 +469,74 @@ private slots:
                     ++clicks;
                     if (clicks == M - 1) {
                         QVERIFY(f.summaries.isEmpty());
-                        QVERIFY(f.game.Timer1->isActive());
+                        QVERIFY(f.game.clockTimer()->isActive());
                     }
                 }
             }
             QCOMPARE(f.summaries.size(), 1);
             QCOMPARE(f.summaries.first(), double(M - 1)); // the floor: c at the last click
             // After the summary the field is reset for the same board size.
-            QVERIFY(!f.game.Timer1->isActive());
-            QCOMPARE(f.game.LED->value(), 0.0);
-            QCOMPARE(Module1::ClickCount, 0);
-            QCOMPARE(Module1::BoardSize, n);
-            QVERIFY(!f.game.BB(n * n - 1)->isHidden());
+            QVERIFY(!f.game.clockTimer()->isActive());
+            QCOMPARE(f.game.scoreDisplay()->value(), 0.0);
+            QCOMPARE(f.state().clickCount(), 0);
+            QCOMPARE(f.state().boardSize(), n);
+            QVERIFY(!f.game.tile(n * n - 1)->isHidden());
         }
     }
 
     void ctrlTEndsTheGame()
     {
-        Field f;
-        frmGame& g = f.game;
+        Field f(m_session);
+        PlayingField& g = f.game;
         g.show();
+        QVERIFY(QTest::qWaitForWindowActive(&g));
         // In Ready: the summary shows 0.
-        QTest::keyClick(g.BB(0), Qt::Key_T, Qt::ControlModifier);
+        QTest::keyClick(g.tile(0), Qt::Key_T, Qt::ControlModifier);
         QCOMPARE(f.summaries, QList<double>{0.0});
         // In Playing: the current score, then a reset.
         f.click(0);
         f.click(1);
-        QTest::keyClick(g.LED, Qt::Key_T, Qt::ControlModifier);
+        QTest::keyClick(g.scoreDisplay(), Qt::Key_T, Qt::ControlModifier);
         QCOMPARE(f.summaries.size(), 2);
         QCOMPARE(f.summaries.last(), 4.9219);
-        QVERIFY(!g.Timer1->isActive());
-        QCOMPARE(Module1::ClickCount, 0);
-        QCOMPARE(g.LED->value(), 0.0);
+        QVERIFY(!g.clockTimer()->isActive());
+        QCOMPARE(f.state().clickCount(), 0);
+        QCOMPARE(g.scoreDisplay()->value(), 0.0);
         // Other keys and control characters change nothing.
         f.click(2);
-        QTest::keyClick(g.BB(3), Qt::Key_T);
-        QTest::keyClick(g.BB(3), Qt::Key_R, Qt::ControlModifier);
-        QTest::keyClick(g.BB(3), Qt::Key_Escape);
+        QTest::keyClick(g.tile(3), Qt::Key_T);
+        QTest::keyClick(g.tile(3), Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(g.tile(3), Qt::Key_Escape);
         QCOMPARE(f.summaries.size(), 2);
-        QCOMPARE(Module1::ClickCount, 1);
-        QVERIFY(g.Timer1->isActive());
+        QCOMPARE(f.state().clickCount(), 1);
+        QVERIFY(g.clockTimer()->isActive());
     }
 
-    void keyCharacterCodes()
+    void ctrlTWorksWithoutAFocusedControl()
     {
-        QKeyEvent ctrlT(QEvent::KeyPress, Qt::Key_T, Qt::ControlModifier, QStringLiteral("\x14"));
-        QCOMPARE(keyCharCode(&ctrlT), qint16(20));
-        QKeyEvent ctrlTNoText(QEvent::KeyPress, Qt::Key_T, Qt::ControlModifier, QStringLiteral("t"));
-        QCOMPARE(keyCharCode(&ctrlTNoText), qint16(20));
-        QKeyEvent plainT(QEvent::KeyPress, Qt::Key_T, Qt::NoModifier, QStringLiteral("t"));
-        QCOMPARE(keyCharCode(&plainT), qint16('t'));
-        QKeyEvent altCtrlT(QEvent::KeyPress, Qt::Key_T, Qt::ControlModifier | Qt::AltModifier, QString());
-        QCOMPARE(keyCharCode(&altCtrlT), qint16(0));
+        // Two Ctrl+T in a row sent to the window itself, with no child focused: each ends a game.
+        Field f(m_session);
+        PlayingField& g = f.game;
+        g.show();
+        QVERIFY(QTest::qWaitForWindowActive(&g));
+        if (QWidget* focused = g.focusWidget())
+            focused->clearFocus();
+        QTest::keyClick(&g, Qt::Key_T, Qt::ControlModifier);
+        QTest::keyClick(&g, Qt::Key_T, Qt::ControlModifier);
+        QCOMPARE(f.summaries.size(), 2);
     }
 
     void reloadingTheFieldStartsAtFour()
     {
         {
-            Field f;
-            f.game.Knob2(10)->setKnobValue(6);
-            QCOMPARE(Module1::BoardSize, 6);
+            Field f(m_session);
+            f.game.sizeKnob()->setValue(6);
+            QCOMPARE(f.state().boardSize(), 6);
         }
-        Field again;
-        QCOMPARE(Module1::BoardSize, 4);
-        QCOMPARE(again.game.BB(15)->isHidden(), false);
-        QCOMPARE(again.game.BB(16)->isHidden(), true);
+        Field again(m_session);
+        QCOMPARE(again.state().boardSize(), 4);
+        QCOMPARE(again.game.tile(15)->isHidden(), false);
+        QCOMPARE(again.game.tile(16)->isHidden(), true);
     }
 
     void missingPictureEndsTheProgramCleanly()
@@ -549,7 +552,7 @@ private slots:
         QEventLoop loop;
         bool usable = true;
         QTimer::singleShot(0, [&] {
-            frmGame g;
+            PlayingField g(m_session);
             usable = g.picturesUsable();
         });
         const int status = loop.exec();
@@ -564,7 +567,7 @@ private slots:
 
     void unreadablePictureAtClickTime()
     {
-        Field f;
+        Field f(m_session);
         QVERIFY(QFile::rename(QStringLiteral("tessa1.jpg"), QStringLiteral("moved.jpg")));
         QEventLoop loop;
         QTimer::singleShot(0, [&] { f.click(0); });
@@ -574,7 +577,7 @@ private slots:
         QCOMPARE(status, 1);
         QCOMPARE(m_messages.size(), 1);
         QVERIFY(m_messages.first().contains(QStringLiteral("tessa1.jpg")));
-        QCOMPARE(Module1::ClickCount, 0);
+        QCOMPARE(f.state().clickCount(), 0);
     }
 };
 

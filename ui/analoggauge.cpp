@@ -15,28 +15,19 @@ AnalogGauge::AnalogGauge(QWidget* parent)
 void AnalogGauge::setNeedleCount(int count)
 {
     m_needles.resize(qMax(1, count));
-    if (m_index >= m_needles.size())
-        m_index = 0;
     update();
 }
 
-void AnalogGauge::setNeedleIndex(int index)
+double AnalogGauge::needleValue(int needle) const
 {
-    // An index outside the needles selects nothing new; the previous selection stays.
-    if (index >= 0 && index < m_needles.size())
-        m_index = static_cast<qint16>(index);
+    return needle >= 0 && needle < m_needles.size() ? m_needles[needle].value : 0.0;
 }
 
-double AnalogGauge::needleValue() const
+void AnalogGauge::setNeedleValue(int needle, double value)
 {
-    return m_needles[m_index].value;
-}
-
-void AnalogGauge::setNeedleValue(double value)
-{
-    if (m_needles[m_index].value == value)
+    if (needle < 0 || needle >= m_needles.size() || m_needles[needle].value == value)
         return;
-    m_needles[m_index].value = value;
+    m_needles[needle].value = value;
     update();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Analog gauge: one round dial carrying several needles, each with its own scale.
-// A needle is addressed by first setting NeedleIndex, then reading or writing NeedleValue.
+// Needles are numbered from 0; each holds a value on its own scale.
 
 #include <QVector>
 #include <QWidget>
@@ -9,8 +9,6 @@ namespace zimble::ui {
 
 class AnalogGauge : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(int NeedleIndex READ needleIndex WRITE setNeedleIndex)
-    Q_PROPERTY(double NeedleValue READ needleValue WRITE setNeedleValue)
     Q_PROPERTY(int needleCount READ needleCount WRITE setNeedleCount)
 
 public:
@@ -19,11 +17,10 @@ public:
     int needleCount() const { return int(m_needles.size()); }
     void setNeedleCount(int count);
 
-    qint16 needleIndex() const { return m_index; }
-    void setNeedleIndex(int index);
-
-    double needleValue() const;
-    void setNeedleValue(double value);
+    // The value of needle `needle`; 0 for a needle that does not exist.
+    double needleValue(int needle) const;
+    // Sets needle `needle`; a needle that does not exist is ignored.
+    void setNeedleValue(int needle, double value);
 
     // One full turn of needle i covers `positions` steps starting at 0 (a clock-style scale).
     void setNeedleScale(int needle, double positions);
@@ -44,7 +41,6 @@ private:
         double length = 0.8;
     };
     QVector<Needle> m_needles;
-    qint16 m_index = 0;
 };
 
 } // namespace zimble::ui

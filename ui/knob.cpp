@@ -18,21 +18,21 @@ Knob::Knob(QWidget* parent)
     setCursor(Qt::PointingHandCursor);
 }
 
-void Knob::setKnobValue(double value)
+void Knob::setValue(double value)
 {
     value = qBound(m_min, value, m_max);
     if (qFuzzyCompare(value + 1.0, m_value + 1.0))
         return;
     m_value = value;
     update();
-    emit changed(m_value);
+    emit valueChanged(m_value);
 }
 
 void Knob::setMinimum(double value)
 {
     m_min = value;
     m_max = qMax(m_max, m_min);
-    setKnobValue(m_value);
+    setValue(m_value);
     update();
 }
 
@@ -40,7 +40,7 @@ void Knob::setMaximum(double value)
 {
     m_max = value;
     m_min = qMin(m_min, m_max);
-    setKnobValue(m_value);
+    setValue(m_value);
     update();
 }
 
@@ -79,7 +79,7 @@ double Knob::valueAt(const QPointF& pos) const
 
 void Knob::stepBy(int steps)
 {
-    setKnobValue(roundHalfEven(m_value) + steps);
+    setValue(roundHalfEven(m_value) + steps);
 }
 
 void Knob::mousePressEvent(QMouseEvent* event)
@@ -87,13 +87,13 @@ void Knob::mousePressEvent(QMouseEvent* event)
     if (event->button() != Qt::LeftButton)
         return QWidget::mousePressEvent(event);
     m_dragging = true;
-    setKnobValue(valueAt(event->position()));
+    setValue(valueAt(event->position()));
 }
 
 void Knob::mouseMoveEvent(QMouseEvent* event)
 {
     if (m_dragging)
-        setKnobValue(valueAt(event->position()));
+        setValue(valueAt(event->position()));
 }
 
 void Knob::mouseReleaseEvent(QMouseEvent* event)
@@ -101,7 +101,7 @@ void Knob::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton && m_dragging) {
         m_dragging = false;
         // Settle on the nearest detent.
-        setKnobValue(roundHalfEven(m_value));
+        setValue(roundHalfEven(m_value));
     }
 }
 
@@ -127,10 +127,10 @@ void Knob::keyPressEvent(QKeyEvent* event)
         stepBy(-1);
         break;
     case Qt::Key_Home:
-        setKnobValue(m_min);
+        setValue(m_min);
         break;
     case Qt::Key_End:
-        setKnobValue(m_max);
+        setValue(m_max);
         break;
     default:
         QWidget::keyPressEvent(event);

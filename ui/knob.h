@@ -7,16 +7,16 @@ namespace zimble::ui {
 
 class Knob : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(double KnobValue READ knobValue WRITE setKnobValue NOTIFY changed)
+    Q_PROPERTY(double value READ value WRITE setValue NOTIFY valueChanged)
     Q_PROPERTY(double minimum READ minimum WRITE setMinimum)
     Q_PROPERTY(double maximum READ maximum WRITE setMaximum)
 
 public:
     explicit Knob(QWidget* parent = nullptr);
 
-    double knobValue() const { return m_value; }
-    // Clamped into [minimum, maximum]; emits changed() when the value moves.
-    void setKnobValue(double value);
+    double value() const { return m_value; }
+    // Clamped into [minimum, maximum]; emits valueChanged() when the value moves.
+    void setValue(double value);
 
     double minimum() const { return m_min; }
     void setMinimum(double value);
@@ -27,7 +27,7 @@ public:
     QSize minimumSizeHint() const override { return QSize(48, 48); }
 
 signals:
-    void changed(double value);
+    void valueChanged(double value);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

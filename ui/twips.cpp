@@ -1,6 +1,6 @@
 #include "twips.h"
 
-#include "game/layout.h"
+#include "game/boardlayout.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "forms.h"
+#include "windowstyle.h"
 
 #include "twips.h"
 

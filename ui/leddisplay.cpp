@@ -1,4 +1,4 @@
-#include "numled.h"
+#include "leddisplay.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -54,14 +54,14 @@ QPainterPath segmentPath(QPointF p, QPointF q, double t)
 
 } // namespace
 
-NumLed::NumLed(QWidget* parent)
+LedDisplay::LedDisplay(QWidget* parent)
     : QWidget(parent)
 {
     setFocusPolicy(Qt::StrongFocus);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-void NumLed::setValue(double value)
+void LedDisplay::setValue(double value)
 {
     if (m_value == value)
         return;
@@ -70,25 +70,25 @@ void NumLed::setValue(double value)
     emit valueChanged(value);
 }
 
-void NumLed::setDigitCount(int count)
+void LedDisplay::setDigitCount(int count)
 {
     m_digits = qBound(1, count, 30);
     update();
 }
 
-void NumLed::setDecimals(int count)
+void LedDisplay::setDecimals(int count)
 {
     m_decimals = qBound(0, count, 10);
     update();
 }
 
-void NumLed::setLitColor(const QColor& color)
+void LedDisplay::setLitColor(const QColor& color)
 {
     m_lit = color;
     update();
 }
 
-QString NumLed::displayText() const
+QString LedDisplay::displayText() const
 {
     if (!std::isfinite(m_value))
         return QString(m_digits - 1, QLatin1Char(' ')) + QLatin1Char('E');
@@ -101,12 +101,12 @@ QString NumLed::displayText() const
     return QString(m_digits - 1, QLatin1Char(' ')) + QLatin1Char('E');
 }
 
-QSize NumLed::sizeHint() const
+QSize LedDisplay::sizeHint() const
 {
     return QSize(m_digits * 22 + 16, 48);
 }
 
-void NumLed::paintEvent(QPaintEvent*)
+void LedDisplay::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing, true);

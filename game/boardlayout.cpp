@@ -1,4 +1,4 @@
-#include "layout.h"
+#include "boardlayout.h"
 
 #include "fixedpoint.h"
 
@@ -28,26 +28,6 @@ TwipPoint buttonPosition(const LayoutFrame& frame, std::int32_t boardSize, int r
 int twipsToPixels(double twips)
 {
     return toInt32HalfEven(twips / TwipsPerPixel);
-}
-
-ClockTick clockTick(const ClockNeedles& now)
-{
-    ClockTick t;
-    t.fast = toInt32HalfEven(now.fast) + 1;
-    if (t.fast > 15) {
-        t.fast = 0;
-        t.cycleCompleted = true;
-        t.middle = toInt32HalfEven(now.middle) + 1;
-        t.middleWritten = true;
-        if (t.middle > 60) {
-            t.middle = 0;
-            t.slow = toInt32HalfEven(now.slow) + 1;
-            if (t.slow > 5)
-                t.slow = 0;
-            t.slowWritten = true;
-        }
-    }
-    return t;
 }
 
 } // namespace zimble

@@ -1,5 +1,5 @@
 #pragma once
-// Helpers that build the windows from design values in twips.
+// The look shared by the windows: title, colours, fonts, icon, and placing controls in twips.
 
 #include <QColor>
 #include <QFont>

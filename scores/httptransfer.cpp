@@ -1,4 +1,4 @@
-#include "inet.h"
+#include "httptransfer.h"
 
 #include "codepage.h"
 
@@ -10,7 +10,7 @@
 
 namespace zimble {
 
-Inet::Inet(QObject* parent)
+HttpTransfer::HttpTransfer(QObject* parent)
     : QObject(parent)
     , m_nam(new QNetworkAccessManager(this))
     , m_timer(new QTimer(this))
@@ -22,34 +22,44 @@ Inet::Inet(QObject* parent)
     });
 }
 
-Inet::~Inet()
+HttpTransfer::~HttpTransfer()
 {
-    Cancel();
+    cancel();
 }
 
-QString Inet::GetChunk(int size) const
+QString HttpTransfer::body() const
 {
-    return fromCp1252(m_body.left(qBound(0, size, MaxChunk)));
+    return fromCp1252(m_body.left(MaxBodySize));
 }
 
-void Inet::setState(qint16 state)
+void HttpTransfer::report(State state)
 {
-    emit StateChanged(state);
+    m_lastReported = state;
+    emit stateChanged(state);
 }
 
-bool Inet::Execute(const QString& operation)
+void HttpTransfer::advanceTo(State state)
+{
+    // A reused connection skips connecting, and Qt does not tell "connected" and "sending"
+    // apart from "sent": every step is still reported, once and in order.
+    const quint64 gen = m_generation;
+    while (m_running && gen == m_generation && m_lastReported < state)
+        report(static_cast<State>(static_cast<int>(m_lastReported) + 1));
+}
+
+bool HttpTransfer::start(const QUrl& url)
 {
     if (m_running)
         return false;
+    m_url = url;
     m_running = true;
-    m_receiving = false;
     m_body.clear();
     m_errorCode = 0;
     m_errorText.clear();
     ++m_generation;
     m_timer->start(m_timeoutMs);
 
-    if (operation.compare(QStringLiteral("GET"), Qt::CaseInsensitive) != 0 || !m_url.isValid() || m_url.host().isEmpty()) {
+    if (!m_url.isValid() || m_url.host().isEmpty()) {
         const quint64 gen = m_generation;
         QTimer::singleShot(0, this, [this, gen] {
             if (gen == m_generation && m_running)
@@ -63,7 +73,7 @@ bool Inet::Execute(const QString& operation)
     QTimer::singleShot(0, this, [this, gen] {
         if (gen != m_generation || !m_running)
             return;
-        setState(1);
+        report(State::ResolvingHost);
         if (!m_running || gen != m_generation)
             return;
         m_lookupId = QHostInfo::lookupHost(m_url.host(), this, [this, gen](const QHostInfo& info) {
@@ -75,7 +85,7 @@ bool Inet::Execute(const QString& operation)
                      QStringLiteral("The host %1 could not be found (%2).").arg(m_url.host(), info.errorString()));
                 return;
             }
-            setState(2);
+            report(State::HostResolved);
             if (gen == m_generation && m_running)
                 startRequest();
         });
@@ -83,29 +93,26 @@ bool Inet::Execute(const QString& operation)
     return true;
 }
 
-void Inet::startRequest()
+void HttpTransfer::startRequest()
 {
     QNetworkRequest request(m_url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     m_reply = m_nam->get(request);
     QNetworkReply* reply = m_reply;
-    connect(reply, &QNetworkReply::socketStartedConnecting, this, [this] { setState(3); });
-    connect(reply, &QNetworkReply::requestSent, this, [this] { setState(6); });
+    connect(reply, &QNetworkReply::socketStartedConnecting, this, [this] { advanceTo(State::Connecting); });
+    connect(reply, &QNetworkReply::requestSent, this, [this] { advanceTo(State::RequestSent); });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
-        if (!m_receiving) {
-            m_receiving = true;
-            setState(7);
-        }
+        advanceTo(State::ReceivingResponse);
         // Keep the first 1024 bytes; the rest is read and dropped.
         const QByteArray data = reply->readAll();
-        if (m_body.size() < MaxChunk)
-            m_body.append(data.left(MaxChunk - m_body.size()));
+        if (m_body.size() < MaxBodySize)
+            m_body.append(data.left(MaxBodySize - m_body.size()));
     });
-    connect(reply, &QNetworkReply::finished, this, &Inet::finishReply);
+    connect(reply, &QNetworkReply::finished, this, &HttpTransfer::finishReply);
 }
 
-void Inet::finishReply()
+void HttpTransfer::finishReply()
 {
     QNetworkReply* reply = m_reply;
     if (!reply || !m_running)
@@ -113,8 +120,8 @@ void Inet::finishReply()
     m_reply = nullptr;
     reply->deleteLater();
     const QByteArray rest = reply->readAll();
-    if (m_body.size() < MaxChunk)
-        m_body.append(rest.left(MaxChunk - m_body.size()));
+    if (m_body.size() < MaxBodySize)
+        m_body.append(rest.left(MaxBodySize - m_body.size()));
 
     if (reply->error() != QNetworkReply::NoError) {
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -128,23 +135,25 @@ void Inet::finishReply()
         return;
     }
     m_timer->stop();
-    setState(8);
+    advanceTo(State::ResponseReceived);
+    if (!m_running)
+        return;
     m_running = false;
-    setState(12);
+    report(State::Completed);
 }
 
-void Inet::fail(int code, const QString& text)
+void HttpTransfer::fail(int code, const QString& text)
 {
     if (!m_running)
         return;
-    Cancel();
+    cancel();
     m_errorCode = code;
     m_errorText = text;
     m_body.clear();
-    setState(11);
+    report(State::Failed);
 }
 
-void Inet::Cancel()
+void HttpTransfer::cancel()
 {
     if (!m_running)
         return;

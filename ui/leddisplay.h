@@ -6,15 +6,15 @@
 
 namespace zimble::ui {
 
-class NumLed : public QWidget {
+class LedDisplay : public QWidget {
     Q_OBJECT
-    Q_PROPERTY(double Value READ value WRITE setValue NOTIFY valueChanged)
+    Q_PROPERTY(double value READ value WRITE setValue NOTIFY valueChanged)
     Q_PROPERTY(int digitCount READ digitCount WRITE setDigitCount)
     Q_PROPERTY(int decimals READ decimals WRITE setDecimals)
     Q_PROPERTY(QColor litColor READ litColor WRITE setLitColor)
 
 public:
-    explicit NumLed(QWidget* parent = nullptr);
+    explicit LedDisplay(QWidget* parent = nullptr);
 
     double value() const { return m_value; }
     void setValue(double value);

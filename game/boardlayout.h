@@ -7,7 +7,6 @@
 namespace zimble {
 
 inline constexpr int TwipsPerPixel = 15;
-inline constexpr int BoardPoolSize = 49;
 inline constexpr int MinBoardSize = 4;
 inline constexpr int MaxBoardSize = 7;
 
@@ -32,21 +31,5 @@ TwipPoint buttonPosition(const LayoutFrame& frame, std::int32_t boardSize, int r
 
 // Logical pixels for a twip coordinate: nearest pixel, an exact half going to the even one.
 int twipsToPixels(double twips);
-
-// One tick of the three-needle game clock. Needles: 1 fast (0..15), 0 middle (0..60), 2 slow (0..5).
-struct ClockNeedles {
-    double middle = 0; // needle 0
-    double fast = 0;   // needle 1
-    double slow = 0;   // needle 2
-};
-struct ClockTick {
-    std::int32_t middle = 0;
-    std::int32_t fast = 0;
-    std::int32_t slow = 0;
-    bool middleWritten = false; // the middle needle (and possibly the slow one) moved
-    bool slowWritten = false;
-    bool cycleCompleted = false; // the fast needle wrapped: TimeCount advances
-};
-ClockTick clockTick(const ClockNeedles& now);
 
 } // namespace zimble

@@ -1,0 +1,72 @@
+#include "aboutwindow.h"
+
+#include "ui/threedbutton.h"
+#include "ui/threedpanel.h"
+#include "ui/windowstyle.h"
+
+#include <QLabel>
+
+namespace zimble {
+
+using namespace ui;
+
+QString AboutWindow::copyrightText()
+{
+    return QStringLiteral("%1 %2 \u00A9 2026 Zimble developers. All rights reserved.")
+        .arg(Title, QStringLiteral(ZIMBLE_VERSION));
+}
+
+QString AboutWindow::supportAddress()
+{
+    return QStringLiteral("zq@zimble.example");
+}
+
+AboutWindow::AboutWindow(const QString& productPage, QWidget* parent)
+    : QDialog(parent)
+{
+    setObjectName(QStringLiteral("aboutWindow"));
+    const QColor face = palette().color(QPalette::Button);
+    setupWindow(this, 7125, 2475, face);
+    setWindowTitle(QStringLiteral("About ") + Title);
+
+    auto panel = [&](QWidget* parent, const QString& name, const QString& caption) {
+        auto* p = new ThreeDPanel(caption, parent);
+        p->setObjectName(name);
+        p->setFont(sansFont(8.25));
+        p->setBackColor(face);
+        p->setForeColor(Qt::black);
+        return p;
+    };
+
+    m_container = panel(this, QStringLiteral("container"), QString());
+    place(m_container, 0, 0, 7110, 2460);
+
+    m_exitButton = new ThreeDButton(QStringLiteral("E&xit"), m_container);
+    m_exitButton->setObjectName(QStringLiteral("exitButton"));
+    m_exitButton->setFont(sansFont(8.25));
+    m_exitButton->setPicture(QPixmap(QStringLiteral(":/pictures/button.jpg")));
+    place(m_exitButton, 5235, 1740, 1200, 390);
+    connect(m_exitButton, &QAbstractButton::clicked, this, &QDialog::accept);
+
+    m_webAddress = panel(m_container, QStringLiteral("webAddressPanel"), productPage);
+    place(m_webAddress, 315, 2025, 2325, 360);
+    m_support = panel(m_container, QStringLiteral("supportPanel"), supportAddress());
+    QFont condensed = m_support->font();
+    condensed.setStretch(QFont::SemiCondensed);
+    m_support->setFont(condensed);
+    place(m_support, 285, 1710, 1725, 360);
+
+    // Drawn in front of the container.
+    m_icon = new QLabel(this);
+    m_icon->setObjectName(QStringLiteral("iconPicture"));
+    m_icon->setPixmap(programIcon().pixmap(QSize(32, 32)));
+    place(m_icon, 210, 105, 480, 480);
+    m_copyright = panel(this, QStringLiteral("copyrightPanel"), copyrightText());
+    place(m_copyright, 201, 900, 6648, 360);
+    m_icon->raise();
+    m_copyright->raise();
+
+    m_exitButton->setFocus();
+}
+
+} // namespace zimble

@@ -1,0 +1,324 @@
+#include "summarywindow.h"
+
+#include "session.h"
+#include "shell.h"
+
+#include "scores/exchange.h"
+#include "ui/leddisplay.h"
+#include "ui/threedbutton.h"
+#include "ui/threedpanel.h"
+#include "ui/windowstyle.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+
+#include <cmath>
+
+namespace zimble {
+
+using namespace ui;
+
+namespace {
+
+const QString DefaultName = QStringLiteral("Enter your name here");
+
+} // namespace
+
+SummaryWindow::SummaryWindow(Session& session, double gameScore, int boardSize, QWidget* parent)
+    : QDialog(parent)
+    , m_session(session)
+    , m_gameScore(gameScore)
+    , m_boardSize(boardSize)
+{
+    setObjectName(QStringLiteral("summaryWindow"));
+    setupWindow(this, 9360, 7005, Peach);
+    buildControls();
+    load();
+}
+
+SummaryWindow::~SummaryWindow() = default;
+
+LedDisplay* SummaryWindow::bestDisplay(int board) const
+{
+    return board >= FirstBoard && board <= LastBoard ? m_bests[std::size_t(slot(board))] : nullptr;
+}
+
+LedDisplay* SummaryWindow::worldHighDisplay(int board) const
+{
+    return board >= FirstBoard && board <= LastBoard ? m_worldHighs[std::size_t(slot(board))] : nullptr;
+}
+
+ThreeDPanel* SummaryWindow::holderPanel(int board) const
+{
+    return board >= FirstBoard && board <= LastBoard ? m_holders[std::size_t(slot(board))] : nullptr;
+}
+
+void SummaryWindow::buildControls()
+{
+    const QColor buttonText = palette().color(QPalette::ButtonText);
+    auto panel = [&](const QString& name, double l, double t, double w, double h) {
+        auto* p = new ThreeDPanel(this);
+        p->setObjectName(name);
+        p->setFont(sansFont(8.25));
+        p->setBackColor(Peach);
+        p->setForeColor(buttonText);
+        place(p, l, t, w, h);
+        return p;
+    };
+    auto label = [&](const QString& name, const QString& text, double l, double t, double w, double h,
+                     Qt::Alignment align) {
+        auto* lb = new QLabel(text, this);
+        lb->setObjectName(name);
+        lb->setFont(sansFont(9.75));
+        lb->setAlignment(align);
+        place(lb, l, t, w, h);
+        return lb;
+    };
+    auto led = [&](const QString& name, double l, double t) {
+        auto* d = new LedDisplay(this);
+        d->setObjectName(name);
+        d->setDigitCount(9);
+        d->setDecimals(2);
+        place(d, l, t, 2700, 645);
+        return d;
+    };
+    auto button = [&](const QString& name, const QString& caption, double l) {
+        auto* b = new ThreeDButton(caption, this);
+        b->setObjectName(name);
+        b->setFont(sansFont(8.25));
+        b->setPicture(QPixmap(QStringLiteral(":/pictures/button.jpg")));
+        place(b, l, 6525, 1200, 390);
+        return b;
+    };
+
+    // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
+    const double rowTop[4] = {1650, 2445, 3255, 4050};
+    const double ledTop[4] = {1500, 2295, 3105, 3900};
+    const double holderTop[4] = {1575, 2370, 3180, 3975};
+    for (int k = 0; k < 4; ++k) {
+        const int board = FirstBoard + k;
+        label(QStringLiteral("rowLabel%1").arg(board), QStringLiteral("%1 Game").arg(board), 180, rowTop[k], 1215, 495,
+              Qt::AlignLeft | Qt::AlignTop);
+        m_bests[std::size_t(k)] = led(QStringLiteral("best%1").arg(board), 1080, ledTop[k]);
+    }
+    for (int k = 0; k < 4; ++k)
+        m_worldHighs[std::size_t(k)] = led(QStringLiteral("worldHigh%1").arg(FirstBoard + k), 3810, ledTop[k]);
+    label(QStringLiteral("bestsHeading"), QStringLiteral("Your High ZQs"), 1335, 990, 2415, 495,
+          Qt::AlignHCenter | Qt::AlignTop);
+    label(QStringLiteral("worldHighsHeading"), QStringLiteral("WorldWideHigh ZQs"), 4020, 990, 2490, 495,
+          Qt::AlignHCenter | Qt::AlignTop);
+
+    m_instructions = panel(QStringLiteral("instructions"), 1995, 4650, 5265, 840);
+    m_instructions->setCaption(QStringLiteral("To update the WorldWide high ZQs, click the update button and they will "
+                                              "be retrieved from the Internet. If your ZQ is higher, you will become a "
+                                              "new record holder."));
+
+    m_updateButton = button(QStringLiteral("updateButton"), QStringLiteral("&Update"), 6255);
+    m_exitButton = button(QStringLiteral("exitButton"), QStringLiteral("E&xit"), 7755);
+    m_holders[0] = panel(QStringLiteral("holder4"), 6585, holderTop[0], 2670, 450);
+    label(QStringLiteral("holdersHeading"), QStringLiteral("Record Holders"), 6675, 990, 2490, 495,
+          Qt::AlignHCenter | Qt::AlignTop);
+    for (int k = 1; k < 4; ++k)
+        m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(FirstBoard + k), 6585, holderTop[k], 2670, 450);
+    m_webPageButton = button(QStringLiteral("webPageButton"), QStringLiteral("&Web Page"), 4755);
+
+    m_headline = panel(QStringLiteral("headline"), 765, 195, 7680, 510);
+    m_headline->setFont(arialFont(15.75));
+    m_headline->setForeColor(QColor(0, 0, 255));
+    m_status = panel(QStringLiteral("statusLine"), 1995, 5520, 5265, 840);
+    m_status->setForeColor(QColor(255, 0, 0));
+
+    m_nameEdit = new QLineEdit(this);
+    m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
+    place(m_nameEdit, 1080, 6540, 2490, 360);
+    label(QStringLiteral("nameLabel"), QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
+
+    connect(m_webPageButton, &QAbstractButton::clicked, this, &SummaryWindow::onWebPageClicked);
+    connect(m_updateButton, &QAbstractButton::clicked, this, &SummaryWindow::onUpdateClicked);
+    connect(m_exitButton, &QAbstractButton::clicked, this, [this] { done(QDialog::Accepted); });
+
+    m_transfer = new HttpTransfer(this);
+    m_transfer->setObjectName(QStringLiteral("transfer"));
+    connect(m_transfer, &HttpTransfer::stateChanged, this, &SummaryWindow::onTransferStateChanged);
+}
+
+QString SummaryWindow::scoreLine(double score)
+{
+    QLocale locale;
+    if (locale.language() == QLocale::C)
+        locale = QLocale(QLocale::English, QLocale::UnitedStates);
+    locale.setNumberOptions(locale.numberOptions() & ~QLocale::OmitGroupSeparator);
+    // Whole number, halves away from zero.
+    const double whole = std::round(score);
+    const qint64 shown = std::fabs(whole) < 9.2e18 ? static_cast<qint64>(whole) : 0;
+    return QStringLiteral("You scored a ZQ of ") + locale.toString(shown);
+}
+
+void SummaryWindow::reportFileError(const QString& error)
+{
+    m_session.showMessage(this, error + QStringLiteral(" The game goes on, but this change is not kept."));
+}
+
+void SummaryWindow::load()
+{
+    setWindowTitle(Title + QStringLiteral(" ZQ Summary"));
+
+    ScoreRecord& record = m_session.scores();
+    QString error;
+    const bool loaded = loadScores(m_session.scoreFileName(), record, &error);
+    const FixedPoint score = FixedPoint::fromDouble(m_gameScore);
+    if (m_boardSize >= FirstBoard && m_boardSize <= LastBoard && score > record.bests[m_boardSize])
+        record.bests[m_boardSize] = score;
+
+    for (int board = FirstBoard; board <= LastBoard; ++board) {
+        bestDisplay(board)->setValue(record.bests[board].toDouble());
+        worldHighDisplay(board)->setValue(record.worldHighs[board].toDouble());
+        holderPanel(board)->setCaption(shownText(record.holders[board]));
+    }
+    // A name that starts with NUL has never been set.
+    if (record.playerName.isEmpty() || record.playerName.at(0) == QChar(0))
+        record.playerName = fixedText(DefaultName);
+    m_nameEdit->setText(shownText(record.playerName));
+
+    // A file that could not be read is never overwritten.
+    if (!loaded)
+        reportFileError(error);
+    else if (!saveScores(m_session.scoreFileName(), record, &error))
+        reportFileError(error);
+
+    m_headline->setCaption(scoreLine(m_gameScore));
+    m_status->setCaption(QString());
+}
+
+void SummaryWindow::unload()
+{
+    m_transfer->cancel(); // an abandoned exchange's reply is never applied
+    m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
+    ScoreRecord& record = m_session.scores();
+    QString error;
+    if (!loadScores(m_session.scoreFileName(), record, &error)) {
+        reportFileError(error);
+        return;
+    }
+    record.playerName = fixedText(m_nameEdit->text());
+    if (!saveScores(m_session.scoreFileName(), record, &error))
+        reportFileError(error);
+}
+
+void SummaryWindow::done(int result)
+{
+    // Every way of closing (Exit, Esc, the close box) unloads the window once.
+    if (!m_unloaded) {
+        m_unloaded = true;
+        unload();
+    }
+    QDialog::done(result);
+}
+
+void SummaryWindow::onWebPageClicked()
+{
+    m_session.openWebPage(gamePageAddress(m_session.scoreHost()), this);
+}
+
+void SummaryWindow::onUpdateClicked()
+{
+    if (trimSpaces(m_nameEdit->text()) == DefaultName) {
+        m_session.showMessage(this, QStringLiteral("Enter a name in the Name field at the lower left and click UPDATE "
+                                                   "again. This name will be used if your ZQ is higher than any "
+                                                   "previously recorded ZQ."));
+        return;
+    }
+    m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
+    sendScores();
+}
+
+QUrl SummaryWindow::requestUrl(const QString& target) const
+{
+    // The path and numbers are plain ASCII; the name (fifth value) is encoded octet by octet
+    // in UTF-8, so spaces, '%', '#' and any other text reach the service exactly as typed.
+    const qsizetype q = target.indexOf(QLatin1Char('?'));
+    const QString path = target.left(q);
+    const QStringList values = target.mid(q + 1).split(QLatin1Char('&'));
+    QStringList encoded;
+    for (const QString& v : values)
+        encoded << QString::fromLatin1(QUrl::toPercentEncoding(v));
+    return QUrl(QStringLiteral("http://") + m_session.scoreHost() + path + QLatin1Char('?')
+                    + encoded.join(QLatin1Char('&')),
+                QUrl::StrictMode);
+}
+
+void SummaryWindow::sendScores()
+{
+    if (m_transfer->isRunning())
+        return; // one exchange at a time
+    m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
+    ScoreRecord& record = m_session.scores();
+    BoardScores bests{};
+    for (int board = FirstBoard; board <= LastBoard; ++board) {
+        // Whole numbers in memory only; the file keeps the fractions.
+        const std::int32_t whole = toInt32HalfEven(record.bests[board].toDouble());
+        record.bests[board] = FixedPoint::fromInt(whole);
+        bests[std::size_t(slot(board))] = whole;
+    }
+    m_transfer->start(requestUrl(requestTarget(bests, trimSpaces(m_nameEdit->text()))));
+}
+
+void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
+{
+    using State = HttpTransfer::State;
+    switch (state) {
+    case State::ResolvingHost:
+        m_status->setCaption(QStringLiteral("Looking up the IP address of the specified host computer."));
+        break;
+    case State::HostResolved:
+        m_status->setCaption(QStringLiteral("Successfully found the IP\u00A0address of the specified host computer"));
+        break;
+    case State::Connecting: m_status->setCaption(QStringLiteral("Connecting to the host computer.")); break;
+    case State::Connected: m_status->setCaption(QStringLiteral("Successfully connected to the host computer.")); break;
+    case State::SendingRequest: m_status->setCaption(QStringLiteral("Sending a request to the host computer.")); break;
+    case State::RequestSent: m_status->setCaption(QStringLiteral("Successfully sent the request.")); break;
+    case State::ReceivingResponse:
+        m_status->setCaption(QStringLiteral("Receiving a response from the host computer."));
+        break;
+    case State::ResponseReceived: m_status->setCaption(QString()); break;
+    case State::Failed:
+        m_status->setCaption(QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText()));
+        break;
+    case State::Completed:
+        m_status->setCaption(QStringLiteral("The request has completed and all data has been received."));
+        applyReply();
+        break;
+    case State::Disconnecting:
+    case State::Disconnected: break;
+    }
+}
+
+void SummaryWindow::applyReply()
+{
+    const std::optional<ScoreReply> reply = parseReply(m_transfer->body());
+    if (!reply) {
+        m_status->setCaption(QStringLiteral("The score service sent a reply that could not be understood; "
+                                            "nothing was changed."));
+        return;
+    }
+    ScoreRecord& record = m_session.scores();
+    QString error;
+    if (!loadScores(m_session.scoreFileName(), record, &error)) {
+        reportFileError(error);
+        return;
+    }
+    for (int board = FirstBoard; board <= LastBoard; ++board) {
+        const std::size_t k = std::size_t(slot(board));
+        const FixedPoint high = FixedPoint::fromDouble(reply->highs[k]);
+        worldHighDisplay(board)->setValue(high.toDouble());
+        holderPanel(board)->setCaption(reply->holders[k]);
+        record.worldHighs[board] = high;
+        record.holders[board] = fixedText(reply->holders[k]);
+    }
+    if (!saveScores(m_session.scoreFileName(), record, &error))
+        reportFileError(error);
+    m_status->setCaption(reply->message);
+}
+
+} // namespace zimble

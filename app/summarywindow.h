@@ -1,0 +1,88 @@
+#pragma once
+// The summary window that closes every game: this game's ZQ, the player's bests, the world highs
+// and holders, the player's name, and the exchange with the score service.
+
+#include "scores/httptransfer.h"
+
+#include <QDialog>
+#include <QUrl>
+
+#include <array>
+
+class QLabel;
+class QLineEdit;
+
+namespace zimble {
+
+class Session;
+
+namespace ui {
+class LedDisplay;
+class ThreeDButton;
+class ThreeDPanel;
+} // namespace ui
+
+class SummaryWindow : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int FirstBoard = 4;
+    static constexpr int LastBoard = 7;
+
+    // gameScore is the ZQ the playing field showed at the end of the game on a boardSize board.
+    SummaryWindow(Session& session, double gameScore, int boardSize, QWidget* parent = nullptr);
+    ~SummaryWindow() override;
+
+    // The displays of one board size (4 to 7).
+    ui::LedDisplay* bestDisplay(int board) const;
+    ui::LedDisplay* worldHighDisplay(int board) const;
+    ui::ThreeDPanel* holderPanel(int board) const;
+    ui::ThreeDPanel* headline() const { return m_headline; }
+    ui::ThreeDPanel* statusLine() const { return m_status; }
+    QLineEdit* nameEdit() const { return m_nameEdit; }
+    ui::ThreeDButton* updateButton() const { return m_updateButton; }
+    ui::ThreeDButton* webPageButton() const { return m_webPageButton; }
+    ui::ThreeDButton* exitButton() const { return m_exitButton; }
+    HttpTransfer* transfer() const { return m_transfer; }
+
+    // The request URL for a target, with the name percent-encoded as HTTP requires.
+    QUrl requestUrl(const QString& target) const;
+
+    // The headline for a score: "You scored a ZQ of " and the score in whole, grouped digits.
+    static QString scoreLine(double score);
+
+public slots:
+    void done(int result) override;
+
+private slots:
+    void onUpdateClicked();
+    void onWebPageClicked();
+    void onTransferStateChanged(zimble::HttpTransfer::State state);
+
+private:
+    void buildControls();
+    void load();
+    void unload();
+    void sendScores();
+    void applyReply();
+    void reportFileError(const QString& error);
+    int slot(int board) const { return board - FirstBoard; }
+
+    Session& m_session;
+    const double m_gameScore;
+    const int m_boardSize;
+    bool m_unloaded = false;
+
+    std::array<ui::LedDisplay*, 4> m_bests{};
+    std::array<ui::LedDisplay*, 4> m_worldHighs{};
+    std::array<ui::ThreeDPanel*, 4> m_holders{};
+    ui::ThreeDPanel* m_headline = nullptr;
+    ui::ThreeDPanel* m_instructions = nullptr;
+    ui::ThreeDPanel* m_status = nullptr;
+    QLineEdit* m_nameEdit = nullptr;
+    ui::ThreeDButton* m_updateButton = nullptr;
+    ui::ThreeDButton* m_webPageButton = nullptr;
+    ui::ThreeDButton* m_exitButton = nullptr;
+    HttpTransfer* m_transfer = nullptr;
+};
+
+} // namespace zimble

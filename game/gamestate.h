@@ -1,0 +1,62 @@
+#pragma once
+// One game in progress: board size, the clicks each tile has taken, the click history, the
+// clock's completed cycles and the current ZQ.
+
+#include "fixedpoint.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace zimble {
+
+inline constexpr int TilePoolSize = 49;  // enough for the largest board, 7 x 7
+inline constexpr int HitsToRemoveTile = 4;
+
+class GameState {
+public:
+    GameState();
+
+    int boardSize() const { return m_boardSize; }
+    // Sizes outside 4..7 are brought into that range.
+    void setBoardSize(int size);
+    int tileCount() const { return m_boardSize * m_boardSize; }
+    // Clicks of a complete game: every tile four times.
+    int maxClicks() const { return HitsToRemoveTile * tileCount(); }
+
+    int hitCount(int tile) const;
+    // Whether a tile is on the board and can still be clicked.
+    bool isClickable(int tile) const;
+    // Counts a click against a tile; returns its new hit count (1 to 4).
+    int addHit(int tile);
+
+    // Appends a click to the history and recomputes the score from the whole history.
+    FixedPoint recordClick(int tile);
+    // Completes the handling of a click; true when the game is now complete.
+    bool finishClick();
+
+    const std::vector<std::int32_t>& history() const { return m_history; }
+    // Clicks whose handling has completed; 0 means the game has not started.
+    int clickCount() const { return m_clickCount; }
+    bool hasStarted() const { return m_clickCount > 0; }
+
+    // Completed 16-tick cycles of the game clock since the game started.
+    int clockCycles() const { return m_clockCycles; }
+    void addClockCycle() { ++m_clockCycles; }
+
+    FixedPoint score() const { return m_score; }
+
+    // Back to the start of a game: counts, history and clock cleared; board size and the last
+    // score are kept.
+    void clear();
+
+private:
+    int m_boardSize = 4;
+    std::array<int, TilePoolSize> m_hits{};
+    std::vector<std::int32_t> m_history;
+    int m_clickCount = 0;
+    int m_clockCycles = 0;
+    FixedPoint m_score;
+};
+
+} // namespace zimble

@@ -1,0 +1,84 @@
+#pragma once
+// An asynchronous HTTP GET that reports every step of the transfer as a state, in order and
+// once each, and keeps the first 1,024 bytes of the response body.
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QTimer;
+
+namespace zimble {
+
+class HttpTransfer : public QObject {
+    Q_OBJECT
+public:
+    // The steps of one transfer. Each request runs through ResolvingHost to ResponseReceived in
+    // order and ends in exactly one of Completed or Failed (earlier, on an error).
+    enum class State {
+        ResolvingHost = 1,
+        HostResolved,
+        Connecting,
+        Connected,
+        SendingRequest,
+        RequestSent,
+        ReceivingResponse,
+        ResponseReceived,
+        Disconnecting,
+        Disconnected,
+        Failed,
+        Completed,
+    };
+    Q_ENUM(State)
+
+    static constexpr int DefaultTimeoutMs = 20000;
+    static constexpr int MaxBodySize = 1024;
+
+    explicit HttpTransfer(QObject* parent = nullptr);
+    ~HttpTransfer() override;
+
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
+
+    // Starts a GET of `url` and returns at once; false, doing nothing, while one is running.
+    bool start(const QUrl& url);
+    bool isRunning() const { return m_running; }
+    // Abandons a running transfer; no further state is reported for it.
+    void cancel();
+
+    QUrl url() const { return m_url; }
+    // After Failed: a numeric code (the HTTP status, or a QNetworkReply error) and a sentence.
+    int errorCode() const { return m_errorCode; }
+    QString errorText() const { return m_errorText; }
+    // After Completed: up to 1,024 bytes of the body, as Windows-1252 text.
+    QString body() const;
+
+signals:
+    void stateChanged(zimble::HttpTransfer::State state);
+
+private:
+    void startRequest();
+    void fail(int code, const QString& text);
+    void finishReply();
+    void report(State state);
+    // Reports every state after the last one reported, up to and including `state`.
+    void advanceTo(State state);
+
+    QNetworkAccessManager* m_nam = nullptr;
+    QPointer<QNetworkReply> m_reply;
+    QTimer* m_timer = nullptr;
+    QUrl m_url;
+    QByteArray m_body;
+    State m_lastReported = State::ResolvingHost;
+    int m_lookupId = -1;
+    int m_timeoutMs = DefaultTimeoutMs;
+    int m_errorCode = 0;
+    QString m_errorText;
+    bool m_running = false;
+    quint64 m_generation = 0;
+};
+
+} // namespace zimble
