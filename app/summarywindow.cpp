@@ -157,6 +157,10 @@ QString SummaryWindow::scoreLine(double score)
 
 void SummaryWindow::reportFileError(const QString& error)
 {
+    // Once per window: the same unusable file would otherwise be reported at every step.
+    if (m_fileErrorReported)
+        return;
+    m_fileErrorReported = true;
     m_session.showMessage(this, error + QStringLiteral(" The game goes on, but this change is not kept."));
 }
 
@@ -282,9 +286,15 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
         m_status->setCaption(QStringLiteral("Receiving a response from the host computer."));
         break;
     case State::ResponseReceived: m_status->setCaption(QString()); break;
-    case State::Failed:
-        m_status->setCaption(QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText()));
+    case State::Failed: {
+        // A service that answers with an error status may still say why in a proper reply;
+        // the player reads that, and nothing of it is applied.
+        const std::optional<ScoreReply> reply =
+            m_transfer->httpStatus() >= 400 ? parseReply(m_transfer->body()) : std::nullopt;
+        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message
+                                   : QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText()));
         break;
+    }
     case State::Completed:
         m_status->setCaption(QStringLiteral("The request has completed and all data has been received."));
         applyReply();

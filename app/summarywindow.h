@@ -71,6 +71,7 @@ private:
     const double m_gameScore;
     const int m_boardSize;
     bool m_unloaded = false;
+    bool m_fileErrorReported = false;
 
     std::array<ui::LedDisplay*, 4> m_bests{};
     std::array<ui::LedDisplay*, 4> m_worldHighs{};

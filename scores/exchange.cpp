@@ -62,16 +62,20 @@ QString replaceReservedCharacters(const QString& name)
     return s;
 }
 
+QString replaceControlCharacters(const QString& text)
+{
+    QString s = text;
+    for (QChar& ch : s) {
+        const char16_t u = ch.unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029)
+            ch = QLatin1Char(' ');
+    }
+    return s;
+}
+
 QString cleanPlayerName(const QString& raw)
 {
-    QString s;
-    s.reserve(raw.size());
-    for (QChar ch : raw) {
-        const char16_t u = ch.unicode();
-        const bool control = u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) || u == 0x2028 || u == 0x2029;
-        s.append(control || ch == QLatin1Char('|') ? QLatin1Char(' ') : ch);
-    }
-    s = s.trimmed();
+    QString s = replaceControlCharacters(raw).replace(QLatin1Char('|'), QLatin1Char(' ')).trimmed();
     QList<uint> cps = s.toUcs4();
     if (cps.size() > MaxPlayerNameLength) {
         cps.resize(MaxPlayerNameLength);
@@ -91,9 +95,10 @@ std::optional<ScoreReply> parseReply(const QString& body)
         if (!high)
             return std::nullopt;
         r.highs[i] = *high;
-        r.holders[i] = QString(fields[5 + i]).replace(QStringLiteral("%20"), QStringLiteral(" "));
+        const QString holder = QString(fields[5 + i]).replace(QStringLiteral("%20"), QStringLiteral(" "));
+        r.holders[i] = replaceReservedCharacters(replaceControlCharacters(holder));
     }
-    r.message = fields[9];
+    r.message = replaceControlCharacters(fields[9]);
     return r;
 }
 

@@ -28,17 +28,22 @@ QString requestTarget(const BoardScores& bests, const QString& name);
 // The game's cleaning of a typed name: "|", "<", ">", "&" and "," each become a space.
 QString replaceReservedCharacters(const QString& name);
 
+// Control characters (NUL, C0, DEL, C1, line and paragraph separators) become spaces.
+QString replaceControlCharacters(const QString& text);
+
 // The service's cleaning of a received name: "|" and control characters become spaces, outer
 // white space is trimmed, at most 50 characters are kept, and an empty name is "Anonymous".
 QString cleanPlayerName(const QString& raw);
 
 struct ScoreReply {
     std::array<double, BoardCount> highs{};
-    std::array<QString, BoardCount> holders; // "%20" already turned into spaces
-    QString message;
+    std::array<QString, BoardCount> holders; // "%20" turned into spaces, cleaned like typed names
+    QString message;                         // control characters turned into spaces
 };
 
 // Empty when the body has fewer than ten fields or a field 1 to 4 is not a plain decimal number.
+// Holder names are cleaned like typed names and control characters become spaces, so nothing
+// received can hide a name or break a line.
 std::optional<ScoreReply> parseReply(const QString& body);
 
 // The reply body for the given world highs and holders and a message.

@@ -54,6 +54,7 @@ bool HttpTransfer::start(const QUrl& url)
     m_url = url;
     m_running = true;
     m_body.clear();
+    m_httpStatus = 0;
     m_errorCode = 0;
     m_errorText.clear();
     ++m_generation;
@@ -98,40 +99,53 @@ void HttpTransfer::startRequest()
     QNetworkRequest request(m_url);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+    // Ask for the body as it is: nothing is ever decompressed, so no reply can expand in memory.
+    request.setRawHeader("Accept-Encoding", "identity");
     m_reply = m_nam->get(request);
     QNetworkReply* reply = m_reply;
+    // Qt reads from the socket only as far as this buffer allows, so a server that sends without
+    // end costs no memory: once the kept bytes are in, the request is ended.
+    reply->setReadBufferSize(MaxBodySize);
     connect(reply, &QNetworkReply::socketStartedConnecting, this, [this] { advanceTo(State::Connecting); });
     connect(reply, &QNetworkReply::requestSent, this, [this] { advanceTo(State::RequestSent); });
     connect(reply, &QNetworkReply::readyRead, this, [this, reply] {
         advanceTo(State::ReceivingResponse);
-        // Keep the first 1024 bytes; the rest is read and dropped.
-        const QByteArray data = reply->readAll();
-        if (m_body.size() < MaxBodySize)
-            m_body.append(data.left(MaxBodySize - m_body.size()));
+        if (!m_running || reply != m_reply)
+            return;
+        m_body.append(reply->read(MaxBodySize - m_body.size()));
+        if (m_body.size() >= MaxBodySize)
+            conclude(reply);
     });
-    connect(reply, &QNetworkReply::finished, this, &HttpTransfer::finishReply);
+    connect(reply, &QNetworkReply::finished, this, [this, reply] {
+        if (reply == m_reply)
+            conclude(reply);
+    });
 }
 
-void HttpTransfer::finishReply()
+void HttpTransfer::conclude(QNetworkReply* reply)
 {
-    QNetworkReply* reply = m_reply;
-    if (!reply || !m_running)
+    if (!m_running)
         return;
     m_reply = nullptr;
-    reply->deleteLater();
-    const QByteArray rest = reply->readAll();
+    reply->disconnect(this);
     if (m_body.size() < MaxBodySize)
-        m_body.append(rest.left(MaxBodySize - m_body.size()));
+        m_body.append(reply->read(MaxBodySize - m_body.size()));
+    const bool complete = reply->isFinished();
+    const QNetworkReply::NetworkError error = reply->error();
+    const QString errorString = reply->errorString();
+    m_httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QString reason = reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString();
+    if (!complete)
+        reply->abort(); // all that may be kept is here; the rest is never read
+    reply->deleteLater();
 
-    if (reply->error() != QNetworkReply::NoError) {
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (status >= 400) {
-            fail(status, QStringLiteral("The score service answered %1 %2.")
-                             .arg(status)
-                             .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString()));
-        } else {
-            fail(reply->error(), reply->errorString());
-        }
+    if (m_httpStatus >= 400) {
+        fail(m_httpStatus, QStringLiteral("The score service answered %1 %2.").arg(m_httpStatus).arg(reason).trimmed(),
+             KeepBody);
+        return;
+    }
+    if (complete && error != QNetworkReply::NoError) {
+        fail(error, errorString);
         return;
     }
     m_timer->stop();
@@ -142,14 +156,19 @@ void HttpTransfer::finishReply()
     report(State::Completed);
 }
 
-void HttpTransfer::fail(int code, const QString& text)
+void HttpTransfer::fail(int code, const QString& text, BodyHandling body)
 {
     if (!m_running)
         return;
     cancel();
     m_errorCode = code;
-    m_errorText = text;
-    m_body.clear();
+    // The player always reads a reason after the code.
+    QString t = text.trimmed();
+    if (t.endsWith(QLatin1Char(':')))
+        t.chop(1);
+    m_errorText = t.isEmpty() ? QStringLiteral("The transfer failed without a reason given.") : t;
+    if (body == DropBody)
+        m_body.clear();
     report(State::Failed);
 }
 

@@ -53,16 +53,21 @@ public:
     // After Failed: a numeric code (the HTTP status, or a QNetworkReply error) and a sentence.
     int errorCode() const { return m_errorCode; }
     QString errorText() const { return m_errorText; }
-    // After Completed: up to 1,024 bytes of the body, as Windows-1252 text.
+    // The HTTP status of the last response, 0 when none arrived.
+    int httpStatus() const { return m_httpStatus; }
+    // Up to 1,024 bytes of the body, as Windows-1252 text: after Completed, and after Failed
+    // when the server answered with an error status.
     QString body() const;
 
 signals:
     void stateChanged(zimble::HttpTransfer::State state);
 
 private:
+    enum BodyHandling { DropBody, KeepBody };
     void startRequest();
-    void fail(int code, const QString& text);
-    void finishReply();
+    void fail(int code, const QString& text, BodyHandling body = DropBody);
+    // Ends the request once the reply has finished or all that may be kept has arrived.
+    void conclude(QNetworkReply* reply);
     void report(State state);
     // Reports every state after the last one reported, up to and including `state`.
     void advanceTo(State state);
@@ -76,6 +81,7 @@ private:
     int m_lookupId = -1;
     int m_timeoutMs = DefaultTimeoutMs;
     int m_errorCode = 0;
+    int m_httpStatus = 0;
     QString m_errorText;
     bool m_running = false;
     quint64 m_generation = 0;

@@ -93,74 +93,101 @@ ScoreRecord decodeRecord(const QByteArray& bytes)
     return r;
 }
 
+namespace {
+
+// Why an existing score file cannot be used, or an empty string when it can: only a regular
+// file (links followed) is ever opened, so a FIFO cannot block the game and a device is never
+// read without end or replaced.
+QString unusableReason(const QFileInfo& info)
+{
+    if (info.isDir())
+        return QStringLiteral("it is a directory");
+    if (!info.isFile())
+        return QStringLiteral("it is not a regular file");
+    if (info.size() > MaxScoreFileSize)
+        return QStringLiteral("it is larger than %1 MiB").arg(MaxScoreFileSize / (1024 * 1024));
+    return {};
+}
+
+bool fail(QString* error, const QString& action, const QString& fileName, const QString& reason)
+{
+    if (error)
+        *error = describe(action, fileName, reason.isEmpty() ? QStringLiteral("unknown error") : reason);
+    return false;
+}
+
+} // namespace
+
 bool loadScores(const QString& fileName, ScoreRecord& record, QString* error)
 {
-    QFile file(fileName);
-    if (!file.exists()) {
+    const QString read = QStringLiteral("read");
+    QFileInfo info(fileName);
+    if (!info.exists() && !info.isSymLink()) {
         // An absent file is created empty; it reads as a record of zero bytes.
         QFile created(fileName);
-        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !created.exists()) {
-            if (error)
-                *error = describe(QStringLiteral("created"), fileName, created.errorString());
-            return false;
-        }
+        if (!created.open(QIODevice::WriteOnly | QIODevice::NewOnly) && !created.exists())
+            return fail(error, QStringLiteral("created"), fileName, created.errorString());
+        info.refresh();
     }
-    if (QFileInfo(fileName).isDir()) {
-        if (error)
-            *error = describe(QStringLiteral("read"), fileName, QStringLiteral("it is a directory"));
-        return false;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = describe(QStringLiteral("read"), fileName, file.errorString());
-        return false;
-    }
+    if (!info.exists())
+        return fail(error, read, fileName, QStringLiteral("it is a link to nothing"));
+    if (const QString reason = unusableReason(info); !reason.isEmpty())
+        return fail(error, read, fileName, reason);
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(error, read, fileName, file.errorString());
     const QByteArray bytes = file.read(ScoreRecordSize);
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = describe(QStringLiteral("read"), fileName, file.errorString());
-        return false;
-    }
+    if (file.error() != QFileDevice::NoError)
+        return fail(error, read, fileName, file.errorString());
     record = decodeRecord(bytes);
     return true;
 }
 
 bool saveScores(const QString& fileName, const ScoreRecord& record, QString* error)
 {
-    // Keep whatever follows the record in a longer file.
-    QByteArray trailing;
+    const QString written = QStringLiteral("written");
+    const QFileInfo info(fileName);
     QFile existing(fileName);
-    if (existing.exists()) {
-        if (QFileInfo(fileName).isDir() || !existing.open(QIODevice::ReadOnly)) {
-            if (error)
-                *error = describe(QStringLiteral("written"), fileName,
-                                  QFileInfo(fileName).isDir() ? QStringLiteral("it is a directory") : existing.errorString());
-            return false;
-        }
-        const QByteArray all = existing.readAll();
-        if (existing.error() != QFileDevice::NoError) {
-            if (error)
-                *error = describe(QStringLiteral("written"), fileName, existing.errorString());
-            return false;
-        }
-        if (all.size() > ScoreRecordSize)
-            trailing = all.mid(ScoreRecordSize);
-        existing.close();
+    if (info.exists()) {
+        if (const QString reason = unusableReason(info); !reason.isEmpty())
+            return fail(error, written, fileName, reason);
+        if (!existing.open(QIODevice::ReadOnly))
+            return fail(error, written, fileName, existing.errorString());
+    } else if (info.isSymLink()) {
+        return fail(error, written, fileName, QStringLiteral("it is a link to nothing"));
     }
 
     QSaveFile out(fileName);
-    if (!out.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = describe(QStringLiteral("written"), fileName, out.errorString());
-        return false;
-    }
-    const QByteArray bytes = encodeRecord(record) + trailing;
-    if (out.write(bytes) != bytes.size() || !out.commit()) {
-        if (error)
-            *error = describe(QStringLiteral("written"), fileName, out.errorString());
+    if (!out.open(QIODevice::WriteOnly))
+        return fail(error, written, fileName, out.errorString());
+    auto abandon = [&](const QString& reason) {
         out.cancelWriting();
-        return false;
+        return fail(error, written, fileName, reason);
+    };
+    const QByteArray bytes = encodeRecord(record);
+    if (out.write(bytes) != bytes.size())
+        return abandon(out.errorString());
+    // Keep whatever follows the record in a longer file, copied in pieces so memory stays small.
+    if (existing.isOpen() && existing.size() > ScoreRecordSize) {
+        if (!existing.seek(ScoreRecordSize))
+            return abandon(existing.errorString());
+        qint64 copied = ScoreRecordSize;
+        QByteArray chunk;
+        while (!existing.atEnd()) {
+            chunk = existing.read(64 * 1024);
+            if (existing.error() != QFileDevice::NoError)
+                return abandon(existing.errorString());
+            if (chunk.isEmpty())
+                break;
+            copied += chunk.size();
+            if (copied > MaxScoreFileSize)
+                return abandon(QStringLiteral("it grew beyond %1 MiB").arg(MaxScoreFileSize / (1024 * 1024)));
+            if (out.write(chunk) != chunk.size())
+                return abandon(out.errorString());
+        }
     }
+    if (!out.commit())
+        return fail(error, written, fileName, out.errorString());
     return true;
 }
 

@@ -13,6 +13,9 @@ namespace zimble {
 
 inline constexpr int ScoreRecordSize = 776;
 inline constexpr int FixedTextLength = 50;
+// A longer score file keeps the bytes after its record, up to this size in all; a file beyond it
+// is reported and left alone.
+inline constexpr qint64 MaxScoreFileSize = 256LL * 1024 * 1024;
 
 // The record's arrays are indexed by the board size itself; slots 0 to 3 and 8 to 10 are never
 // used by the game and are written back as read.
@@ -38,8 +41,9 @@ QString shownText(const QString& stored);
 QByteArray encodeRecord(const ScoreRecord& record);
 ScoreRecord decodeRecord(const QByteArray& bytes);
 
-// Reads the record, creating an absent file empty. On failure returns false, leaves the
-// record unchanged and sets error to a sentence naming the file and the reason.
+// Reads the record, creating an absent file empty. Only a regular file (links followed) is read.
+// On failure returns false, leaves the record unchanged and sets error to a sentence naming the
+// file and the reason.
 bool loadScores(const QString& fileName, ScoreRecord& record, QString* error);
 // Replaces the record atomically: the file holds either the old bytes or the new ones, and any
 // bytes after the record are kept. On failure the file on disk is untouched.

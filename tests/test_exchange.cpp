@@ -12,6 +12,7 @@
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -27,7 +28,12 @@ namespace {
 class StubService : public QTcpServer {
 public:
     QByteArray body = "x|1|2|3|4|a|b|c|d|ok";
+    QByteArray statusLine = "HTTP/1.1 200 OK";
+    QByteArray extraHeaders;
     int delayMs = 0;
+    // After the body, keep sending chunks of junk as fast as the client takes them.
+    bool endless = false;
+    qint64 endlessSent = 0;
     QList<QByteArray> targets;
 
     StubService() { listen(QHostAddress::LocalHost, 0); }
@@ -46,13 +52,48 @@ protected:
             if (delayMs < 0)
                 return;
             QTimer::singleShot(delayMs, s, [this, s] {
-                s->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\nContent-Length: "
-                         + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                if (endless) {
+                    streamEndlessly(s);
+                    return;
+                }
+                s->write(statusLine + "\r\nContent-Type: text/plain\r\nConnection: close\r\n" + extraHeaders
+                         + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
                 s->disconnectFromHost();
             });
         });
     }
+
+    void streamEndlessly(QTcpSocket* s)
+    {
+        s->write(statusLine + "\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n");
+        s->write(QByteArray::number(body.size(), 16) + "\r\n" + body + "\r\n");
+        const QByteArray junk = QByteArray(64 * 1024, 'z');
+        const QByteArray chunk = QByteArray::number(junk.size(), 16) + "\r\n" + junk + "\r\n";
+        auto refill = [this, s, chunk] {
+            // Bounded: at most 2 GiB, and only while the client is still reading.
+            while (s->state() == QAbstractSocket::ConnectedState && s->bytesToWrite() < 4 * chunk.size()
+                   && endlessSent < (qint64(2) << 30)) {
+                s->write(chunk);
+                endlessSent += chunk.size();
+            }
+        };
+        connect(s, &QTcpSocket::bytesWritten, s, refill);
+        refill();
+    }
 };
+
+// The most memory this process has held so far, in bytes.
+qint64 peakResidentBytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    return 0;
+}
 
 QByteArray readFile(const QString& path)
 {
@@ -262,6 +303,88 @@ private slots:
         const QByteArray file = readFile(QStringLiteral("Scores.dat"));
         QCOMPARE(qFromLittleEndian<qint64>(file.constData() + 120), qint64(0));
         QCOMPARE(file.mid(726, 6), QByteArray("Leaver"));
+    }
+
+    void endlessReplyKeepsMemoryFlat()
+    {
+        StubService stub;
+        stub.endless = true;
+        stub.body = "x|1|2|3|4|a|b|c|d|streamed ";
+        auto s = openSummary(hostOf(stub));
+        const qint64 before = peakResidentBytes();
+        QElapsedTimer clock;
+        clock.start();
+        s->updateButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!s->transfer()->isRunning(), 15000);
+        // The first 1,024 bytes are all that is kept: the transfer ends there, long before its timeout.
+        QVERIFY2(clock.elapsed() < 10000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(peakResidentBytes() - before < 64 * 1024 * 1024,
+                 qPrintable(QStringLiteral("peak grew by %1 bytes").arg(peakResidentBytes() - before)));
+        QVERIFY(s->statusLine()->caption().startsWith(QStringLiteral("streamed zzz")));
+        QCOMPARE(s->worldHighDisplay(4)->value(), 1.0);
+    }
+
+    void hostileReplies_data()
+    {
+        QTest::addColumn<QByteArray>("statusLine");
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("status");   // what the status line must show (start of it)
+        QTest::addColumn<bool>("applied");     // world highs taken over
+        QTest::newRow("busy service, proper reply") << QByteArray("HTTP/1.1 503 Service Unavailable") << QByteArray()
+                                                    << QByteArray("x|9|9|9|9|a|b|c|d|The score service is busy.")
+                                                    << QStringLiteral("The score service is busy.") << false;
+        QTest::newRow("server error, proper reply") << QByteArray("HTTP/1.1 500 Internal Server Error") << QByteArray()
+                                                    << QByteArray("x|9|9|9|9|a|b|c|d|Broken, sorry.")
+                                                    << QStringLiteral("Broken, sorry.") << false;
+        QTest::newRow("server error, no reply") << QByteArray("HTTP/1.1 500 Internal Server Error") << QByteArray()
+                                                << QByteArray("<html>oops</html>")
+                                                << QStringLiteral("500: The score service answered 500") << false;
+        QByteArray junk(4000, '\0');
+        for (int i = 0; i < junk.size(); ++i)
+            junk[i] = char((i * 7919) % 251);
+        QTest::newRow("compressed junk") << QByteArray("HTTP/1.1 200 OK") << QByteArray("Content-Encoding: gzip\r\n")
+                                         << junk << QStringLiteral("The score service sent a reply that could not be understood")
+                                         << false;
+        QTest::newRow("control characters in names") << QByteArray("HTTP/1.1 200 OK") << QByteArray()
+                                                     << QByteArray("x|1|2|3|4|A") + '\0' + QByteArray("B|C\r\nD|E\x01" "F|") + QByteArray(2, '\0')
+                                                            + QByteArray("|ok\r\nthen")
+                                                     << QStringLiteral("ok  then") << true;
+    }
+
+    void hostileReplies()
+    {
+        QFETCH(QByteArray, statusLine);
+        QFETCH(QByteArray, headers);
+        QFETCH(QByteArray, body);
+        QFETCH(QString, status);
+        QFETCH(bool, applied);
+        StubService stub;
+        stub.statusLine = statusLine;
+        stub.extraHeaders = headers;
+        stub.body = body;
+        auto s = openSummary(hostOf(stub), {5, 6, 7, 8});
+        const QByteArray before = readFile(QStringLiteral("Scores.dat"));
+        s->updateButton()->click();
+        QTRY_VERIFY(!s->transfer()->isRunning());
+        const QString shown = s->statusLine()->caption();
+        QVERIFY2(shown.startsWith(status), qPrintable(shown));
+        QVERIFY2(!shown.trimmed().endsWith(QLatin1Char(':')), qPrintable(shown));
+        const QByteArray after = readFile(QStringLiteral("Scores.dat"));
+        if (!applied) {
+            QCOMPARE(after, before);
+            QCOMPARE(s->worldHighDisplay(4)->value(), 0.0);
+            return;
+        }
+        QCOMPARE(s->worldHighDisplay(4)->value(), 1.0);
+        QCOMPARE(s->holderPanel(4)->caption(), QStringLiteral("A B"));
+        QCOMPARE(s->holderPanel(5)->caption(), QStringLiteral("C  D"));
+        QCOMPARE(s->holderPanel(6)->caption(), QStringLiteral("E F"));
+        // Stored without a NUL or control byte: a holder of two NULs is two spaces, not "never set".
+        const QByteArray holders = after.mid(376, 200);
+        for (char c : holders)
+            QVERIFY2(static_cast<unsigned char>(c) >= 0x20, qPrintable(QString::fromLatin1(holders.toHex())));
+        QCOMPARE(after.mid(526, 50), QByteArray(50, ' '));
     }
 
     void againstTheRealService()
