@@ -19,6 +19,7 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <cerrno>
 #include <sys/types.h>
 #include <sys/wait.h>
 #endif
@@ -92,6 +93,8 @@ void watchStart(pid_t pid, QWidget* owner)
     QObject::connect(timer, &QTimer::timeout, timer, [timer, pid, window = QPointer<QWidget>(owner), clock] {
         int status = 0;
         const pid_t ended = ::waitpid(pid, &status, WNOHANG);
+        if (ended < 0 && errno == EINTR)
+            return;
         if (ended == 0) {
             if (clock.hasExpired(StartWatchMs))
                 timer->setInterval(ReapPollMs);
