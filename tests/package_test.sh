@@ -10,6 +10,11 @@ pid=
 trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 fail() { echo "$*" >&2; exit 1; }
 
+# Every installed file belongs to one of the two packages: none is left without a component.
+cmake --install "$build" --prefix "$work/unspecified" --component Unspecified >/dev/null
+[ -z "$(find "$work/unspecified" -type f 2>/dev/null)" ] \
+  || fail "installed but in neither package: $(cd "$work/unspecified" && find . -type f)"
+
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
 game=$(ls "$work"/out/zimble_*.deb)
 service=$(ls "$work"/out/zimble-scored_*.deb)
