@@ -114,11 +114,25 @@ void rememberPid(GDesktopAppInfo*, GPid pid, gpointer pidOut)
     *static_cast<GPid*>(pidOut) = pid;
 }
 
+// Whether GIO can hand the address to an entry that takes files: only as a path, which web
+// addresses have only where a virtual file system maps them to one.
+bool hasLocalPath(const QByteArray& uri)
+{
+    GFile* file = g_file_new_for_uri(uri.constData());
+    char* path = g_file_get_path(file);
+    const bool local = path != nullptr;
+    g_free(path);
+    g_object_unref(file);
+    return local;
+}
+
 bool startBrowser(const Browser& browser, const QString& address, QWidget* owner)
 {
     // The entry's own command line is used with its field codes (%u %U %f %F) filled in by GIO;
     // the address is passed exactly as given, even a bare host name without a scheme.
     const QByteArray uri = address.toUtf8();
+    if (!g_app_info_supports_uris(browser.info) && !hasLocalPath(uri))
+        return false; // an entry that takes files only (%f, %F) would be started without the address
     GList uris = {const_cast<char*>(uri.constData()), nullptr, nullptr};
     GError* error = nullptr;
     if (!G_IS_DESKTOP_APP_INFO(browser.info) || !QCoreApplication::instance()) {

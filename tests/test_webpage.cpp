@@ -1,7 +1,8 @@
 // The web page opener against browsers registered in private desktop databases.
 // GIO reads the desktop database once per process, so every case runs the opener in a child
 // process of this program, in an XDG world of its own that holds nothing but the case's entry:
-//   test_webpage registered | unregistered | unstartable   the cases of one kind
+//   test_webpage registered | unregistered | unstartable   the cases of one kind: the page opens,
+//       "Could not find associated Browser", "Web Page not Opened"
 //   test_webpage open ADDRESS                              (child) opens ADDRESS, prints the messages
 
 #include "app/shell.h"
@@ -184,6 +185,9 @@ private slots:
             addRow("env wrapper, program missing", "env ZIMBLE_TEST_VAR=1 /nonexistent/browser %u", host,
                    BrowserScript, {}, notOpened);
             addRow("wrapped program not a program", "env ZIMBLE_TEST_VAR=1 @BROWSER@ %u", host, garbage, {}, notOpened);
+            // GIO gives an entry that takes only files nothing for a web address.
+            addRow("entry takes files only", "@BROWSER@ %f", page, BrowserScript, {}, notOpened);
+            addRow("entry takes a file list only", "@BROWSER@ %F", host, BrowserScript, {}, notOpened);
             addRow("runner refuses its options", "@RUNNER@ --share=all --command @BROWSER@ %u", host, BrowserScript,
                    {}, notOpened);
         }
