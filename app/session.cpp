@@ -5,6 +5,7 @@
 #include "ui/windowstyle.h"
 
 #include <QMessageBox>
+#include <QPointer>
 
 namespace zimble {
 
@@ -37,7 +38,9 @@ void Session::showMessage(QWidget* owner, const QString& text) const
 
 void Session::openWebPage(const QString& address, QWidget* owner) const
 {
-    const WebPageResult result = zimble::openWebPage(address, owner);
+    const WebPageResult result = zimble::openWebPage(address, owner, [this, window = QPointer<QWidget>(owner)] {
+        showMessage(window, webPageFailureMessage(WebPageResult::NotStarted));
+    });
     if (result != WebPageResult::Opened)
         showMessage(owner, webPageFailureMessage(result));
 }

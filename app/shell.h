@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace zimble {
@@ -16,9 +18,10 @@ enum class WebPageResult {
     NotStarted, // the registered program could not be started
 };
 
-// Opens an address in the program registered for HTML documents, the address passed exactly as
-// given. Does not wait for the browser.
-WebPageResult openWebPage(const QString& address, QWidget* owner);
+// Opens an address in the program registered for HTML documents, started the way the desktop
+// starts it (the entry's own arguments, the address passed exactly as given). Does not wait for
+// the browser: a wrapper that fails within a few seconds is reported through onLateFailure.
+WebPageResult openWebPage(const QString& address, QWidget* owner, std::function<void()> onLateFailure = {});
 
 // What the player is told when opening a page failed: "Could not find associated Browser" or
 // "Web Page not Opened".

@@ -1,23 +1,28 @@
 #!/usr/bin/env bash
 # Installs into a temporary prefix and starts the installed launcher: the player's directory is
 # prepared, missing pictures are put there, and the player's own files are left as they were.
-# Also validates the desktop entry and the AppStream metainfo.
+# Also validates the desktop entry and the AppStream metainfo, and checks that the service unit
+# names the program where this installation put it.
 set -euo pipefail
 build=$1
 source=$2
 work=$(mktemp -d)
-trap 'kill "${pid:-0}" 2>/dev/null || true; rm -rf "$work"' EXIT
+pid=
+trap 'if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 
 desktop-file-validate "$source/app/org.zimble.Zimble.desktop"
 appstreamcli validate --no-net "$source/app/org.zimble.Zimble.metainfo.xml" >/dev/null
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-for f in bin/zimble bin/zimble-scored libexec/zimble/zimble share/zimble/tessa1.jpg \
+for f in games/zimble bin/zimble-scored libexec/zimble/zimble share/zimble/tessa1.jpg \
          share/applications/org.zimble.Zimble.desktop share/metainfo/org.zimble.Zimble.metainfo.xml \
          share/icons/hicolor/scalable/apps/org.zimble.Zimble.svg share/icons/hicolor/256x256/apps/org.zimble.Zimble.png \
-         lib/systemd/system/zimble-scored.service; do
+         lib/systemd/system/zimble-scored.service share/man/man6/zimble.6.gz share/man/man1/zimble-scored.1.gz \
+         share/doc/zimble/copyright share/doc/zimble-scored/copyright; do
   [ -e "$work/prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
+grep -qxF "ExecStart=$work/prefix/bin/zimble-scored --listen 127.0.0.1:8417 --db /var/lib/zimble-scored/scores.sqlite" \
+  "$work/prefix/lib/systemd/system/zimble-scored.service" || { echo "the unit does not start $work/prefix/bin/zimble-scored"; exit 1; }
 
 # A player who already has a score file and a picture of their own.
 data="$work/data/zimble"
@@ -26,7 +31,7 @@ printf 'my scores, not to be touched' > "$data/Scores.dat"
 printf 'my own picture' > "$data/tessa2.jpg"
 cp "$data/Scores.dat" "$work/scores.before"
 
-XDG_DATA_HOME="$work/data" QT_QPA_PLATFORM=offscreen "$work/prefix/bin/zimble" &
+XDG_DATA_HOME="$work/data" QT_QPA_PLATFORM=offscreen "$work/prefix/games/zimble" &
 pid=$!
 for _ in $(seq 100); do
   [ "$(readlink -f "/proc/$pid/exe" 2>/dev/null)" = "$(readlink -f "$work/prefix/libexec/zimble/zimble")" ] && break
