@@ -257,7 +257,10 @@ void PlayingField::showSummary()
         m_summaryPresenter();
         return;
     }
-    SummaryWindow summary(m_session, m_scoreDisplay->value(), m_state.boardSize(), this);
+    std::optional<GameReplay> replay;
+    if (!m_state.history().empty())
+        replay = m_state.replay();
+    SummaryWindow summary(m_session, m_scoreDisplay->value(), m_state.boardSize(), replay, this);
     summary.exec();
 }
 

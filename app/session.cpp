@@ -20,6 +20,11 @@ QString Session::scoreFileName() const
     return m_dataDir + QStringLiteral("Scores.dat");
 }
 
+QString Session::replayFileName() const
+{
+    return m_dataDir + QStringLiteral("Replays.dat");
+}
+
 QString Session::pictureFileName(int hits) const
 {
     return m_dataDir + QStringLiteral("tessa") + QString::number(hits) + QStringLiteral(".jpg");

@@ -21,6 +21,8 @@ public:
     QString dataDir() const { return m_dataDir; }
     void setDataDir(const QString& prefix) { m_dataDir = prefix; }
     QString scoreFileName() const;
+    // The replays of the player's bests, kept beside the score file.
+    QString replayFileName() const;
     // The picture a tile shows after its `hits`-th click (1 to 3).
     QString pictureFileName(int hits) const;
 

@@ -4,6 +4,7 @@
 #include "shell.h"
 
 #include "scores/exchange.h"
+#include "scores/replayfile.h"
 #include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
@@ -25,11 +26,13 @@ const QString DefaultName = QStringLiteral("Enter your name here");
 
 } // namespace
 
-SummaryWindow::SummaryWindow(Session& session, double gameScore, int boardSize, QWidget* parent)
+SummaryWindow::SummaryWindow(Session& session, double gameScore, int boardSize, std::optional<GameReplay> replay,
+                             QWidget* parent)
     : QDialog(parent)
     , m_session(session)
     , m_gameScore(gameScore)
     , m_boardSize(boardSize)
+    , m_replay(std::move(replay))
 {
     setObjectName(QStringLiteral("summaryWindow"));
     setupWindow(this, 9360, 7005, Peach);
@@ -141,6 +144,9 @@ void SummaryWindow::buildControls()
     m_transfer = new HttpTransfer(this);
     m_transfer->setObjectName(QStringLiteral("transfer"));
     connect(m_transfer, &HttpTransfer::stateChanged, this, &SummaryWindow::onTransferStateChanged);
+    m_replayTransfer = new HttpTransfer(this);
+    m_replayTransfer->setObjectName(QStringLiteral("replayTransfer"));
+    connect(m_replayTransfer, &HttpTransfer::stateChanged, this, &SummaryWindow::onReplayTransferStateChanged);
 }
 
 QString SummaryWindow::scoreLine(double score)
@@ -172,7 +178,8 @@ void SummaryWindow::load()
     QString error;
     const bool loaded = loadScores(m_session.scoreFileName(), record, &error);
     const FixedPoint score = FixedPoint::fromDouble(m_gameScore);
-    if (m_boardSize >= FirstBoard && m_boardSize <= LastBoard && score > record.bests[m_boardSize])
+    const bool newBest = m_boardSize >= FirstBoard && m_boardSize <= LastBoard && score > record.bests[m_boardSize];
+    if (newBest)
         record.bests[m_boardSize] = score;
 
     for (int board = FirstBoard; board <= LastBoard; ++board) {
@@ -190,14 +197,34 @@ void SummaryWindow::load()
         reportFileError(error);
     else if (!saveScores(m_session.scoreFileName(), record, &error))
         reportFileError(error);
+    else if (newBest)
+        keepReplay();
 
     m_headline->setCaption(scoreLine(m_gameScore));
     m_status->setCaption(QString());
 }
 
+void SummaryWindow::keepReplay()
+{
+    // Only the game that set the best, and only when its replay gives exactly that score.
+    if (!m_replay || m_replay->boardSize != m_boardSize
+        || m_replay->score() != m_session.scores().bests[m_boardSize])
+        return;
+    ReplayRecord replays;
+    QString error;
+    if (!loadReplays(m_session.replayFileName(), replays, &error)) {
+        reportFileError(error); // an unreadable replay file is left as it is
+        return;
+    }
+    replays.byBoard[std::size_t(m_boardSize)] = *m_replay;
+    if (!saveReplays(m_session.replayFileName(), replays, &error))
+        reportFileError(error);
+}
+
 void SummaryWindow::unload()
 {
     m_transfer->cancel(); // an abandoned exchange's reply is never applied
+    m_replayTransfer->cancel();
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
     ScoreRecord& record = m_session.scores();
     QString error;
@@ -254,7 +281,7 @@ QUrl SummaryWindow::requestUrl(const QString& target) const
 
 void SummaryWindow::sendScores()
 {
-    if (m_transfer->isRunning())
+    if (isUpdating())
         return; // one exchange at a time
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
     ScoreRecord& record = m_session.scores();
@@ -265,6 +292,7 @@ void SummaryWindow::sendScores()
         record.bests[board] = FixedPoint::fromInt(whole);
         bests[std::size_t(slot(board))] = whole;
     }
+    m_sentBests = bests;
     m_transfer->start(requestUrl(requestTarget(bests, trimSpaces(m_nameEdit->text()))));
 }
 
@@ -297,26 +325,27 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
     }
     case State::Completed:
         m_status->setCaption(QStringLiteral("The request has completed and all data has been received."));
-        applyReply();
+        if (applyReply())
+            sendReplays();
         break;
     case State::Disconnecting:
     case State::Disconnected: break;
     }
 }
 
-void SummaryWindow::applyReply()
+bool SummaryWindow::applyReply()
 {
     const std::optional<ScoreReply> reply = parseReply(m_transfer->body());
     if (!reply) {
         m_status->setCaption(QStringLiteral("The score service sent a reply that could not be understood; "
                                             "nothing was changed."));
-        return;
+        return false;
     }
     ScoreRecord& record = m_session.scores();
     QString error;
     if (!loadScores(m_session.scoreFileName(), record, &error)) {
         reportFileError(error);
-        return;
+        return false;
     }
     for (int board = FirstBoard; board <= LastBoard; ++board) {
         const std::size_t k = std::size_t(slot(board));
@@ -329,6 +358,39 @@ void SummaryWindow::applyReply()
     if (!saveScores(m_session.scoreFileName(), record, &error))
         reportFileError(error);
     m_status->setCaption(reply->message);
+    m_exchangeMessage = reply->message;
+    return true;
+}
+
+void SummaryWindow::sendReplays()
+{
+    // The replays of the bests just sent, each only where it gives exactly the best on file;
+    // the request goes even without one, since its answer also gives the player's ranks.
+    ReplayRecord replays;
+    if (!loadReplays(m_session.replayFileName(), replays, nullptr))
+        replays = ReplayRecord(); // already told when the game was kept; the exchange goes on
+    std::vector<SubmittedReplay> submitted;
+    for (int board = FirstBoard; board <= LastBoard; ++board) {
+        const std::optional<GameReplay>& r = replays.byBoard[std::size_t(board)];
+        const qint64 whole = m_sentBests[std::size_t(slot(board))];
+        if (r && r->boardSize == board && r->score() == m_session.scores().bests[board]
+            && toInt32HalfEven(r->score().toDouble()) == whole)
+            submitted.push_back({whole, *r});
+    }
+    m_replayTransfer->start(requestUrl(replayRequestTarget(trimSpaces(m_nameEdit->text()), submitted)));
+}
+
+void SummaryWindow::onReplayTransferStateChanged(HttpTransfer::State state)
+{
+    if (state == HttpTransfer::State::Completed) {
+        // One line for the status panel; anything after it, and control characters, are dropped.
+        const QString line = replaceControlCharacters(m_replayTransfer->body().section(QLatin1Char('\n'), 0, 0)).trimmed();
+        if (!line.isEmpty())
+            m_status->setCaption(line);
+    } else if (state == HttpTransfer::State::Failed && m_replayTransfer->httpStatus() != 404) {
+        // A service that does not know replays answers 404 and the exchange's message stands.
+        m_status->setCaption(m_exchangeMessage + QStringLiteral(" Your replays could not be checked just now."));
+    }
 }
 
 } // namespace zimble

@@ -2,6 +2,8 @@
 // The summary window that closes every game: this game's ZQ, the player's bests, the world highs
 // and holders, the player's name, and the exchange with the score service.
 
+#include "game/replay.h"
+#include "scores/exchange.h"
 #include "scores/httptransfer.h"
 
 #include <QDialog>
@@ -28,8 +30,10 @@ public:
     static constexpr int FirstBoard = 4;
     static constexpr int LastBoard = 7;
 
-    // gameScore is the ZQ the playing field showed at the end of the game on a boardSize board.
-    SummaryWindow(Session& session, double gameScore, int boardSize, QWidget* parent = nullptr);
+    // gameScore is the ZQ the playing field showed at the end of the game on a boardSize board;
+    // replay is that game's replay, kept when the game sets the player's best.
+    SummaryWindow(Session& session, double gameScore, int boardSize, std::optional<GameReplay> replay = std::nullopt,
+                  QWidget* parent = nullptr);
     ~SummaryWindow() override;
 
     // The displays of one board size (4 to 7).
@@ -43,6 +47,9 @@ public:
     ui::ThreeDButton* webPageButton() const { return m_webPageButton; }
     ui::ThreeDButton* exitButton() const { return m_exitButton; }
     HttpTransfer* transfer() const { return m_transfer; }
+    HttpTransfer* replayTransfer() const { return m_replayTransfer; }
+    // Whether an Update (the exchange or the replays after it) is still under way.
+    bool isUpdating() const { return m_transfer->isRunning() || m_replayTransfer->isRunning(); }
 
     // The request URL for a target, with the name percent-encoded as HTTP requires.
     QUrl requestUrl(const QString& target) const;
@@ -57,19 +64,26 @@ private slots:
     void onUpdateClicked();
     void onWebPageClicked();
     void onTransferStateChanged(zimble::HttpTransfer::State state);
+    void onReplayTransferStateChanged(zimble::HttpTransfer::State state);
 
 private:
     void buildControls();
     void load();
     void unload();
     void sendScores();
-    void applyReply();
+    // Applies a completed exchange's reply; false when it could not be understood.
+    bool applyReply();
+    void keepReplay();
+    void sendReplays();
     void reportFileError(const QString& error);
     int slot(int board) const { return board - FirstBoard; }
 
     Session& m_session;
     const double m_gameScore;
     const int m_boardSize;
+    const std::optional<GameReplay> m_replay;
+    BoardScores m_sentBests{};
+    QString m_exchangeMessage;
     bool m_unloaded = false;
     bool m_fileErrorReported = false;
 
@@ -84,6 +98,7 @@ private:
     ui::ThreeDButton* m_webPageButton = nullptr;
     ui::ThreeDButton* m_exitButton = nullptr;
     HttpTransfer* m_transfer = nullptr;
+    HttpTransfer* m_replayTransfer = nullptr;
 };
 
 } // namespace zimble

@@ -37,6 +37,7 @@ int GameState::addHit(int tile)
 FixedPoint GameState::recordClick(int tile)
 {
     m_history.push_back(tile);
+    m_cyclesAtLastClick = m_clockCycles;
     m_score = computeScore(m_history, m_boardSize, m_clockCycles);
     return m_score;
 }
@@ -53,6 +54,7 @@ void GameState::clear()
     m_hits.fill(0);
     m_clickCount = 0;
     m_clockCycles = 0;
+    m_cyclesAtLastClick = 0;
 }
 
 } // namespace zimble

@@ -3,6 +3,7 @@
 // clock's completed cycles and the current ZQ.
 
 #include "fixedpoint.h"
+#include "replay.h"
 
 #include <array>
 #include <cstdint>
@@ -40,11 +41,15 @@ public:
     int clickCount() const { return m_clickCount; }
     bool hasStarted() const { return m_clickCount > 0; }
 
-    // Completed 16-tick cycles of the game clock since the game started.
+    // Completed 16-tick cycles of the game clock since the game started, and when the last
+    // click was scored.
     int clockCycles() const { return m_clockCycles; }
+    int clockCyclesAtLastClick() const { return m_cyclesAtLastClick; }
     void addClockCycle() { ++m_clockCycles; }
 
     FixedPoint score() const { return m_score; }
+    // This game so far as a replay: its ZQ follows from it alone.
+    GameReplay replay() const { return {m_boardSize, m_cyclesAtLastClick, m_history}; }
 
     // Back to the start of a game: counts, history and clock cleared; board size and the last
     // score are kept.
@@ -56,6 +61,7 @@ private:
     std::vector<std::int32_t> m_history;
     int m_clickCount = 0;
     int m_clockCycles = 0;
+    int m_cyclesAtLastClick = 0;
     FixedPoint m_score;
 };
 

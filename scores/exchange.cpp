@@ -141,4 +141,78 @@ std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QStri
     return s;
 }
 
+namespace {
+
+const QString ClickLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw");
+constexpr int MaxReplayClicks = 4 * 49;
+
+} // namespace
+
+QString encodeClicks(const std::vector<std::int32_t>& clicks)
+{
+    QString out;
+    out.reserve(qsizetype(clicks.size()));
+    for (std::int32_t tile : clicks)
+        out.append(tile >= 0 && tile < ClickLetters.size() ? ClickLetters.at(tile) : QLatin1Char('?'));
+    return out;
+}
+
+std::optional<std::vector<std::int32_t>> decodeClicks(const QString& letters)
+{
+    if (letters.size() > MaxReplayClicks)
+        return std::nullopt;
+    std::vector<std::int32_t> clicks;
+    clicks.reserve(std::size_t(letters.size()));
+    for (QChar ch : letters) {
+        const qsizetype tile = ClickLetters.indexOf(ch);
+        if (tile < 0)
+            return std::nullopt;
+        clicks.push_back(std::int32_t(tile));
+    }
+    return clicks;
+}
+
+QString replayRequestTarget(const QString& name, const std::vector<SubmittedReplay>& replays)
+{
+    QString target = QStringLiteral("/zr.asp?") + name;
+    for (const SubmittedReplay& r : replays) {
+        target += QStringLiteral("&%1.%2.%3.%4")
+                      .arg(r.replay.boardSize)
+                      .arg(r.whole)
+                      .arg(r.replay.clockCycles)
+                      .arg(encodeClicks(r.replay.clicks));
+    }
+    return target;
+}
+
+std::optional<ReplaySubmission> parseReplaySubmission(const QByteArray& rawQuery, QString* refusal)
+{
+    auto refuse = [refusal](const QString& why) -> std::optional<ReplaySubmission> {
+        if (refusal)
+            *refusal = why;
+        return std::nullopt;
+    };
+    const QList<QByteArray> values = rawQuery.split('&');
+    if (values.size() > 1 + MaxReplaysPerRequest)
+        return refuse(QStringLiteral("Your replays were not checked: the request carries too many of them."));
+    ReplaySubmission s;
+    s.name = cleanPlayerName(QString::fromUtf8(QByteArray::fromPercentEncoding(values.value(0))));
+    for (int i = 1; i < values.size(); ++i) {
+        const QList<QByteArray> parts = QByteArray::fromPercentEncoding(values[i]).split('.');
+        bool boardOk = false, wholeOk = false, cyclesOk = false;
+        const int board = parts.value(0).toInt(&boardOk);
+        const qint64 whole = parts.value(1).toLongLong(&wholeOk);
+        const int cycles = parts.value(2).toInt(&cyclesOk);
+        const auto clicks = decodeClicks(QString::fromLatin1(parts.value(3)));
+        if (parts.size() != 4 || !boardOk || !wholeOk || !cyclesOk || !clicks || board < 4 || board > 7)
+            return refuse(QStringLiteral("Your replays were not checked: a replay could not be read."));
+        for (const SubmittedReplay& earlier : s.replays) {
+            if (earlier.replay.boardSize == board)
+                return refuse(QStringLiteral("Your replays were not checked: a board was sent twice."));
+        }
+        s.replays.push_back({whole, GameReplay{board, cycles, *clicks}});
+    }
+    return s;
+}
+
 } // namespace zimble

@@ -4,11 +4,14 @@
 //   reply    ten "|"-separated fields in Windows-1252: anything, the four world highs, the four
 //            holders (spaces written as "%20"), and a message for the player.
 
+#include "game/replay.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <array>
 #include <optional>
+#include <vector>
 
 namespace zimble {
 
@@ -58,5 +61,33 @@ struct ScoreSubmission {
 // Parses the raw (still percent-encoded) query of a request. Empty, with `refusal` set to a
 // sentence for the player, when it is not a valid submission.
 std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QString* refusal);
+
+// Replays follow an Update in a request of their own, which games that know nothing of replays
+// never send:
+//   request  GET /zr.asp?NAME&BOARD.WHOLE.CYCLES.CLICKS[&BOARD.WHOLE.CYCLES.CLICKS...]
+//            one value per board with a replay; WHOLE is the whole-number best sent for that
+//            board, CLICKS one letter per click (A-Z for tiles 0-25, a-w for 26-48)
+//   reply    one line of Windows-1252 text for the player's status line
+inline constexpr int MaxReplaysPerRequest = BoardCount;
+
+QString encodeClicks(const std::vector<std::int32_t>& clicks);
+// Empty for a letter outside the alphabet or more clicks than the largest game has.
+std::optional<std::vector<std::int32_t>> decodeClicks(const QString& letters);
+
+struct SubmittedReplay {
+    qint64 whole = 0; // the whole-number best it backs
+    GameReplay replay;
+};
+
+QString replayRequestTarget(const QString& name, const std::vector<SubmittedReplay>& replays);
+
+struct ReplaySubmission {
+    QString name; // cleaned with cleanPlayerName
+    std::vector<SubmittedReplay> replays;
+};
+
+// Parses the raw (still percent-encoded) query of a replay request. Empty, with `refusal` set,
+// when it is malformed; whether each replay is a legal game is for verifyReplay to say.
+std::optional<ReplaySubmission> parseReplaySubmission(const QByteArray& rawQuery, QString* refusal);
 
 } // namespace zimble

@@ -1,6 +1,7 @@
 #include "scorefile.h"
 
 #include "codepage.h"
+#include "filecheck.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -19,11 +20,6 @@ constexpr int NameOffset = 726;
 QString nulText()
 {
     return QString(FixedTextLength, QChar(0));
-}
-
-QString describe(const QString& action, const QString& fileName, const QString& reason)
-{
-    return QStringLiteral("The score file \"%1\" could not be %2: %3.").arg(fileName, action, reason);
 }
 
 } // namespace
@@ -95,10 +91,16 @@ ScoreRecord decodeRecord(const QByteArray& bytes)
 
 namespace {
 
-// Why an existing score file cannot be used, or an empty string when it can: only a regular
-// file (links followed) is ever opened, so a FIFO cannot block the game and a device is never
-// read without end or replaced.
-QString unusableReason(const QFileInfo& info)
+bool fail(QString* error, const QString& action, const QString& fileName, const QString& reason)
+{
+    if (error)
+        *error = describeFileError(QStringLiteral("score file"), action, fileName, reason);
+    return false;
+}
+
+} // namespace
+
+QString unusableFileReason(const QFileInfo& info)
 {
     if (info.isDir())
         return QStringLiteral("it is a directory");
@@ -109,14 +111,11 @@ QString unusableReason(const QFileInfo& info)
     return {};
 }
 
-bool fail(QString* error, const QString& action, const QString& fileName, const QString& reason)
+QString describeFileError(const QString& what, const QString& action, const QString& fileName, const QString& reason)
 {
-    if (error)
-        *error = describe(action, fileName, reason.isEmpty() ? QStringLiteral("unknown error") : reason);
-    return false;
+    return QStringLiteral("The %1 \"%2\" could not be %3: %4.")
+        .arg(what, fileName, action, reason.isEmpty() ? QStringLiteral("unknown error") : reason);
 }
-
-} // namespace
 
 bool loadScores(const QString& fileName, ScoreRecord& record, QString* error)
 {
@@ -131,7 +130,7 @@ bool loadScores(const QString& fileName, ScoreRecord& record, QString* error)
     }
     if (!info.exists())
         return fail(error, read, fileName, QStringLiteral("it is a link to nothing"));
-    if (const QString reason = unusableReason(info); !reason.isEmpty())
+    if (const QString reason = unusableFileReason(info); !reason.isEmpty())
         return fail(error, read, fileName, reason);
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -149,7 +148,7 @@ bool saveScores(const QString& fileName, const ScoreRecord& record, QString* err
     const QFileInfo info(fileName);
     QFile existing(fileName);
     if (info.exists()) {
-        if (const QString reason = unusableReason(info); !reason.isEmpty())
+        if (const QString reason = unusableFileReason(info); !reason.isEmpty())
             return fail(error, written, fileName, reason);
         if (!existing.open(QIODevice::ReadOnly))
             return fail(error, written, fileName, existing.errorString());

@@ -2,6 +2,8 @@
 // The score file Scores.dat: one 776-byte record with the player's bests, the world highs
 // and holders per board size, and the player's name.
 
+#include "filecheck.h"
+
 #include "game/fixedpoint.h"
 
 #include <QByteArray>
@@ -13,9 +15,6 @@ namespace zimble {
 
 inline constexpr int ScoreRecordSize = 776;
 inline constexpr int FixedTextLength = 50;
-// A longer score file keeps the bytes after its record, up to this size in all; a file beyond it
-// is reported and left alone.
-inline constexpr qint64 MaxScoreFileSize = 256LL * 1024 * 1024;
 
 // The record's arrays are indexed by the board size itself; slots 0 to 3 and 8 to 10 are never
 // used by the game and are written back as read.

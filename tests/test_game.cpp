@@ -9,9 +9,11 @@
 #include "game/fixedpoint.h"
 #include "game/gameclock.h"
 #include "game/gamestate.h"
+#include "game/replay.h"
 #include "game/scoring.h"
 
 #include <chrono>
+#include <cmath>
 #include <vector>
 #endif
 
@@ -290,6 +292,65 @@ private slots:
         }
         QCOMPARE(completedAt, 64);
         QCOMPARE(g.score().raw(), 630000); // the floor: 63 earlier clicks
+    }
+
+    void replaysAreVerified_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<int>("verdict");
+        const auto v = [](ReplayVerdict r) { return int(r); };
+        QTest::newRow("as played") << "" << v(ReplayVerdict::Verified);
+        QTest::newRow("one click changed") << "change" << v(ReplayVerdict::ScoreMismatch);
+        QTest::newRow("cycles inflated") << "cycles" << v(ReplayVerdict::ScoreMismatch);
+        QTest::newRow("score claimed one higher") << "claim" << v(ReplayVerdict::ScoreMismatch);
+        QTest::newRow("a tile clicked five times") << "fifth" << v(ReplayVerdict::TileClickedTooOften);
+        QTest::newRow("an index off the board") << "off" << v(ReplayVerdict::TileOffBoard);
+        QTest::newRow("a negative index") << "negative" << v(ReplayVerdict::TileOffBoard);
+        QTest::newRow("more clicks than a game has") << "many" << v(ReplayVerdict::TooManyClicks);
+        QTest::newRow("board of 8") << "board" << v(ReplayVerdict::BadBoardSize);
+        QTest::newRow("negative cycles") << "clock" << v(ReplayVerdict::ImplausibleClock);
+        QTest::newRow("no clicks") << "empty" << v(ReplayVerdict::NoClicks);
+    }
+
+    void replaysAreVerified()
+    {
+        QFETCH(QString, tamper);
+        QFETCH(int, verdict);
+        // A 4 x 4 game as the playing field records it: 20 clicks, one clock cycle on the way.
+        GameState g;
+        for (int tile = 0; tile < 5; ++tile) {
+            for (int k = 0; k < 4; ++k) {
+                g.addHit(tile);
+                g.recordClick(tile);
+                g.finishClick();
+            }
+            if (tile == 1)
+                g.addClockCycle();
+        }
+        GameReplay r = g.replay();
+        QCOMPARE(r.score(), g.score());
+        std::int64_t claimed = toInt32HalfEven(g.score().toDouble());
+        if (tamper == QLatin1String("change"))
+            r.clicks[7] = 9;
+        else if (tamper == QLatin1String("cycles"))
+            r.clockCycles = 400;
+        else if (tamper == QLatin1String("claim"))
+            ++claimed;
+        else if (tamper == QLatin1String("fifth"))
+            r.clicks.push_back(0);
+        else if (tamper == QLatin1String("off"))
+            r.clicks[3] = 16;
+        else if (tamper == QLatin1String("negative"))
+            r.clicks[3] = -1;
+        else if (tamper == QLatin1String("many"))
+            r.clicks.assign(65, 1);
+        else if (tamper == QLatin1String("board"))
+            r.boardSize = 8;
+        else if (tamper == QLatin1String("clock"))
+            r.clockCycles = -1;
+        else if (tamper == QLatin1String("empty"))
+            r.clicks.clear();
+        QCOMPARE(int(verifyReplay(r, claimed)), verdict);
     }
 };
 

@@ -7,6 +7,7 @@
 #include "scores/codepage.h"
 #include "scores/exchange.h"
 #include "scores/httptransfer.h"
+#include "scores/replayfile.h"
 #include "scores/scorefile.h"
 #include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
@@ -58,9 +59,10 @@ class TestScores : public QObject {
 
     // Shows the summary window for a game that scored `score` on a board of `size`, then closes it
     // after `edit` ran on it.
-    void playSummary(double score, int size, const std::function<void(SummaryWindow&)>& edit = {})
+    void playSummary(double score, int size, const std::function<void(SummaryWindow&)>& edit = {},
+                     std::optional<GameReplay> replay = std::nullopt)
     {
-        SummaryWindow sum(m_session, score, size);
+        SummaryWindow sum(m_session, score, size, replay);
         if (edit)
             edit(sum);
         sum.exitButton()->click(); // unloads once, however often the window is closed
@@ -82,6 +84,7 @@ private slots:
         m_session.scores() = ScoreRecord();
         m_messages.clear();
         QFile::remove(m_file);
+        QFile::remove(m_session.replayFileName());
     }
 
     void recordBytesAreExact()
@@ -402,6 +405,72 @@ private slots:
         QCOMPARE(after.mid(0, 48).mid(32), bytes.mid(32, 16)); // sizes 4 and 5 untouched
     }
 
+    void replayFileRoundTripAndDamage_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("reason"); // empty: readable
+        QTest::newRow("two boards") << QByteArray("Zimble replays, version 1\n4 3 AAAAB\n7 0 wvu\n") << QString();
+        QTest::newRow("no replays yet") << QByteArray("Zimble replays, version 1\n") << QString();
+        QTest::newRow("a newer version") << QByteArray("Zimble replays, version 2\n4 0 A\n") << "of version 2";
+        QTest::newRow("not a replay file") << QByteArray("\x89PNG\r\n") << "not a replay file";
+        QTest::newRow("empty") << QByteArray() << "not a replay file";
+        QTest::newRow("letter outside the alphabet") << QByteArray("Zimble replays, version 1\n4 0 AB!\n") << "line 2 is damaged";
+        QTest::newRow("board of 9") << QByteArray("Zimble replays, version 1\n9 0 A\n") << "line 2 is damaged";
+        QTest::newRow("negative cycles") << QByteArray("Zimble replays, version 1\n4 -1 A\n") << "line 2 is damaged";
+        QTest::newRow("board twice") << QByteArray("Zimble replays, version 1\n4 0 A\n4 1 B\n") << "line 3 is damaged";
+        QTest::newRow("missing clicks") << QByteArray("Zimble replays, version 1\n5 0\n") << "line 2 is damaged";
+    }
+
+    void replayFileRoundTripAndDamage()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        const QString file = m_session.replayFileName();
+        writeAll(file, bytes);
+        ReplayRecord r;
+        QString error;
+        const bool ok = loadReplays(file, r, &error);
+        QCOMPARE(ok, reason.isEmpty());
+        if (!ok) {
+            QVERIFY2(error.contains(reason) && error.contains(QStringLiteral("Replays.dat")), qPrintable(error));
+            return;
+        }
+        QVERIFY(saveReplays(file, r, &error));
+        QCOMPARE(readAll(file), bytes); // written back byte for byte
+    }
+
+    void summaryKeepsTheReplayOfANewBest()
+    {
+        GameReplay game{5, 2, {0, 0, 1, 2, 24, 24}};
+        const double score = game.score().toDouble();
+        playSummary(score, 5, {}, game);
+        ReplayRecord kept;
+        QVERIFY(loadReplays(m_session.replayFileName(), kept, nullptr));
+        QVERIFY(kept.byBoard[5]);
+        QCOMPARE(kept.byBoard[5]->clicks, game.clicks);
+        QCOMPARE(kept.byBoard[5]->clockCycles, 2);
+        // An equal or lower score, or a replay that does not give the score, keeps what is there.
+        GameReplay other{5, 0, {3, 3}};
+        playSummary(score, 5, {}, other);
+        playSummary(other.score().toDouble(), 5, {}, other);
+        playSummary(score + 100, 5, {}, other);
+        QVERIFY(loadReplays(m_session.replayFileName(), kept, nullptr));
+        QCOMPARE(kept.byBoard[5]->clicks, game.clicks);
+        QVERIFY(!kept.byBoard[4]);
+        QVERIFY(m_messages.isEmpty());
+        // An unreadable replay file is reported once and left alone.
+        writeAll(m_session.replayFileName(), "Zimble replays, version 7\n");
+        GameReplay better{5, 0, {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}};
+        playSummary(better.score().toDouble() + 1000, 6, {}, GameReplay{6, 0, {0, 0, 0, 0}});
+        QCOMPARE(m_messages.size(), 0); // no new best with a matching replay: the file is not touched
+        m_session.scores() = ScoreRecord();
+        QFile::remove(m_file);
+        playSummary(better.score().toDouble(), 5, {}, better);
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages.first().contains(QStringLiteral("version 7")), qPrintable(m_messages.first()));
+        QCOMPARE(readAll(m_session.replayFileName()), QByteArray("Zimble replays, version 7\n"));
+    }
+
     void updateRefusesTheDefaultName()
     {
         playSummary(10, 4, [&](SummaryWindow& s) {
@@ -419,6 +488,28 @@ private slots:
         QCOMPARE(requestTarget({120, 340, 0, 16}, QStringLiteral("Ann")), QStringLiteral("/zm2.asp?120&340&0&16&Ann&1324"));
         QCOMPARE(requestTarget({0, 0, 0, 0}, QString()), QStringLiteral("/zm2.asp?0&0&0&0&&0"));
         QCOMPARE(replaceReservedCharacters(QStringLiteral("A&B|C")), QStringLiteral("A B C"));
+
+        // Replays: one letter per click, and a request the service reads back as sent.
+        const std::vector<std::int32_t> clicks{0, 25, 26, 48, 7};
+        QCOMPARE(encodeClicks(clicks), QStringLiteral("AZawH"));
+        QCOMPARE(decodeClicks(QStringLiteral("AZawH")), std::optional(clicks));
+        QVERIFY(!decodeClicks(QStringLiteral("Ax")));
+        QVERIFY(!decodeClicks(QString(197, QLatin1Char('A'))));
+        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}}}, {40, GameReplay{7, 0, {48}}}};
+        const QString target = replayRequestTarget(QStringLiteral("Ann"), sent);
+        QCOMPARE(target, QStringLiteral("/zr.asp?Ann&4.812.3.AB&7.40.0.w"));
+        QString refusal;
+        const auto parsed = parseReplaySubmission(target.mid(8).toLatin1(), &refusal);
+        QVERIFY2(parsed, qPrintable(refusal));
+        QCOMPARE(parsed->name, QStringLiteral("Ann"));
+        QCOMPARE(parsed->replays.size(), std::size_t(2));
+        QCOMPARE(parsed->replays[1].whole, qint64(40));
+        QCOMPARE(parsed->replays[1].replay.clicks, std::vector<std::int32_t>{48});
+        QCOMPARE(parseReplaySubmission("", nullptr)->name, QStringLiteral("Anonymous"));
+        for (const QByteArray bad : {QByteArray("Ann&4.1.0"), QByteArray("Ann&8.1.0.A"), QByteArray("Ann&4.1.0.A!"),
+                                     QByteArray("Ann&4.1.0.A&4.1.0.A"), QByteArray("Ann&4.x.0.A"),
+                                     QByteArray("Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A")})
+            QVERIFY2(!parseReplaySubmission(bad, nullptr), bad.constData());
 
         auto r = parseReply(QStringLiteral("x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you"));
         QVERIFY(r);

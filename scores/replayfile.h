@@ -1,0 +1,33 @@
+#pragma once
+// The replay file beside Scores.dat: for each board size, the replay of the game that set the
+// player's best, so the score service can check it. A text file:
+//   Zimble replays, version 1
+//   BOARD CYCLES CLICKS        one line per board with a replay; CLICKS as in the exchange
+
+#include "game/replay.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+namespace zimble {
+
+inline constexpr int ReplayFileVersion = 1;
+inline constexpr qint64 MaxReplayFileSize = 64 * 1024;
+
+struct ReplayRecord {
+    std::array<std::optional<GameReplay>, 11> byBoard; // indexed by board size, 4 to 7 in use
+};
+
+QByteArray encodeReplayRecord(const ReplayRecord& record);
+// Empty, with `reason` set, when the bytes are not a replay file this game can read.
+std::optional<ReplayRecord> decodeReplayRecord(const QByteArray& bytes, QString* reason);
+
+// Reads the file; an absent file is an empty record. On failure returns false, leaves the
+// record unchanged and sets error to a sentence naming the file and the reason.
+bool loadReplays(const QString& fileName, ReplayRecord& record, QString* error);
+// Replaces the file atomically.
+bool saveReplays(const QString& fileName, const ReplayRecord& record, QString* error);
+
+} // namespace zimble
