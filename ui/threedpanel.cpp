@@ -68,6 +68,19 @@ QSize ThreeDPanel::sizeHint() const
     return text.size() + QSize(2 * m_bevel + 8, 2 * m_bevel + 6);
 }
 
+QRect ThreeDPanel::captionRect() const
+{
+    const int pad = m_bevel + 3;
+    return rect().adjusted(pad, m_bevel, -pad, -m_bevel);
+}
+
+bool ThreeDPanel::captionFits() const
+{
+    const QRect area = captionRect();
+    const QRect needed = QFontMetrics(font()).boundingRect(area, Qt::AlignCenter | Qt::TextWordWrap, m_caption);
+    return needed.width() <= area.width() && needed.height() <= area.height();
+}
+
 void ThreeDPanel::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -78,8 +91,7 @@ void ThreeDPanel::paintEvent(QPaintEvent*)
         p.setRenderHint(QPainter::TextAntialiasing, true);
         p.setPen(foreColor());
         p.setFont(font());
-        const int pad = m_bevel + 3;
-        p.drawText(rect().adjusted(pad, m_bevel, -pad, -m_bevel), Qt::AlignCenter | Qt::TextWordWrap, m_caption);
+        p.drawText(captionRect(), Qt::AlignCenter | Qt::TextWordWrap, m_caption);
     }
 }
 

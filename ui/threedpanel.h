@@ -19,6 +19,8 @@ public:
 
     QString caption() const { return m_caption; }
     void setCaption(const QString& caption);
+    // Whether the whole caption, wrapped at word boundaries, fits inside the bevel.
+    bool captionFits() const;
 
     QColor backColor() const;
     void setBackColor(const QColor& color);
@@ -31,6 +33,7 @@ public:
     QSize sizeHint() const override;
 
 protected:
+    QRect captionRect() const;
     void paintEvent(QPaintEvent* event) override;
 
 private:
