@@ -28,8 +28,9 @@ QString requestTarget(const BoardScores& bests, const QString& name);
 // The game's cleaning of a typed name: "|", "<", ">", "&" and "," each become a space.
 QString replaceReservedCharacters(const QString& name);
 
-// The service's cleaning of a received name: "|" and control characters become spaces, outer
-// white space is trimmed, at most 50 characters are kept, and an empty name is "Anonymous".
+// The service's cleaning of a received name: "|" and control characters become spaces, format
+// characters (bidi controls, zero-width spaces) are dropped, outer white space is trimmed, at most
+// 50 characters are kept, and a name with nothing visible is "Anonymous".
 QString cleanPlayerName(const QString& raw);
 
 struct ScoreReply {

@@ -10,8 +10,15 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QCryptographicHash>
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <csignal>
+#include <sys/socket.h>
 
 using namespace zimble;
 using namespace zimble::server;
@@ -46,6 +53,112 @@ QByteArray target(qint64 a, qint64 b, qint64 c, qint64 d, const QByteArray& name
     const qint64 check = 2 * a + 3 * b + 5 * c + 4 * d;
     return "/zm2.asp?" + QByteArray::number(a) + '&' + QByteArray::number(b) + '&' + QByteArray::number(c) + '&'
         + QByteArray::number(d) + '&' + name + '&' + QByteArray::number(check);
+}
+
+// Sends raw bytes on one connection (optionally half-closing it after them) and collects what
+// comes back until `enough` says so, the service closes, or the time is up. The service runs on
+// this thread, so the event loop turns while waiting.
+struct RawResult {
+    QByteArray data;
+    bool closed = false;
+    int replies() const { return int(data.count("HTTP/1.1 ")); }
+};
+
+RawResult raw(quint16 port, const QByteArray& bytes, const std::function<bool(const QByteArray&)>& enough = {},
+              int timeoutMs = 5000, bool halfClose = false)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    RawResult out;
+    QDeadlineTimer deadline(timeoutMs);
+    while (s.state() != QAbstractSocket::ConnectedState && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    s.write(bytes);
+    s.flush();
+    if (halfClose)
+        ::shutdown(int(s.socketDescriptor()), SHUT_WR);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        out.data += s.readAll();
+        if (s.state() == QAbstractSocket::UnconnectedState) {
+            out.data += s.readAll();
+            out.closed = true;
+            break;
+        }
+        if (enough && enough(out.data))
+            break;
+    }
+    return out;
+}
+
+// The complete replies in what a connection received (bodies left out after HEAD).
+struct RawReply {
+    int status = 0;
+    QByteArray head;
+    QByteArray body;
+};
+QList<RawReply> parseReplies(const QByteArray& d, bool head = false)
+{
+    QList<RawReply> out;
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype end = d.indexOf("\r\n\r\n", pos);
+        if (end < 0)
+            break;
+        RawReply r;
+        r.head = d.mid(pos, end - pos);
+        r.status = r.head.mid(9, 3).toInt();
+        static const QRegularExpression length(QStringLiteral("\r\nContent-Length: (\\d+)"), QRegularExpression::CaseInsensitiveOption);
+        const auto m = length.match(QString::fromLatin1(r.head));
+        const qsizetype n = head || r.status == 304 || !m.hasMatch() ? 0 : m.captured(1).toLongLong();
+        if (end + 4 + n > d.size())
+            break;
+        r.body = d.mid(end + 4, n);
+        out.append(r);
+        pos = end + 4 + n;
+    }
+    return out;
+}
+
+std::function<bool(const QByteArray&)> replies(int n, bool head = false)
+{
+    return [n, head](const QByteArray& d) { return parseReplies(d, head).size() >= n; };
+}
+
+// Rows of one board's top ten on the page: (name, score).
+QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board)
+{
+    const QString html = QString::fromUtf8(page);
+    const qsizetype from = html.indexOf(QStringLiteral("<section class=\"board\"><h2>%1 &times;").arg(board));
+    const QString section = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
+    static const QRegularExpression row(QStringLiteral("<tr><td>\\d+</td><td>(.*?)</td><td class=\"zq\">(\\d+)</td>"));
+    QList<std::pair<QString, qint64>> out;
+    for (auto it = row.globalMatch(section); it.hasNext();) {
+        const auto m = it.next();
+        out.append({m.captured(1), m.captured(2).toLongLong()});
+    }
+    return out;
+}
+
+// Starts the service program on a free port and returns the port (0 when it did not come up).
+quint16 startProgram(QProcess& p, const QStringList& args)
+{
+    p.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + args);
+    if (!p.waitForStarted())
+        return 0;
+    static const QRegularExpression serving(QStringLiteral("serving on 127\\.0\\.0\\.1:(\\d+)"));
+    QByteArray err;
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired() && p.state() == QProcess::Running) {
+        p.waitForReadyRead(100);
+        err += p.readAllStandardError();
+        const auto m = serving.match(QString::fromLatin1(err));
+        if (m.hasMatch())
+            return quint16(m.captured(1).toUInt());
+    }
+    err += p.readAllStandardError();
+    qWarning("zimble-scored did not start: %s", err.constData());
+    return 0;
 }
 
 } // namespace
@@ -246,8 +359,13 @@ private slots:
         QVERIFY(limiter.allow(QStringLiteral("a")));
         QVERIFY(!limiter.allow(QStringLiteral("a")));
         QVERIFY(limiter.allow(QStringLiteral("b")));
-        now = 60001;
+        // Each event counts for exactly 60 seconds.
+        now = 59999;
+        QVERIFY(!limiter.allow(QStringLiteral("a")));
+        now = 60000;
         QVERIFY(limiter.allow(QStringLiteral("a")));
+        QVERIFY(limiter.allow(QStringLiteral("a")));
+        QVERIFY(!limiter.allow(QStringLiteral("a")));
         RateLimiter none(0);
         for (int i = 0; i < 100; ++i)
             QVERIFY(none.allow(QStringLiteral("a")));
@@ -272,18 +390,40 @@ private slots:
         QCOMPARE(f.mid(1, 8), (QStringList{"77", "88", "99", "111", "Keeper", "Keeper", "Keeper", "Keeper"}));
     }
 
+    void instancesStartTogether()
+    {
+        // Three at once on a fresh file, three times: every one comes up.
+        for (int round = 0; round < 3; ++round) {
+            const QString db = m_dir.filePath(QStringLiteral("together%1.sqlite").arg(round));
+            QProcess p[3];
+            for (QProcess& proc : p)
+                proc.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"),
+                           {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), db,
+                            QStringLiteral("--quiet")});
+            for (QProcess& proc : p) {
+                QVERIFY(proc.waitForStarted());
+                QDeadlineTimer deadline(20000);
+                QByteArray err;
+                while (!err.contains("serving on") && proc.state() == QProcess::Running && !deadline.hasExpired()) {
+                    proc.waitForReadyRead(100);
+                    err += proc.readAllStandardError();
+                }
+                QVERIFY2(err.contains("serving on"), err.constData());
+            }
+            for (QProcess& proc : p) {
+                proc.terminate();
+                QVERIFY(proc.waitForFinished(10000));
+            }
+        }
+    }
+
     void twoInstancesShareOneDatabase()
     {
         const QString db = m_dir.filePath(QStringLiteral("shared.sqlite"));
-        const QString program = QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored");
+        const QStringList args{QStringLiteral("--db"), db, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")};
         QProcess a, b;
-        const quint16 portA = 18500 + QRandomGenerator::global()->bounded(500), portB = portA + 1;
-        for (auto [proc, port] : {std::pair{&a, portA}, std::pair{&b, portB}}) {
-            proc->start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--db"),
-                                  db, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")});
-            QVERIFY(proc->waitForStarted());
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(get(portA, "/health").status == 200 && get(portB, "/health").status == 200, 10000);
+        const quint16 portA = startProgram(a, args), portB = startProgram(b, args);
+        QVERIFY(portA && portB);
 
         // Many submissions in flight at once, alternating between the instances.
         QNetworkAccessManager nam;
@@ -306,8 +446,8 @@ private slots:
         QCOMPARE(f[6], QStringLiteral("P1"));
         // Several submissions reach 16 on the 6 x 6 board; whichever arrived first keeps the record.
         QVERIFY2(f[7].mid(1).toInt() % 17 == 16, qPrintable(f[7]));
-        const QByteArray page = get(portA, "/zimble1.asp").body;
-        QVERIFY(page.contains("P200"));
+        // The other instance's page shows what was stored through this one within a second or so.
+        QTRY_VERIFY_WITH_TIMEOUT(get(portA, "/zimble1.asp").body.contains("P200"), 3000);
 
         // Both stop cleanly on SIGTERM.
         for (QProcess* p : {&a, &b}) {
@@ -316,6 +456,152 @@ private slots:
             QCOMPARE(p->exitStatus(), QProcess::NormalExit);
             QCOMPARE(p->exitCode(), 0);
         }
+    }
+
+    void topTenIsTenDifferentPlayers()
+    {
+        startService();
+        // One name eleven times, highest last: it holds one place, with its best score.
+        for (int i = 0; i < 11; ++i)
+            get(m_port, target(100 + i, 0, 0, 0, "Solo"));
+        // Twelve others; P3 and P4 tie (P3 came first), as do P9 and P10.
+        const QList<qint64> scores{50, 60, 70, 70, 80, 90, 95, 96, 97, 97, 1, 2};
+        for (int i = 0; i < scores.size(); ++i)
+            get(m_port, target(scores[i], 0, 0, 0, "P" + QByteArray::number(i + 1)));
+        const auto rows = topTen(get(m_port, "/zimble1.asp").body, 4);
+        const QList<std::pair<QString, qint64>> expected{{"Solo", 110}, {"P9", 97}, {"P10", 97}, {"P8", 96}, {"P7", 95},
+                                                         {"P6", 90},    {"P5", 80}, {"P3", 70},  {"P4", 70}, {"P2", 60}};
+        QCOMPARE(rows, expected);
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 6).size(), 0);
+    }
+
+    void pageIsCachedAndGuarded()
+    {
+        startService();
+        get(m_port, target(500, 0, 0, 0, "Ann"));
+        const RawResult first = raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        const QList<RawReply> r = parseReplies(first.data);
+        QCOMPARE(r.size(), 1);
+        const QByteArray head = r[0].head;
+        for (const QByteArray& h : {QByteArray("X-Content-Type-Options: nosniff"), QByteArray("Cache-Control: public, max-age="),
+                                    QByteArray("Content-Security-Policy: default-src 'none'; style-src 'sha256-")})
+            QVERIFY2(head.contains(h), head.constData());
+        QVERIFY(!head.contains("script-src"));
+        static const QRegularExpression etagPattern(QStringLiteral("\r\nETag: (\"[0-9a-f]+\")"));
+        const QByteArray tag = etagPattern.match(QString::fromLatin1(head)).captured(1).toLatin1();
+        QVERIFY(!tag.isEmpty());
+        // The style sheet's hash in the policy is the hash of the page's style sheet.
+        const QByteArray body = r[0].body;
+        const qsizetype a = body.indexOf("<style>") + 7, b = body.indexOf("</style>");
+        QVERIFY(head.contains(QCryptographicHash::hash(body.mid(a, b - a), QCryptographicHash::Sha256).toBase64()));
+
+        auto conditional = [&](const QByteArray& t) {
+            return parseReplies(raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\nIf-None-Match: " + t + "\r\n\r\n", replies(1)).data);
+        };
+        QCOMPARE(conditional(tag).value(0).status, 304);
+        QCOMPARE(conditional("\"other\"").value(0).status, 200);
+        // A score that enters no top ten and sets no record leaves the page as it was...
+        for (int i = 0; i < 10; ++i)
+            get(m_port, target(600 + i, 0, 0, 0, "Q" + QByteArray::number(i)));
+        const QByteArray full = get(m_port, "/zimble1.asp").body;
+        const QByteArray tag2 = etagPattern.match(QString::fromLatin1(parseReplies(raw(m_port, "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n", replies(1, true)).data, true).value(0).head)).captured(1).toLatin1();
+        get(m_port, target(1, 0, 0, 0, "Low"));
+        QCOMPARE(conditional(tag2).value(0).status, 304);
+        // ... and a new record changes it.
+        get(m_port, target(9999, 0, 0, 0, "Top"));
+        QCOMPARE(conditional(tag2).value(0).status, 200);
+        QVERIFY(get(m_port, "/zimble1.asp").body != full);
+    }
+
+    void pipelinedSubmissionsKeepArrivalOrder()
+    {
+        startService();
+        // Three submissions in one send: all stored in one or more commits, answered in order;
+        // the tie goes to the first.
+        const QByteArray burst = "GET " + target(50, 0, 0, 0, "First") + " HTTP/1.1\r\nHost: x\r\n\r\n"
+            + "GET " + target(50, 0, 0, 0, "Second") + " HTTP/1.1\r\nHost: x\r\n\r\n"
+            + "GET " + target(49, 7, 0, 0, "Third") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        const QList<RawReply> r = parseReplies(raw(m_port, burst, replies(3)).data);
+        QCOMPARE(r.size(), 3);
+        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations, First!")));
+        QVERIFY(QString::fromLatin1(r[1].body).contains(QStringLiteral("Thank you, Second.")));
+        QVERIFY(QString::fromLatin1(r[2].body).contains(QStringLiteral("Congratulations, Third! You set the new world record for the 5 x 5 board.")));
+        QCOMPARE(QString::fromLatin1(r[2].body).split(QLatin1Char('|')).mid(1, 6),
+                 (QStringList{"50", "7", "0", "0", "First", "Third"}));
+    }
+
+    void storageFailureAnswersBusy()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("failing.sqlite"));
+        startService(0, file);
+        get(m_port, target(40, 0, 0, 0, "Kept"));
+        // Another connection makes every insert fail, as a full disk or a read-only file would.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
+                                          "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
+        const Reply busy = get(m_port, target(90, 0, 0, 0, "Lost"));
+        QCOMPARE(busy.status, 503);
+        QCOMPARE(busy.type, QByteArray("text/plain; charset=windows-1252"));
+        const QStringList f = busy.fields();
+        QCOMPARE(f.size(), 10);
+        QCOMPARE(f.mid(1, 5), (QStringList{"40", "0", "0", "0", "Kept"}));
+        QVERIFY2(f[9].contains(QStringLiteral("busy")), qPrintable(f[9]));
+        const auto parsed = parseReply(QString::fromLatin1(busy.body));
+        QVERIFY(parsed.has_value());
+        // The service keeps serving; once the database takes writes again, so does the service.
+        QCOMPARE(get(m_port, "/health").status, 200);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("repair"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("DROP TRIGGER refuse")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("repair"));
+        const QStringList ok = get(m_port, target(41, 0, 0, 0, "Back")).fields();
+        QCOMPARE(ok.mid(1, 5), (QStringList{"41", "0", "0", "0", "Back"}));
+        QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Lost"));
+    }
+
+    void requestTargetLimit_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("status");
+        QTest::newRow("2048 bytes") << 2048 << 200;
+        QTest::newRow("2049 bytes") << 2049 << 414;
+    }
+
+    void requestTargetLimit()
+    {
+        QFETCH(int, length);
+        QFETCH(int, status);
+        startService();
+        const QByteArray t = "/health?" + QByteArray(length - 8, 'x');
+        QCOMPARE(t.size(), length);
+        const QList<RawReply> r = parseReplies(raw(m_port, "GET " + t + " HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data);
+        QCOMPARE(r.value(0).status, status);
+    }
+
+    void manySmallRequestsOnOneConnection()
+    {
+        // Far more than the unanswered-bytes limit in all, one request at a time: each answer
+        // starts the count again.
+        startService();
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, m_port);
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::ConnectedState, 5000);
+        QByteArray got;
+        for (int i = 0; i < 40; ++i) {
+            s.write("GET /health HTTP/1.1\r\nHost: x\r\nX-Pad: " + QByteArray(1000, 'p') + "\r\n\r\n");
+            QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll(), parseReplies(got).size() == i + 1), 5000);
+        }
+        QCOMPARE(s.state(), QAbstractSocket::ConnectedState);
     }
 
     void commandLine()
