@@ -13,8 +13,9 @@ PACKAGES=(
   fonts-dejavu-core fonts-liberation2
   desktop-file-utils appstream dpkg-dev file
 )
-# Only for the tests: a PostgreSQL server for the two-instance service test, and curl.
-TEST_PACKAGES=(postgresql curl)
+# Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium for
+# the page layout test and nginx for the reverse-proxy test.
+TEST_PACKAGES=(postgresql curl chromium nginx-light)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

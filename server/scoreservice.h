@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -79,6 +80,7 @@ private:
     void handle(const HttpRequest& request, const HttpResponder& responder);
     void exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
     void page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void maybeDispatch();
     void dispatchBatch();
     void finished(const QList<Waiting>& batch, const BatchOutcome& outcome);
     void setPage(const PageData& page);
@@ -100,6 +102,8 @@ private:
 
     std::deque<Waiting> m_waiting;
     bool m_committing = false;
+    QTimer m_gather;           // a short wait for the clients just answered to ask again
+    qsizetype m_gatherTarget = 0;
     std::function<void()> m_drained;
 };
 

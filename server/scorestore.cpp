@@ -55,8 +55,10 @@ ScoreStore::ScoreStore(const QString& location)
     }
     // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
     // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
+    // A larger page cache keeps the score indexes in memory as the table grows.
     if (m_sqlite
-        && !(execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))))
+        && !(execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
+             && exec(QStringLiteral("PRAGMA cache_size=-65536"))))
         return;
     if (!m_sqlite
         && !(exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"))))
@@ -81,6 +83,7 @@ ScoreStore::~ScoreStore()
     m_insert.reset();
     m_update.reset();
     m_readRecords.reset();
+    m_lockRecords.reset();
     for (auto& q : m_best)
         q.reset();
     {
@@ -144,7 +147,8 @@ bool ScoreStore::createSchema()
                                 " score BIGINT NOT NULL,"
                                 " holder TEXT NOT NULL,"
                                 " set_at TEXT NOT NULL)"))
-        || !exec(QStringLiteral("CREATE INDEX IF NOT EXISTS submissions_by_name ON submissions (name)")))
+        // An index of an earlier version that cost every insert and served only moderation.
+        || !exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_name")))
         return false;
     for (int board = FirstBoard; board <= LastBoard; ++board) {
         if (!exec(QStringLiteral("CREATE INDEX IF NOT EXISTS submissions_by_score%1 ON submissions (score%1 DESC, id)").arg(board)))
@@ -171,7 +175,11 @@ bool ScoreStore::prepareStatements()
                                             "VALUES (?, ?, ?, ?, ?, ?, ?)"))
         // Compare and set in one statement: only a strictly higher score replaces the record.
         && make(m_update, QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ? AND score < ?"))
-        && make(m_readRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board"));
+        && make(m_readRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board"))
+        // PostgreSQL: every transaction takes the records in one order and holds them to its end,
+        // so batches of several instances cannot deadlock.
+        && make(m_lockRecords, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board")
+                                        : QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board FOR UPDATE"));
     for (int i = 0; ok && i < 4; ++i) {
         ok = make(m_best[i], QStringLiteral("SELECT name, score%1, submitted_at FROM submissions WHERE score%1 > 0 "
                                             "ORDER BY score%1 DESC, id ASC LIMIT ? OFFSET ?")
@@ -200,10 +208,10 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
 {
     if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return false;
-    // SQLite holds the write lock for the whole transaction, so the records read here stay true
-    // and an update that cannot win is skipped. PostgreSQL instances run every compare-and-set.
+    // The records are locked for the whole transaction (SQLite's write lock, PostgreSQL's row
+    // locks), so the ones read here stay true and an update that cannot win is skipped.
     WorldRecords current;
-    if (m_sqlite && !records(current))
+    if (!readRecords(*m_lockRecords, current))
         return false;
     QList<QList<int>> wins;
     const QString now = isoNow();
@@ -217,7 +225,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
             return fail(*m_insert);
         QList<int> mine;
         for (int i = 0; i < 4; ++i) {
-            if (m_sqlite && s.scores[i] <= current[i].score)
+            if (s.scores[i] <= current[i].score)
                 continue;
             m_update->bindValue(0, s.scores[i]);
             m_update->bindValue(1, s.name);
@@ -245,7 +253,11 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
 
 bool ScoreStore::records(WorldRecords& out)
 {
-    QSqlQuery& q = *m_readRecords;
+    return readRecords(*m_readRecords, out);
+}
+
+bool ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
+{
     if (!q.exec())
         return fail(q);
     out = WorldRecords();

@@ -97,6 +97,7 @@ private:
     bool isBusyError() const;
     bool runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after);
     bool fail(const QSqlQuery& q);
+    bool readRecords(QSqlQuery& q, WorldRecords& out);
 
     QString m_connection;
     QString m_error;
@@ -107,6 +108,7 @@ private:
     std::unique_ptr<QSqlQuery> m_insert;
     std::unique_ptr<QSqlQuery> m_update;
     std::unique_ptr<QSqlQuery> m_readRecords;
+    std::unique_ptr<QSqlQuery> m_lockRecords;
     std::array<std::unique_ptr<QSqlQuery>, 4> m_best;
 };
 
