@@ -592,7 +592,7 @@ void HttpConnection::checkDeadlines(qint64 now)
         if (now - m_lastActivity > HttpServer::WriteStallMs)
             destroy(); // a client that does not read its replies
     } else if (m_requestStart >= 0 && !m_in.isEmpty() && !m_stopReading) {
-        if (now - m_requestStart > HttpServer::HeaderDeadlineMs)
+        if (now - m_requestStart > m_server->m_headerDeadlineMs)
             refuse(408, "The request did not arrive in time.\n", m_in.size());
     } else if (m_slots.empty() && now - m_lastActivity > HttpServer::IdleTimeoutMs) {
         destroy();

@@ -78,6 +78,7 @@ public:
     ~HttpServer() override;
 
     int openConnections() const { return m_connections; }
+    void setHeaderDeadline(qint64 ms) { m_headerDeadlineMs = ms; }
     static qint64 nowMs();
 
 protected:
@@ -92,6 +93,7 @@ private:
     Handler m_handler;
     int m_maxConnections;
     int m_connections = 0;
+    qint64 m_headerDeadlineMs = HeaderDeadlineMs;
     QHash<QString, int> m_perAddress;
     QList<HttpConnection*> m_all;
     QTimer m_sweep;

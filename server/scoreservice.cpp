@@ -144,6 +144,7 @@ quint16 ScoreService::listenOn(const QHostAddress& address, quint16 port)
 {
     auto* server = new HttpServer([this](const HttpRequest& r, const HttpResponder& w) { handle(r, w); },
                                   m_options.maxConnections);
+    server->setHeaderDeadline(m_options.headerDeadlineMs);
     if (!server->listen(address, port)) {
         delete server;
         return 0;

@@ -53,6 +53,7 @@ public:
         QList<QHostAddress> trustedProxies;
         QList<QHostAddress> metricsFrom; // empty: loopback addresses only
         int maxConnections = 1024;
+        qint64 headerDeadlineMs = HttpServer::HeaderDeadlineMs; // a request head must be complete in this time
     };
     explicit ScoreService(const Options& options, QObject* parent = nullptr);
     ~ScoreService() override;

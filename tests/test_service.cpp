@@ -181,6 +181,18 @@ class TestService : public QObject {
         QVERIFY(m_port != 0);
     }
 
+    void startWith(ScoreService::Options o)
+    {
+        m_service.reset();
+        if (o.database.isEmpty())
+            o.database = m_dir.filePath(QStringLiteral("s%1.sqlite").arg(++m_dbIndex));
+        o.log = false;
+        m_service = std::make_unique<ScoreService>(o);
+        QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
+        m_port = m_service->listenOn(QHostAddress::LocalHost, 0);
+        QVERIFY(m_port != 0);
+    }
+
     int submissionsOnPage()
     {
         return int(get(m_port, "/zimble1.asp").body.count("<tr><td>") - 4); // less the four record rows
@@ -602,6 +614,418 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll(), parseReplies(got).size() == i + 1), 5000);
         }
         QCOMPARE(s.state(), QAbstractSocket::ConnectedState);
+    }
+
+    // ---- HTTP as a hostile client sees it ----
+
+    void headNeitherStoresNorCounts()
+    {
+        startService(5);
+        const QByteArray probe = "HEAD /zm2.asp?5&5&5&5&HeadProbe&70 HTTP/1.1\r\nHost: x\r\n\r\n";
+        for (int i = 0; i < 6; ++i) {
+            const RawResult got = raw(m_port, probe, replies(1, true));
+            const QList<RawReply> r = parseReplies(got.data, true);
+            QCOMPARE(r.size(), 1);
+            QCOMPARE(r[0].status, 200);
+            QVERIFY(r[0].head.contains("Content-Type: text/plain; charset=windows-1252"));
+            QVERIFY(!r[0].head.contains("Content-Length: 0\r"));
+            QVERIFY(got.data.endsWith("\r\n\r\n")); // no body
+        }
+        // Six HEADs later the limit of five is untouched and nothing was stored.
+        const QStringList f = get(m_port, target(1, 0, 0, 0, "Real")).fields();
+        QVERIFY2(f[9].startsWith(QStringLiteral("Congratulations")), qPrintable(f[9]));
+        QVERIFY(!get(m_port, "/zimble1.asp").body.contains("HeadProbe"));
+        // HEAD of the page: GET's headers, GET's length, no body.
+        const QList<RawReply> head = parseReplies(raw(m_port, "HEAD /zimble1.asp HTTP/1.1\r\nHost: x\r\n\r\n", replies(1, true)).data, true);
+        const QList<RawReply> full = parseReplies(raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data);
+        QCOMPARE(head.size(), 1);
+        QVERIFY(head[0].head.contains("Content-Length: " + QByteArray::number(full.value(0).body.size()) + "\r\n"));
+        QVERIFY(head[0].head.contains("ETag: "));
+    }
+
+    void pipelinedBurstsAreAnswered_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("padding");
+        QTest::addColumn<int>("answered"); // with 200; past the limit one 429, then the connection closes
+        QTest::newRow("250 health checks, 8,250 bytes") << 250 << 0 << 250;
+        QTest::newRow("1,000 health checks, one at a time answered") << 1000 << 0 << 1000;
+        QTest::newRow("10 padded submissions, 9.6 KB") << 10 << 900 << 10;
+        QTest::newRow("20 padded submissions, 19 KB") << 20 << 900 << -1; // as many as fit in 16 KiB
+    }
+
+    void pipelinedBurstsAreAnswered()
+    {
+        QFETCH(int, count);
+        QFETCH(int, padding);
+        QFETCH(int, answered);
+        startService();
+        QByteArray burst;
+        for (int i = 0; i < count; ++i) {
+            if (padding == 0)
+                burst += "GET /health HTTP/1.1\r\nHost: x\r\n\r\n";
+            else
+                burst += "GET " + target(i + 1, 0, 0, 0, "Pad" + QByteArray::number(i)) + " HTTP/1.1\r\nHost: x\r\nX-Pad: "
+                    + QByteArray(padding, 'p') + "\r\n\r\n";
+        }
+        if (answered < 0) {
+            // The requests that fit in the 16 KiB of unanswered bytes, counted exactly.
+            qsizetype sum = 0;
+            answered = 0;
+            for (qsizetype from = 0; from < burst.size();) {
+                const qsizetype end = burst.indexOf("\r\n\r\n", from) + 4;
+                if (sum + (end - from) > 16384)
+                    break;
+                sum += end - from;
+                ++answered;
+                from = end;
+            }
+            QVERIFY(answered > 10 && answered < count);
+        }
+        const RawResult got = raw(m_port, burst, replies(count), 10000);
+        const QList<RawReply> r = parseReplies(got.data);
+        int ok = 0;
+        for (const RawReply& one : r)
+            ok += one.status == 200;
+        QCOMPARE(ok, answered);
+        if (answered < count) {
+            // The first request past the limit is refused in words, and nothing after it is read.
+            QCOMPARE(r.size(), answered + 1);
+            QCOMPARE(r.last().status, 429);
+            QVERIFY(r.last().head.contains("Connection: close"));
+            QVERIFY(got.closed);
+        }
+        if (padding > 0) {
+            // Stored exactly what was answered: the best on the page is the last answered one.
+            const auto rows = topTen(get(m_port, "/zimble1.asp").body, 4);
+            QCOMPARE(rows.value(0).second, qint64(answered));
+        }
+    }
+
+    void halfClosedClientGetsItsReply()
+    {
+        startService();
+        const RawResult got = raw(m_port, "GET " + target(33, 0, 0, 0, "HalfClose") + " HTTP/1.1\r\nHost: x\r\n\r\n", {}, 5000, true);
+        const QList<RawReply> r = parseReplies(got.data);
+        QCOMPARE(r.size(), 1);
+        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations, HalfClose!")));
+        QVERIFY(got.closed);
+    }
+
+    void closeAfterReply_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("Connection: close") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QTest::newRow("HTTP/1.0") << QByteArray("GET /health HTTP/1.0\r\n\r\n");
+        QTest::newRow("close, then more") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\nGET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+
+    void closeAfterReply()
+    {
+        QFETCH(QByteArray, request);
+        startService();
+        const RawResult got = raw(m_port, request);
+        QVERIFY(got.closed);
+        const QList<RawReply> r = parseReplies(got.data);
+        QCOMPARE(r.size(), 1);
+        QCOMPARE(r[0].status, 200);
+        QVERIFY(r[0].head.contains("Connection: close"));
+    }
+
+    void malformedRequestsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Transfer-Encoding and Content-Length")
+            << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n") << 400;
+        QTest::newRow("Transfer-Encoding") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n") << 501;
+        QTest::newRow("two lengths") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 5\r\n\r\n") << 400;
+        QTest::newRow("length list") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 1, 2\r\n\r\n") << 400;
+        QTest::newRow("folded header") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nX-A: 1\r\n continued\r\n\r\n") << 400;
+        QTest::newRow("space before colon") << QByteArray("GET /health HTTP/1.1\r\nHost : x\r\n\r\n") << 400;
+        QTest::newRow("bare CR") << QByteArray("GET /health HTTP/1.1\r\nHost: x\rX-B: 1\r\n\r\n") << 400;
+        QTest::newRow("no Host") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << 400;
+        QTest::newRow("two Hosts") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n") << 400;
+        QTest::newRow("HTTP/2.0") << QByteArray("GET /health HTTP/2.0\r\nHost: x\r\n\r\n") << 505;
+        QTest::newRow("two spaces") << QByteArray("GET  /health HTTP/1.1\r\nHost: x\r\n\r\n") << 400;
+        QTest::newRow("raw byte in target") << QByteArray("GET /he\x7flth HTTP/1.1\r\nHost: x\r\n\r\n") << 400;
+        QTest::newRow("body too large") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 99999\r\n\r\n") << 413;
+        QTest::newRow("POST") << QByteArray("POST /zm2.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n") << 405;
+    }
+
+    void malformedRequestsAreRefused()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        startService();
+        // Followed by a request that must not be served as a second one when framing is in doubt.
+        const RawResult got = raw(m_port, request + "GET /zm2.asp?1&0&0&0&Smuggled&2 HTTP/1.1\r\nHost: x\r\n\r\n", replies(2), 2000);
+        const QList<RawReply> r = parseReplies(got.data);
+        QVERIFY(!r.isEmpty());
+        QCOMPARE(r[0].status, status);
+        if (status != 405) {
+            QCOMPARE(r.size(), 1);
+            QVERIFY(got.closed);
+        }
+        QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Smuggled") || status == 405);
+    }
+
+    void slowHeaderMeetsItsDeadline()
+    {
+        ScoreService::Options o;
+        o.headerDeadlineMs = 1000;
+        startWith(o);
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, m_port);
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::ConnectedState, 5000);
+        // A byte every 200 ms keeps the connection busy but never finishes the head.
+        const QByteArray head = "GET /health HTTP/1.1\r\nHost: x\r\nX-Slow: aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+        QByteArray got;
+        for (int i = 0; i < head.size() && s.state() == QAbstractSocket::ConnectedState; ++i) {
+            s.write(head.mid(i, 1));
+            QTest::qWait(200);
+            got += s.readAll();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
+        got += s.readAll();
+        QCOMPARE(parseReplies(got).value(0).status, 408);
+    }
+
+    void connectionCaps()
+    {
+        ScoreService::Options o;
+        o.maxConnections = 70;
+        startWith(o);
+        // One address: 64 connections; all addresses: 70 (the others come from 127.0.0.2).
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        auto open = [&](const QHostAddress& from) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->bind(from);
+            s->connectToHost(QHostAddress::LocalHost, m_port);
+            sockets.push_back(std::move(s));
+        };
+        for (int i = 0; i < 66; ++i)
+            open(QHostAddress::LocalHost);
+        for (int i = 0; i < 8; ++i)
+            open(QHostAddress(QStringLiteral("127.0.0.2")));
+        auto closed = [&] {
+            int n = 0;
+            for (auto& s : sockets) {
+                s->readAll();
+                n += s->state() == QAbstractSocket::UnconnectedState;
+            }
+            return n;
+        };
+        // 74 tried: at most 64 from one address and 70 in all are kept.
+        QTRY_COMPARE_WITH_TIMEOUT(closed(), 4, 5000);
+        QTest::qWait(200);
+        QCOMPARE(closed(), 4);
+        int fromFirst = 0;
+        for (int i = 0; i < 66; ++i)
+            fromFirst += sockets[i]->state() == QAbstractSocket::ConnectedState;
+        QVERIFY(fromFirst <= 64);
+        sockets.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/health").status, 200, 5000);
+    }
+
+    void namesWithNothingVisible_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("cleaned");
+        QTest::newRow("zero-width spaces") << QString::fromUtf8("\u200B\u200B\u200B") << QStringLiteral("Anonymous");
+        QTest::newRow("bidi marks and spaces") << QString::fromUtf8("\u200E \u200F\u2060\uFEFF") << QStringLiteral("Anonymous");
+        QTest::newRow("Hangul filler") << QString::fromUtf8("\u3164\u3164") << QStringLiteral("Anonymous");
+        QTest::newRow("right-to-left override") << QString::fromUtf8("Ann\u202Eevil") << QStringLiteral("Annevil");
+        QTest::newRow("isolates") << QString::fromUtf8("\u2066Bo\u2069") << QStringLiteral("Bo");
+        QTest::newRow("joiner kept") << QString::fromUtf8("a\u200Db") << QString::fromUtf8("a\u200Db");
+    }
+
+    void namesWithNothingVisible()
+    {
+        QFETCH(QString, raw);
+        QFETCH(QString, cleaned);
+        QCOMPARE(cleanPlayerName(raw), cleaned);
+    }
+
+    void logLinesAreEscaped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::newRow("line break") << QStringLiteral("/x\r\n2026 forged") << QByteArray("/x\\u{000d}\\u{000a}2026 forged");
+        QTest::newRow("escape") << QStringLiteral("a\x1b[31mb") << QByteArray("a\\u{001b}[31mb");
+        QTest::newRow("bidi override") << QString::fromUtf8("a\u202Eb") << QByteArray("a\\u{202e}b");
+        QTest::newRow("backslash") << QStringLiteral("a\\u{0041}") << QByteArray("a\\\\u{0041}");
+        QTest::newRow("printable") << QString::fromUtf8("J\u00F6rg /zm2.asp") << QByteArray("J\xC3\xB6rg /zm2.asp");
+    }
+
+    void logLinesAreEscaped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, logged);
+        QCOMPARE(logSafe(text), logged);
+    }
+
+    void clientBehindTrustedProxy_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QByteArray>("forwarded");
+        QTest::addColumn<QString>("client");
+        QTest::newRow("trusted, one hop") << "127.0.0.1" << QByteArray("203.0.113.9") << "203.0.113.9";
+        QTest::newRow("trusted, spoofed first") << "127.0.0.1" << QByteArray("1.2.3.4, 203.0.113.9") << "203.0.113.9";
+        QTest::newRow("trusted, IPv6") << "127.0.0.1" << QByteArray("[2001:db8::1]") << "2001:db8::1";
+        QTest::newRow("trusted, not an address") << "127.0.0.1" << QByteArray("evil") << "127.0.0.1";
+        QTest::newRow("trusted, none") << "127.0.0.1" << QByteArray() << "127.0.0.1";
+        QTest::newRow("not trusted") << "127.0.0.2" << QByteArray("203.0.113.9") << "127.0.0.2";
+    }
+
+    void clientBehindTrustedProxy()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QByteArray, forwarded);
+        QFETCH(QString, client);
+        HttpRequest r;
+        r.peer = QHostAddress(peer);
+        if (!forwarded.isEmpty())
+            r.headers.append({"x-forwarded-for", forwarded});
+        QCOMPARE(clientAddress(r, {QHostAddress(QStringLiteral("127.0.0.1"))}).toString(), client);
+    }
+
+    void rateLimitAndMetricsFollowTheForwardedClient()
+    {
+        ScoreService::Options o;
+        o.rateLimitPerMinute = 1;
+        o.trustedProxies = {QHostAddress(QStringLiteral("127.0.0.1"))};
+        startWith(o);
+        auto submit = [&](const QByteArray& forwardedFor, qint64 score) {
+            const QByteArray req = "GET " + target(score, 0, 0, 0, "Fwd") + " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwardedFor + "\r\n\r\n";
+            return QString::fromLatin1(parseReplies(raw(m_port, req, replies(1)).data).value(0).body).section(QLatin1Char('|'), 9);
+        };
+        QVERIFY(submit("198.51.100.1", 10).startsWith(QStringLiteral("Congratulations")));
+        QVERIFY(submit("198.51.100.1", 11).contains(QStringLiteral("too many submissions")));
+        QVERIFY(submit("198.51.100.2", 12).startsWith(QStringLiteral("Congratulations")));
+        // /metrics: loopback only by default, and a forwarded outside client is outside.
+        QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.1\r\n\r\n", replies(1)).data).value(0).status, 404);
+        const Reply metrics = get(m_port, "/metrics");
+        QCOMPARE(metrics.status, 200);
+        for (const QByteArray& line : {QByteArray("zimble_submissions_stored_total 2\n"),
+                                       QByteArray("zimble_submissions_refused_total{reason=\"rate_limited\"} 1\n"),
+                                       QByteArray("zimble_records_set_total 2\n"),
+                                       QByteArray("zimble_http_requests_total{route=\"/zm2.asp\",status=\"200\"} 3\n"),
+                                       QByteArray("zimble_commit_batch_size_count 2\n"),
+                                       QByteArray("zimble_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
+                                       QByteArray("zimble_open_connections 1\n")})
+            QVERIFY2(metrics.body.contains(line), line.constData());
+
+        o.metricsFrom = {QHostAddress(QStringLiteral("192.0.2.7"))};
+        startWith(o);
+        QCOMPARE(get(m_port, "/metrics").status, 404);
+        QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 192.0.2.7\r\n\r\n", replies(1)).data).value(0).status, 200);
+    }
+
+    void busyDatabaseDoesNotHoldRequests()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("locked.sqlite"));
+        startService(0, file);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        }
+        // The submission waits for the write lock on the storage thread; requests go on meanwhile.
+        QNetworkAccessManager nam;
+        QNetworkReply* pending = nam.get(QNetworkRequest(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(m_port) + target(7, 0, 0, 0, "Waiter"))));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(get(m_port, "/health").status, 200);
+        QVERIFY(!pending->isFinished());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("COMMIT")));
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QTRY_VERIFY_WITH_TIMEOUT(pending->isFinished(), 15000);
+        QVERIFY(QString::fromLatin1(pending->readAll()).contains(QStringLiteral("Congratulations, Waiter!")));
+        pending->deleteLater();
+    }
+
+    void programLogsRealErrorsSafely()
+    {
+        // The program, logging: a storage failure names the database's own error, and hostile
+        // paths are written as sent, escaped.
+        const QString file = m_dir.filePath(QStringLiteral("logged.sqlite"));
+        QProcess p;
+        const quint16 port = startProgram(p, {QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0")});
+        QVERIFY(port);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur2"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
+                                          "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("saboteur2"));
+        QCOMPARE(get(port, target(5, 0, 0, 0, "Failing")).status, 503);
+        raw(port, "GET /x%0d%0a2026-01-01T00:00:00Z%2010.0.0.1%20GET%20/zm2.asp%20200 HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        raw(port, "GET /%1b[31m%e2%80%ae HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        const QByteArray log = p.readAllStandardError();
+        QVERIFY2(log.contains("disk full (test)"), log.constData());
+        QVERIFY(!log.contains("no transaction is active"));
+        QVERIFY(log.contains(" GET /x%0d%0a2026-01-01T00:00:00Z%2010.0.0.1%20GET%20/zm2.asp%20200 404 "));
+        QVERIFY(log.contains(" GET /%1b[31m%e2%80%ae 404 "));
+        QVERIFY(!log.contains('\x1b') && !log.contains("\xE2\x80\xAE") && !log.contains('\r'));
+        for (const QByteArray& line : log.split('\n'))
+            QVERIFY2(!line.startsWith("2026-01-01"), line.constData());
+    }
+
+    void moderationWhileServing()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("moderated.sqlite"));
+        QProcess service;
+        const quint16 port = startProgram(service, {QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")});
+        QVERIFY(port);
+        get(port, target(700, 50, 0, 0, "Honest%20Ann"));
+        get(port, target(800, 40, 0, 0, "Honest%20Ann"));
+        get(port, target(999999, 0, 0, 0, "Forger"));
+        get(port, target(999998, 0, 0, 0, "Forger"));
+        QCOMPARE(get(port, target(0, 0, 0, 0, "Peek")).fields().mid(1, 6), (QStringList{"999999", "50", "0", "0", "Forger", "Honest%20Ann"}));
+
+        auto run = [&](const QStringList& args, QByteArray* out) {
+            QProcess cli;
+            cli.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), QStringList{QStringLiteral("--db"), file} + args);
+            if (!cli.waitForFinished(20000))
+                return -1;
+            *out = cli.readAllStandardOutput() + cli.readAllStandardError();
+            return cli.exitCode();
+        };
+        QByteArray out;
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("Forger")}, &out), 0);
+        QCOMPARE(out.count('\n'), 3); // header and two submissions
+        QVERIFY(out.contains("\tForger\t127.0.0.1\t999999\t0\t0\t0\n"));
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("5"), QStringLiteral("--limit"), QStringLiteral("1")}, &out), 0);
+        QVERIFY2(out.split('\n').value(1).contains("\tHonest Ann\t127.0.0.1\t700\t50\t"), out.constData());
+
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Forger")}, &out), 0);
+        QVERIFY2(out.contains("Removed 2 submission(s) by \"Forger\"."), out.constData());
+        QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
+        QVERIFY(out.contains("5 x 5: record unchanged, 50 by Honest Ann"));
+
+        // The running service's replies and page follow within about a second.
+        QTRY_COMPARE_WITH_TIMEOUT(get(port, "/zm2.asp?bad").fields().value(1), QStringLiteral("800"), 3000);
+        QCOMPARE(get(port, "/zm2.asp?bad").fields().value(5), QStringLiteral("Honest%20Ann"));
+        QTRY_VERIFY_WITH_TIMEOUT(!get(port, "/zimble1.asp").body.contains("Forger"), 3000);
+
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Nobody")}, &out), 0);
+        QVERIFY(out.contains("Removed 0 submission(s)"));
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("9")}, &out), 2);
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--remove-name"), QStringLiteral("x")}, &out), 2);
+        service.terminate();
+        QVERIFY(service.waitForFinished(10000));
     }
 
     void commandLine()
