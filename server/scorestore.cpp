@@ -55,10 +55,10 @@ ScoreStore::ScoreStore(const QString& location)
     }
     // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
     // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
-    // A larger page cache keeps the score indexes in memory as the table grows.
+    // A page cache of 16 MB (2 MB by default) keeps more of the score indexes in memory.
     if (m_sqlite
         && !(execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
-             && exec(QStringLiteral("PRAGMA cache_size=-65536"))))
+             && exec(QStringLiteral("PRAGMA cache_size=-16384"))))
         return;
     if (!m_sqlite
         && !(exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"))))

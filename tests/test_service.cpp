@@ -1028,6 +1028,35 @@ private slots:
         QVERIFY(service.waitForFinished(10000));
     }
 
+    void acknowledgedSubmissionsSurviveSigkill()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("killed.sqlite"));
+        const QStringList args{QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")};
+        QProcess p;
+        const quint16 port = startProgram(p, args);
+        QVERIFY(port);
+        // Sixty at once, each answered; then the process dies without a chance to tidy up.
+        QNetworkAccessManager nam;
+        int acknowledged = 0, pending = 0;
+        for (int i = 1; i <= 60; ++i) {
+            QNetworkReply* r = nam.get(QNetworkRequest(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(port) + target(i, 0, 0, 0, "K" + QByteArray::number(i)))));
+            ++pending;
+            connect(r, &QNetworkReply::finished, r, [&, r] {
+                acknowledged += r->readAll().contains("Congratulations") || r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+                --pending;
+                r->deleteLater();
+            });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(pending, 0, 20000);
+        QCOMPARE(acknowledged, 60);
+        p.kill();
+        QVERIFY(p.waitForFinished(10000));
+        QProcess list;
+        list.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), {QStringLiteral("--db"), file, QStringLiteral("--list"), QStringLiteral("--limit"), QStringLiteral("1000")});
+        QVERIFY(list.waitForFinished(20000));
+        QCOMPARE(list.readAllStandardOutput().count('\n'), 61);
+    }
+
     void commandLine()
     {
         const QString program = QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored");
