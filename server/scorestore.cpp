@@ -84,8 +84,8 @@ ScoreStore::~ScoreStore()
     m_update.reset();
     m_readRecords.reset();
     m_lockRecords.reset();
-    for (auto& q : m_best)
-        q.reset();
+    m_since.reset();
+    m_generation.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -150,8 +150,13 @@ bool ScoreStore::createSchema()
         // An index of an earlier version that cost every insert and served only moderation.
         || !exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_name")))
         return false;
+    // The moderation count: --remove-name raises it, so running services read the ten best anew.
+    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS moderation (id INTEGER PRIMARY KEY, generation BIGINT NOT NULL)"))
+        || !exec(QStringLiteral("INSERT INTO moderation (id, generation) VALUES (1, 0) ON CONFLICT (id) DO NOTHING")))
+        return false;
     for (int board = FirstBoard; board <= LastBoard; ++board) {
-        if (!exec(QStringLiteral("CREATE INDEX IF NOT EXISTS submissions_by_score%1 ON submissions (score%1 DESC, id)").arg(board)))
+        // Score indexes of an earlier version cost every insert; the ten best are kept in memory.
+        if (!exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_score%1").arg(board)))
             return false;
         QSqlQuery q(QSqlDatabase::database(m_connection, false));
         q.prepare(QStringLiteral("INSERT INTO records (board, score, holder, set_at) VALUES (?, 0, '', '') "
@@ -172,19 +177,17 @@ bool ScoreStore::prepareStatements()
         return q->prepare(sql) || fail(*q);
     };
     bool ok = make(m_insert, QStringLiteral("INSERT INTO submissions (name, score4, score5, score6, score7, client, submitted_at) "
-                                            "VALUES (?, ?, ?, ?, ?, ?, ?)"))
+                                            "VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id"))
         // Compare and set in one statement: only a strictly higher score replaces the record.
         && make(m_update, QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ? AND score < ?"))
         && make(m_readRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board"))
         // PostgreSQL: every transaction takes the records in one order and holds them to its end,
         // so batches of several instances cannot deadlock.
         && make(m_lockRecords, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board")
-                                        : QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board FOR UPDATE"));
-    for (int i = 0; ok && i < 4; ++i) {
-        ok = make(m_best[i], QStringLiteral("SELECT name, score%1, submitted_at FROM submissions WHERE score%1 > 0 "
-                                            "ORDER BY score%1 DESC, id ASC LIMIT ? OFFSET ?")
-                                 .arg(FirstBoard + i));
-    }
+                                        : QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board FOR UPDATE"))
+        && make(m_since, QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
+                                        "WHERE id > ? ORDER BY id LIMIT 5000"))
+        && make(m_generation, QStringLiteral("SELECT generation FROM moderation WHERE id = 1"));
     return ok;
 }
 
@@ -209,20 +212,29 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return false;
     // The records are locked for the whole transaction (SQLite's write lock, PostgreSQL's row
-    // locks), so the ones read here stay true and an update that cannot win is skipped.
+    // locks), so the ones read here stay true and an update that cannot win is skipped. As every
+    // writer takes them first, submission ids also grow in commit order.
     WorldRecords current;
     if (!readRecords(*m_lockRecords, current))
         return false;
+    // What other writers stored before this transaction, then this batch: the ten best take
+    // both in once the commit has succeeded.
+    QList<StoredSubmission> stored;
+    if (!readSince(&stored))
+        return false;
     QList<QList<int>> wins;
     const QString now = isoNow();
+    const QDateTime nowTime = QDateTime::fromString(now, Qt::ISODateWithMs);
     for (const Submission& s : batch) {
         m_insert->bindValue(0, s.name);
         for (int i = 0; i < 4; ++i)
             m_insert->bindValue(1 + i, s.scores[i]);
         m_insert->bindValue(5, s.client);
         m_insert->bindValue(6, now);
-        if (!m_insert->exec())
+        if (!m_insert->exec() || !m_insert->next())
             return fail(*m_insert);
+        stored.append({m_insert->value(0).toLongLong(), nowTime, s.name, s.client, s.scores});
+        m_insert->finish();
         QList<int> mine;
         for (int i = 0; i < 4; ++i) {
             if (s.scores[i] <= current[i].score)
@@ -244,6 +256,11 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     WorldRecords result;
     if (!records(result) || !exec(QStringLiteral("COMMIT")))
         return false;
+    for (const StoredSubmission& s : stored) {
+        for (int i = 0; i < 4; ++i)
+            m_top.offer(i, s.name, s.scores[i], s.id, s.at);
+        m_lastId = std::max(m_lastId, s.id);
+    }
     if (won)
         *won = wins;
     if (after)
@@ -274,49 +291,113 @@ bool ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
     return true;
 }
 
-bool ScoreStore::bestPlayers(int board, int limit, QList<RankedEntry>& out)
+bool ScoreStore::readSince(QList<StoredSubmission>* pending)
 {
-    out.clear();
-    if (board < FirstBoard || board > LastBoard)
-        return false;
-    // Walk the board's score index from the top in chunks, keeping each name's first row: its
-    // best score, the earliest of equal ones.
-    QSqlQuery& q = *m_best[board - FirstBoard];
-    QSet<QString> seen;
-    constexpr int Chunk = 64;
-    for (int offset = 0;; offset += Chunk) {
-        q.bindValue(0, Chunk);
-        q.bindValue(1, offset);
-        if (!q.exec())
-            return fail(q);
+    // In chunks, so that a whole table is never held at once (PostgreSQL sends all rows of a
+    // result). With `pending`, the rows wait there for the commit of the transaction at hand.
+    qint64 from = m_lastId;
+    for (;;) {
+        m_since->bindValue(0, from);
+        if (!m_since->exec())
+            return fail(*m_since);
         int rows = 0;
-        while (q.next()) {
+        while (m_since->next()) {
             ++rows;
-            const QString name = q.value(0).toString();
-            if (seen.contains(name))
-                continue;
-            seen.insert(name);
-            out.append({name, q.value(1).toLongLong(), fromIso(q.value(2))});
-            if (out.size() >= limit) {
-                q.finish();
-                return true;
+            StoredSubmission s;
+            s.id = m_since->value(0).toLongLong();
+            s.name = m_since->value(1).toString();
+            for (int i = 0; i < 4; ++i)
+                s.scores[i] = m_since->value(2 + i).toLongLong();
+            s.at = fromIso(m_since->value(6));
+            from = s.id;
+            if (pending) {
+                pending->append(s);
+            } else {
+                for (int i = 0; i < 4; ++i)
+                    m_top.offer(i, s.name, s.scores[i], s.id, s.at);
             }
         }
-        q.finish();
-        if (rows < Chunk)
+        m_since->finish();
+        if (!pending)
+            m_lastId = from;
+        if (rows < 5000)
             return true;
     }
 }
 
+bool ScoreStore::readGeneration(qint64* out)
+{
+    if (!m_generation->exec() || !m_generation->next())
+        return fail(*m_generation);
+    *out = m_generation->value(0).toLongLong();
+    m_generation->finish();
+    return true;
+}
+
+bool ScoreStore::catchUp()
+{
+    qint64 generation = 0;
+    if (!readGeneration(&generation))
+        return false;
+    if (generation != m_seenGeneration || !m_topLoaded) {
+        // First use, or names were removed: read the ten best from the whole table.
+        m_top.clear();
+        m_lastId = 0;
+        m_seenGeneration = generation;
+        m_topLoaded = true;
+    }
+    return readSince(nullptr);
+}
+
 bool ScoreStore::pageData(PageData& out)
 {
+    if (!m_topLoaded && !catchUp())
+        return false;
     if (!records(out.records))
         return false;
-    for (int i = 0; i < 4; ++i) {
-        if (!bestPlayers(FirstBoard + i, TopCount, out.best[i]))
-            return false;
-    }
+    for (int i = 0; i < 4; ++i)
+        out.best[i] = m_top.board(i);
     return true;
+}
+
+PageData ScoreStore::pageWith(const WorldRecords& records) const
+{
+    PageData out;
+    out.records = records;
+    for (int i = 0; i < 4; ++i)
+        out.best[i] = m_top.board(i);
+    return out;
+}
+
+void TopTens::offer(int index, const QString& name, qint64 score, qint64 id, const QDateTime& at)
+{
+    if (score <= 0)
+        return;
+    QList<Entry>& list = m_boards[index];
+    auto better = [](const Entry& a, const Entry& b) { return a.score > b.score || (a.score == b.score && a.id < b.id); };
+    const Entry entry{name, score, id, at};
+    for (Entry& e : list) {
+        if (e.name != name)
+            continue;
+        if (!better(entry, e))
+            return; // the name's best stays
+        e = entry;
+        std::sort(list.begin(), list.end(), better);
+        return;
+    }
+    if (list.size() >= Count && !better(entry, list.last()))
+        return;
+    list.insert(std::upper_bound(list.begin(), list.end(), entry, better), entry);
+    if (list.size() > Count)
+        list.removeLast();
+}
+
+QList<RankedEntry> TopTens::board(int index) const
+{
+    QList<RankedEntry> out;
+    for (const Entry& e : m_boards[index])
+        out.append({e.name, e.score, e.at});
+    return out;
 }
 
 bool ScoreStore::changedElsewhere()
@@ -406,7 +487,9 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
             if (!set.exec())
                 return fail(set);
         }
-        return records(*after) && exec(QStringLiteral("COMMIT"));
+        // Running services read the ten best anew when they see the count move.
+        return exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")) && records(*after)
+            && exec(QStringLiteral("COMMIT"));
     };
     for (int attempt = 0;; ++attempt) {
         if (run())

@@ -37,21 +37,6 @@ public:
         store.reset();
     }
 
-    // Whether the batch may have changed the page: a record, or a score that enters a top ten.
-    bool mayChangePage(const QList<Submission>& batch, const WorldRecords& records) const
-    {
-        if (records != page.records)
-            return true;
-        for (const Submission& s : batch) {
-            for (int i = 0; i < 4; ++i) {
-                const QList<RankedEntry>& best = page.best[i];
-                if (s.scores[i] > 0 && (best.size() < ScoreStore::TopCount || s.scores[i] > best.last().score))
-                    return true;
-            }
-        }
-        return false;
-    }
-
     BatchOutcome commit(const QList<Submission>& batch)
     {
         BatchOutcome o;
@@ -63,19 +48,18 @@ public:
             o.error = store->lastError();
             return o;
         }
-        if (mayChangePage(batch, o.records)) {
-            PageData fresh;
-            if (store->pageData(fresh) && !(fresh == page)) {
-                page = fresh;
-                o.page = fresh;
-            }
+        // The ten best follow the commit in memory; only a change is passed on.
+        const PageData fresh = store->pageWith(o.records);
+        if (!(fresh == page)) {
+            page = fresh;
+            o.page = fresh;
         }
         return o;
     }
 
     void checkElsewhere()
     {
-        if (!store->changedElsewhere())
+        if (!store->changedElsewhere() || !store->catchUp())
             return;
         PageData fresh;
         if (!store->pageData(fresh) || fresh == page)

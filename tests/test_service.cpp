@@ -398,6 +398,8 @@ private slots:
         get(m_port, target(77, 88, 99, 111, "Keeper"));
         m_service.reset();
         startService(0, db);
+        // The ten best are read from the table again at start.
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 7), (QList<std::pair<QString, qint64>>{{"Keeper", 111}}));
         const QStringList f = get(m_port, target(0, 0, 0, 0, "Peek")).fields();
         QCOMPARE(f.mid(1, 8), (QStringList{"77", "88", "99", "111", "Keeper", "Keeper", "Keeper", "Keeper"}));
     }
@@ -993,6 +995,11 @@ private slots:
         get(port, target(800, 40, 0, 0, "Honest%20Ann"));
         get(port, target(999999, 0, 0, 0, "Forger"));
         get(port, target(999998, 0, 0, 0, "Forger"));
+        // Ten more players on 4 x 4: the one with 100 is eleventh, outside the ten best.
+        for (int i = 0; i < 10; ++i)
+            get(port, target(100 + i, 0, 0, 0, "N" + QByteArray::number(100 + i)));
+        QCOMPARE(topTen(get(port, "/zimble1.asp").body, 4).size(), 10);
+        QVERIFY(!get(port, "/zimble1.asp").body.contains("N101"));
         QCOMPARE(get(port, target(0, 0, 0, 0, "Peek")).fields().mid(1, 6), (QStringList{"999999", "50", "0", "0", "Forger", "Honest%20Ann"}));
 
         auto run = [&](const QStringList& args, QByteArray* out) {
@@ -1019,6 +1026,11 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(get(port, "/zm2.asp?bad").fields().value(1), QStringLiteral("800"), 3000);
         QCOMPARE(get(port, "/zm2.asp?bad").fields().value(5), QStringLiteral("Honest%20Ann"));
         QTRY_VERIFY_WITH_TIMEOUT(!get(port, "/zimble1.asp").body.contains("Forger"), 3000);
+        // The player pushed out by the forger is back among the ten best.
+        const auto rows = topTen(get(port, "/zimble1.asp").body, 4);
+        QCOMPARE(rows.size(), 10);
+        QCOMPARE(rows.first(), (std::pair<QString, qint64>(QStringLiteral("Honest Ann"), 800)));
+        QCOMPARE(rows.last(), (std::pair<QString, qint64>(QStringLiteral("N101"), 101)));
 
         QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Nobody")}, &out), 0);
         QVERIFY(out.contains("Removed 0 submission(s)"));
