@@ -465,7 +465,11 @@ void HttpConnection::refuse(int status, const QByteArray& text, qint64 requestBy
     HttpResponse r;
     r.status = status;
     r.body = text;
-    complete(slot.seq, r);
+    const QPointer<HttpConnection> self(this);
+    if (m_server->m_refused)
+        m_server->m_refused(status, m_peer);
+    if (self && !m_dead)
+        complete(slot.seq, r);
 }
 
 void HttpConnection::complete(quint64 seq, const HttpResponse& response)

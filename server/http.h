@@ -78,6 +78,11 @@ public:
     ~HttpServer() override;
 
     int openConnections() const { return m_connections; }
+    // Told of every request refused before it could be handled (malformed, too large, too slow).
+    void setRefusalObserver(std::function<void(int status, const QHostAddress& peer)> observer)
+    {
+        m_refused = std::move(observer);
+    }
     void setHeaderDeadline(qint64 ms) { m_headerDeadlineMs = ms; }
     static qint64 nowMs();
 
@@ -91,6 +96,7 @@ private:
     void sweep();
 
     Handler m_handler;
+    std::function<void(int, const QHostAddress&)> m_refused;
     int m_maxConnections;
     int m_connections = 0;
     qint64 m_headerDeadlineMs = HeaderDeadlineMs;

@@ -145,6 +145,12 @@ quint16 ScoreService::listenOn(const QHostAddress& address, quint16 port)
     auto* server = new HttpServer([this](const HttpRequest& r, const HttpResponder& w) { handle(r, w); },
                                   m_options.maxConnections);
     server->setHeaderDeadline(m_options.headerDeadlineMs);
+    server->setRefusalObserver([this](int status, const QHostAddress& peer) {
+        m_metrics.request("refused", status);
+        if (m_options.log)
+            std::fprintf(stderr, "%s %s - - %d refused before it could be read\n",
+                         qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), qPrintable(peer.toString()), status);
+    });
     if (!server->listen(address, port)) {
         delete server;
         return 0;

@@ -907,6 +907,7 @@ private slots:
         QVERIFY(submit("198.51.100.2", 12).startsWith(QStringLiteral("Congratulations")));
         // /metrics: loopback only by default, and a forwarded outside client is outside.
         QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.1\r\n\r\n", replies(1)).data).value(0).status, 404);
+        QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\n\r\n", replies(1)).data).value(0).status, 400);
         const Reply metrics = get(m_port, "/metrics");
         QCOMPARE(metrics.status, 200);
         for (const QByteArray& line : {QByteArray("zimble_submissions_stored_total 2\n"),
@@ -915,6 +916,7 @@ private slots:
                                        QByteArray("zimble_http_requests_total{route=\"/zm2.asp\",status=\"200\"} 3\n"),
                                        QByteArray("zimble_commit_batch_size_count 2\n"),
                                        QByteArray("zimble_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
+                                       QByteArray("zimble_http_requests_total{route=\"refused\",status=\"400\"} 1\n"),
                                        QByteArray("zimble_open_connections 1\n")})
             QVERIFY2(metrics.body.contains(line), line.constData());
 
@@ -973,6 +975,7 @@ private slots:
         QCOMPARE(get(port, target(5, 0, 0, 0, "Failing")).status, 503);
         raw(port, "GET /x%0d%0a2026-01-01T00:00:00Z%2010.0.0.1%20GET%20/zm2.asp%20200 HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
         raw(port, "GET /%1b[31m%e2%80%ae HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        raw(port, "GET /health HTTP/1.1\r\nHost : x\r\n\r\n", replies(1));
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         QVERIFY(p.waitForFinished(10000));
         const QByteArray log = p.readAllStandardError();
@@ -980,6 +983,7 @@ private slots:
         QVERIFY(!log.contains("no transaction is active"));
         QVERIFY(log.contains(" GET /x%0d%0a2026-01-01T00:00:00Z%2010.0.0.1%20GET%20/zm2.asp%20200 404 "));
         QVERIFY(log.contains(" GET /%1b[31m%e2%80%ae 404 "));
+        QVERIFY(log.contains(" 127.0.0.1 - - 400 refused before it could be read\n"));
         QVERIFY(!log.contains('\x1b') && !log.contains("\xE2\x80\xAE") && !log.contains('\r'));
         for (const QByteArray& line : log.split('\n'))
             QVERIFY2(!line.startsWith("2026-01-01"), line.constData());
