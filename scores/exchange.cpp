@@ -75,7 +75,27 @@ QString replaceControlCharacters(const QString& text)
 
 QString cleanPlayerName(const QString& raw)
 {
-    QString s = replaceControlCharacters(raw).replace(QLatin1Char('|'), QLatin1Char(' ')).trimmed();
+    QString s;
+    s.reserve(raw.size());
+    bool visible = false;
+    for (const char32_t c : raw.toUcs4()) {
+        const QChar::Category cat = QChar::category(c);
+        const bool control = cat == QChar::Other_Control || c == 0x2028 || c == 0x2029;
+        // Format characters (bidi overrides and isolates, zero-width spaces, ...) are dropped:
+        // they would reorder or hide what others see. Joiners stay inside visible text.
+        if (cat == QChar::Other_Format && c != 0x200C && c != 0x200D)
+            continue;
+        const bool blank = control || cat == QChar::Separator_Space || cat == QChar::Other_Format
+            || cat == QChar::Other_NotAssigned || cat == QChar::Other_Surrogate || c == 0x115F || c == 0x1160
+            || c == 0x3164 || c == 0xFFA0 || c == 0x2800;
+        visible = visible || (!blank && c != U'|');
+        if (control || c == U'|')
+            s.append(QLatin1Char(' '));
+        else
+            s.append(QString::fromUcs4(&c, 1));
+    }
+    // A name of nothing but blanks and invisible characters is no name.
+    s = visible ? s.trimmed() : QString();
     QList<uint> cps = s.toUcs4();
     if (cps.size() > MaxPlayerNameLength) {
         cps.resize(MaxPlayerNameLength);

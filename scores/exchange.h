@@ -34,8 +34,9 @@ QString replaceReservedCharacters(const QString& name);
 // Control characters (NUL, C0, DEL, C1, line and paragraph separators) become spaces.
 QString replaceControlCharacters(const QString& text);
 
-// The service's cleaning of a received name: "|" and control characters become spaces, outer
-// white space is trimmed, at most 50 characters are kept, and an empty name is "Anonymous".
+// The service's cleaning of a received name: "|" and control characters become spaces, format
+// characters (bidi controls, zero-width spaces) are dropped, outer white space is trimmed, at most
+// 50 characters are kept, and a name with nothing visible is "Anonymous".
 QString cleanPlayerName(const QString& raw);
 
 struct ScoreReply {

@@ -7,14 +7,15 @@ BUILD_DIR="${ZIMBLE_BUILD_DIR:-$ROOT/build}"
 # Debian packages needed to build, test and run the game and the score service.
 PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-httpserver-dev qt6-websockets-dev libqt6svg6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
   libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins
   libgl-dev libglib2.0-dev libbenchmark-dev
   fonts-dejavu-core fonts-liberation2
   desktop-file-utils appstream dpkg-dev file
 )
-# Only for the tests: a PostgreSQL server for the two-instance service test, and curl.
-TEST_PACKAGES=(postgresql curl)
+# Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium for
+# the page layout test and nginx for the reverse-proxy test.
+TEST_PACKAGES=(postgresql curl chromium nginx-light)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

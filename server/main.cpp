@@ -1,10 +1,12 @@
 // zimble-scored: the Zimble world high-score service.
 
 #include "scoreservice.h"
+#include "scorestore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -44,6 +46,69 @@ bool parseListen(const QString& text, QHostAddress& address, quint16& port)
     return true;
 }
 
+bool parseAddresses(const QString& text, QList<QHostAddress>& out)
+{
+    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        QHostAddress a;
+        if (!a.setAddress(part.trimmed()))
+            return false;
+        bool v4 = false;
+        const quint32 ip = a.toIPv4Address(&v4);
+        out.append(v4 ? QHostAddress(ip) : a);
+    }
+    return !out.isEmpty();
+}
+
+QString boardName(int board)
+{
+    return QStringLiteral("%1 x %1").arg(board);
+}
+
+QString recordText(const zimble::server::WorldRecord& r)
+{
+    return r.holder.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 by %2").arg(r.score).arg(QString::fromUtf8(zimble::server::logSafe(r.holder)));
+}
+
+// --list: the stored submissions, one a line, tab-separated.
+int listSubmissions(zimble::server::ScoreStore& store, int board, const QString& name, int limit)
+{
+    QList<zimble::server::StoredSubmission> rows;
+    if (!store.list(board, name, limit, rows)) {
+        std::fprintf(stderr, "zimble-scored: listing failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+        return 1;
+    }
+    std::printf("id\ttime\tname\tclient\t4x4\t5x5\t6x6\t7x7\n");
+    for (const auto& r : rows) {
+        std::printf("%lld\t%s\t%s\t%s\t%lld\t%lld\t%lld\t%lld\n", static_cast<long long>(r.id),
+                    qPrintable(r.at.toUTC().toString(Qt::ISODate)), zimble::server::logSafe(r.name).constData(),
+                    zimble::server::logSafe(r.client).constData(), static_cast<long long>(r.scores[0]),
+                    static_cast<long long>(r.scores[1]), static_cast<long long>(r.scores[2]), static_cast<long long>(r.scores[3]));
+    }
+    return 0;
+}
+
+// --remove-name: deletes the name's submissions and says what happened to each record.
+int removeName(zimble::server::ScoreStore& store, const QString& name)
+{
+    int removed = 0;
+    zimble::server::WorldRecords before, after;
+    if (!store.removeName(name, &removed, &before, &after)) {
+        std::fprintf(stderr, "zimble-scored: removing failed, nothing changed: %s\n",
+                     zimble::server::logSafe(store.lastError()).constData());
+        return 1;
+    }
+    std::printf("Removed %d submission(s) by \"%s\".\n", removed, zimble::server::logSafe(name).constData());
+    for (int i = 0; i < 4; ++i) {
+        const QString board = boardName(zimble::server::FirstBoard + i);
+        if (before[i].score == after[i].score && before[i].holder == after[i].holder)
+            std::printf("%s: record unchanged, %s\n", qPrintable(board), qPrintable(recordText(after[i])));
+        else
+            std::printf("%s: record %s -> %s\n", qPrintable(board), qPrintable(recordText(before[i])),
+                        qPrintable(recordText(after[i])));
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -55,7 +120,8 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "The Zimble world high-score service. Serves the game's score exchange (/zm2.asp), "
-        "its web page (/zimble1.asp) and a health check (/health)."));
+        "its web page (/zimble1.asp), a health check (/health) and metrics (/metrics). "
+        "With --list or --remove-name it moderates the database instead, and exits."));
     parser.addHelpOption();
     parser.addVersionOption();
     QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address and port to serve on (default 127.0.0.1:8417)."),
@@ -68,8 +134,61 @@ int main(int argc, char* argv[])
                             QStringLiteral("Valid submissions accepted per client address per minute; 0 for no limit (default 10)."),
                             QStringLiteral("N"), QStringLiteral("10"));
     QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Do not log requests."));
-    parser.addOptions({listen, db, rate, quiet});
+    QCommandLineOption maxConnections(QStringLiteral("max-connections"),
+                                      QStringLiteral("Open connections served at once, from all addresses (default 1024)."),
+                                      QStringLiteral("N"), QStringLiteral("1024"));
+    QCommandLineOption trustedProxy(QStringLiteral("trusted-proxy"),
+                                    QStringLiteral("Reverse proxies whose X-Forwarded-For is believed: for requests from them "
+                                                   "the client is the header's last address."),
+                                    QStringLiteral("ADDRESS[,ADDRESS...]"));
+    QCommandLineOption metricsFrom(QStringLiteral("metrics-from"),
+                                   QStringLiteral("Clients that may read /metrics (default: loopback addresses)."),
+                                   QStringLiteral("ADDRESS[,ADDRESS...]"));
+    QCommandLineOption list(QStringLiteral("list"), QStringLiteral("Print stored submissions (newest first) and exit."));
+    QCommandLineOption board(QStringLiteral("board"),
+                             QStringLiteral("With --list: only submissions with a score on board N (4 to 7), highest first."),
+                             QStringLiteral("N"));
+    QCommandLineOption name(QStringLiteral("name"), QStringLiteral("With --list: only the submissions of this name."),
+                            QStringLiteral("NAME"));
+    QCommandLineOption limit(QStringLiteral("limit"), QStringLiteral("With --list: at most K lines (default 50)."),
+                             QStringLiteral("K"), QStringLiteral("50"));
+    QCommandLineOption removeNameOption(QStringLiteral("remove-name"),
+                                        QStringLiteral("Delete every submission of NAME, recompute the records from what "
+                                                       "remains, print what changed, and exit."),
+                                        QStringLiteral("NAME"));
+    parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, list, board, name, limit,
+                       removeNameOption});
     parser.process(app);
+
+    auto usage = [](const char* text) {
+        std::fprintf(stderr, "zimble-scored: %s\n", text);
+        return 2;
+    };
+
+    if (parser.isSet(list) || parser.isSet(removeNameOption)) {
+        if (parser.isSet(list) && parser.isSet(removeNameOption))
+            return usage("--list and --remove-name do not go together");
+        bool ok = true;
+        const int boardNumber = parser.isSet(board) ? parser.value(board).toInt(&ok) : 0;
+        if (!ok || (parser.isSet(board) && (boardNumber < zimble::server::FirstBoard || boardNumber > zimble::server::LastBoard)))
+            return usage("--board wants a board size from 4 to 7");
+        const int lines = parser.value(limit).toInt(&ok);
+        if (!ok || lines < 1)
+            return usage("--limit wants a whole number from 1 up");
+        if (parser.isSet(removeNameOption) && parser.value(removeNameOption).isEmpty())
+            return usage("--remove-name wants a name");
+        zimble::server::ScoreStore store(parser.value(db));
+        if (!store.isOpen()) {
+            std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(parser.value(db)),
+                         zimble::server::logSafe(store.lastError()).constData());
+            return 1;
+        }
+        if (parser.isSet(list))
+            return listSubmissions(store, boardNumber, parser.isSet(name) ? parser.value(name) : QString(), lines);
+        return removeName(store, parser.value(removeNameOption));
+    }
+    if (parser.isSet(board) || parser.isSet(name))
+        return usage("--board and --name go with --list");
 
     QHostAddress address;
     quint16 port = 0;
@@ -79,15 +198,22 @@ int main(int argc, char* argv[])
     }
     bool ok = false;
     const int perMinute = parser.value(rate).toInt(&ok);
-    if (!ok || perMinute < 0) {
-        std::fprintf(stderr, "zimble-scored: --rate-limit wants a whole number from 0 up\n");
-        return 2;
-    }
+    if (!ok || perMinute < 0)
+        return usage("--rate-limit wants a whole number from 0 up");
+    const int connections = parser.value(maxConnections).toInt(&ok);
+    if (!ok || connections < 1)
+        return usage("--max-connections wants a whole number from 1 up");
+    zimble::server::ScoreService::Options options{parser.value(db), perMinute, !parser.isSet(quiet)};
+    options.maxConnections = connections;
+    if (parser.isSet(trustedProxy) && !parseAddresses(parser.value(trustedProxy), options.trustedProxies))
+        return usage("--trusted-proxy wants IP addresses separated by commas");
+    if (parser.isSet(metricsFrom) && !parseAddresses(parser.value(metricsFrom), options.metricsFrom))
+        return usage("--metrics-from wants IP addresses separated by commas");
 
-    zimble::server::ScoreService service({parser.value(db), perMinute, !parser.isSet(quiet)});
+    zimble::server::ScoreService service(options);
     if (!service.isReady()) {
         std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(parser.value(db)),
-                     qPrintable(service.storeError()));
+                     zimble::server::logSafe(service.storeError()).constData());
         return 1;
     }
     const quint16 bound = service.listenOn(address, port);
@@ -99,11 +225,13 @@ int main(int argc, char* argv[])
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
         return 1;
     QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&service] {
         char byte;
         [[maybe_unused]] const auto n = ::read(signalPipe[0], &byte, 1);
         std::fprintf(stderr, "zimble-scored: stopping\n");
-        QCoreApplication::quit();
+        // Take no new connections; answer the submissions being stored, then end (within 5 s).
+        service.stopAccepting([] { QCoreApplication::quit(); });
+        QTimer::singleShot(5000, qApp, [] { QCoreApplication::quit(); });
     });
     struct sigaction sa = {};
     sa.sa_handler = onSignal;
@@ -111,6 +239,8 @@ int main(int argc, char* argv[])
     sa.sa_flags = SA_RESTART;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    // A client gone while its reply is written must not end the service.
+    ::signal(SIGPIPE, SIG_IGN);
 
     std::fprintf(stderr, "zimble-scored: serving on %s:%u, database %s, rate limit %d per minute\n",
                  qPrintable(address.toString()), bound, qPrintable(parser.value(db)), perMinute);

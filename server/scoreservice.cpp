@@ -2,11 +2,8 @@
 
 #include "protocol.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
-#include <QElapsedTimer>
-#include <QHttpServerRequest>
-#include <QHttpServerResponder>
-#include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
 
@@ -16,33 +13,83 @@ namespace zimble::server {
 
 namespace {
 
-constexpr int MaxTargetLength = 2048;
 // A fixed 60-byte answer for health checks (and the benchmark's baseline).
 const QByteArray HealthReply = QByteArray("zimble-scored: ok").leftJustified(59, ' ') + '\n';
+const QByteArray ExchangeType = "text/plain; charset=windows-1252";
+const QString BusyMessage =
+    QStringLiteral("Your scores were not recorded: the score service is busy. Please try again later.");
 
-qint64 steadyNowMs()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
+const QByteArray PageStyle =
+    "*{box-sizing:border-box}\n"
+    "body{margin:0;font-family:'DejaVu Sans',Verdana,sans-serif;background:linear-gradient(#14103c,#461459);"
+    "color:#f0ecff;min-height:100vh}\n"
+    "main{max-width:1280px;margin:0 auto;padding:24px 16px}\n"
+    "h1{font-size:2.4em;margin:.2em 0;color:#ffc02a;letter-spacing:.08em;text-shadow:2px 3px 0 #000}\n"
+    "p.lead{color:#cfc8ff}\n"
+    "table{border-collapse:collapse;table-layout:fixed;width:100%;margin:.6em 0 1.6em;background:rgba(0,0,0,.25);"
+    "font-size:.9em}\n"
+    "th,td{padding:.4em .5em;text-align:left;vertical-align:top;border-bottom:1px solid rgba(255,255,255,.12);"
+    "overflow-wrap:anywhere;word-break:break-word}\n"
+    "th{color:#ffd76a;font-weight:600}\n"
+    "td.zq,th.zq{font-family:'DejaVu Sans Mono',monospace;text-align:right;color:#ff6b5a}\n"
+    "col.rank{width:2.6em}col.zq{width:7.6em}col.date{width:7.2em}col.board{width:4.6em}col.set{width:9.5em}\n"
+    ".boards{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,20em),1fr));gap:16px}\n"
+    ".board{min-width:0}\n"
+    ".board h2{font-size:1.2em;color:#9fd0ff;margin:.4em 0}\n"
+    "footer{color:#a89fd6;font-size:.85em;margin-top:2em}\n";
 
-QString clientOf(const QHttpServerRequest& request)
+// No scripts, no outside resources; only the page's own style sheet, named by its hash.
+const QByteArray PagePolicy = "default-src 'none'; style-src 'sha256-"
+    + QCryptographicHash::hash(PageStyle, QCryptographicHash::Sha256).toBase64()
+    + "'; img-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+
+QByteArray routeOf(const QByteArray& path)
 {
-    QHostAddress a = request.remoteAddress();
-    bool ok = false;
-    const QHostAddress v4(a.toIPv4Address(&ok));
-    return ok ? v4.toString() : a.toString();
+    if (path == "/zm2.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics")
+        return path;
+    return path == "/" ? QByteArray("/zimble1.asp") : QByteArray("other");
 }
 
 } // namespace
 
+QByteArray logSafe(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const char32_t c : text.toUcs4()) {
+        const QChar::Category cat = QChar::category(c);
+        const bool hidden = cat == QChar::Other_Control || cat == QChar::Other_Format || cat == QChar::Other_Surrogate
+            || cat == QChar::Other_NotAssigned || cat == QChar::Other_PrivateUse || cat == QChar::Separator_Line
+            || cat == QChar::Separator_Paragraph || (cat == QChar::Separator_Space && c != U' ');
+        if (c == U'\\')
+            out += QStringLiteral("\\\\");
+        else if (hidden)
+            out += QStringLiteral("\\u{%1}").arg(uint(c), 4, 16, QLatin1Char('0'));
+        else
+            out += QString::fromUcs4(&c, 1);
+    }
+    return out.toUtf8();
+}
+
+QHostAddress clientAddress(const HttpRequest& request, const QList<QHostAddress>& trustedProxies)
+{
+    if (!trustedProxies.contains(request.peer))
+        return request.peer;
+    const QList<QByteArray> hops = request.header("x-forwarded-for").split(',');
+    QByteArray last = hops.last().trimmed();
+    if (last.startsWith('[') && last.endsWith(']'))
+        last = last.mid(1, last.size() - 2);
+    QHostAddress a;
+    if (last.isEmpty() || !a.setAddress(QString::fromLatin1(last)))
+        return request.peer;
+    bool ok = false;
+    const quint32 v4 = a.toIPv4Address(&ok);
+    return ok ? QHostAddress(v4) : a;
+}
+
 RateLimiter::RateLimiter(int perMinute, std::function<qint64()> nowMs)
     : m_perMinute(perMinute)
-    , m_now(nowMs ? std::move(nowMs) : std::function<qint64()>(steadyNowMs))
+    , m_now(nowMs ? std::move(nowMs) : std::function<qint64()>(&HttpServer::nowMs))
 {
 }
 
@@ -71,108 +118,58 @@ bool RateLimiter::allow(const QString& client)
     return true;
 }
 
-void GuardedTcpServer::incomingConnection(qintptr descriptor)
+ScoreService::ScoreService(const Options& options, QObject* parent)
+    : QObject(parent)
+    , m_options(options)
+    , m_storage(std::make_unique<Storage>(options.database))
+    , m_limiter(options.rateLimitPerMinute)
 {
-    auto* socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor)) {
-        delete socket;
-        return;
-    }
-    const QString address = socket->peerAddress().toString();
-    if (m_perAddress.value(address) >= MaxConnectionsPerAddress) {
-        socket->abort();
-        socket->deleteLater();
-        return;
-    }
-    ++m_perAddress[address];
-    connect(socket, &QObject::destroyed, this, [this, address] {
-        if (--m_perAddress[address] <= 0)
-            m_perAddress.remove(address);
-    });
-
-    // Bytes received since the last answer; the HTTP server reads everything on each readyRead,
-    // so what is available when this (earlier connected) slot runs is new.
-    auto pending = std::make_shared<qint64>(0);
-    auto* idle = new QTimer(socket);
-    idle->setSingleShot(true);
-    idle->start(IdleTimeoutMs);
-    connect(idle, &QTimer::timeout, socket, [socket] { socket->abort(); });
-    connect(socket, &QTcpSocket::readyRead, socket, [socket, pending, idle] {
-        idle->start(IdleTimeoutMs);
-        *pending += socket->bytesAvailable();
-        if (*pending > MaxPendingBytes) {
-            // Drop the connection before the HTTP server reads any more of it.
-            QObject::disconnect(socket, &QTcpSocket::readyRead, nullptr, nullptr);
-            socket->abort();
-        }
-    });
-    connect(socket, &QTcpSocket::bytesWritten, socket, [pending, idle] {
-        *pending = 0;
-        idle->start(IdleTimeoutMs);
-    });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    addPendingConnection(socket);
+    m_clock.start();
+    m_gather.setSingleShot(true);
+    m_gather.setTimerType(Qt::PreciseTimer);
+    m_gather.setInterval(1);
+    connect(&m_gather, &QTimer::timeout, this, &ScoreService::maybeDispatch);
+    setPage(m_storage->initialPage());
+    m_storage->setPageListener([this](const PageData& p) { setPage(p); });
 }
 
-ScoreService::ScoreService(const Options& options, QObject* parent)
-    : QAbstractHttpServer(parent)
-    , m_store(options.database)
-    , m_limiter(options.rateLimitPerMinute)
-    , m_log(options.log)
+ScoreService::~ScoreService()
 {
+    for (HttpServer* s : std::as_const(m_servers))
+        delete s;
+    m_storage.reset();
 }
 
 quint16 ScoreService::listenOn(const QHostAddress& address, quint16 port)
 {
-    auto* tcp = new GuardedTcpServer(this);
-    if (!tcp->listen(address, port)) {
-        delete tcp;
+    auto* server = new HttpServer([this](const HttpRequest& r, const HttpResponder& w) { handle(r, w); },
+                                  m_options.maxConnections);
+    server->setHeaderDeadline(m_options.headerDeadlineMs);
+    server->setRefusalObserver([this](int status, const QHostAddress& peer) {
+        m_metrics.request("refused", status);
+        if (m_options.log)
+            std::fprintf(stderr, "%s %s - - %d refused before it could be read\n",
+                         qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), qPrintable(peer.toString()), status);
+    });
+    if (!server->listen(address, port)) {
+        delete server;
         return 0;
     }
-    bind(tcp);
-    return tcp->serverPort();
+    m_servers.append(server);
+    return server->serverPort();
 }
 
-QByteArray ScoreService::exchange(const QHttpServerRequest& request, int* status)
+void ScoreService::setPage(const PageData& page)
 {
-    *status = 200;
-    WorldRecords records;
-    QString message;
-    QString refusal;
-    const QByteArray rawQuery = request.url().query(QUrl::FullyEncoded).toLatin1();
-    const auto parsed = parseSubmission(rawQuery, &refusal);
-    if (!parsed) {
-        message = refusal;
-    } else if (!m_limiter.allow(clientOf(request))) {
-        message = QStringLiteral("Your scores were not recorded: too many submissions from your address. "
-                                 "Please try again in a minute.");
-    } else {
-        Submission s;
-        s.scores = parsed->scores;
-        s.name = parsed->name;
-        s.client = clientOf(request);
-        QList<int> won;
-        if (m_store.submit(s, &won)) {
-            message = thanksMessage(s.name, won);
-        } else {
-            *status = 503;
-            message = QStringLiteral("Your scores were not recorded: the score service is busy. Please try again later.");
-            std::fprintf(stderr, "zimble-scored: storing a submission failed: %s\n", qPrintable(m_store.lastError()));
-        }
-    }
-    if (!m_store.records(records)) {
-        *status = 503;
-        std::fprintf(stderr, "zimble-scored: reading the records failed: %s\n", qPrintable(m_store.lastError()));
-        return QByteArray("The score service is not available right now.\n");
-    }
-    return formatReply(records, message);
+    m_page = page;
+    m_pageStale = true;
 }
 
 QByteArray ScoreService::gamePage()
 {
-    WorldRecords records;
-    if (!m_store.records(records))
-        return {};
+    if (!m_pageStale)
+        return m_pageHtml;
+    const PageData& data = m_page;
     auto esc = [](const QString& s) { return s.toHtmlEscaped(); };
     auto when = [](const QDateTime& t) {
         return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral(" UTC") : QStringLiteral("&mdash;");
@@ -182,24 +179,15 @@ QByteArray ScoreService::gamePage()
     QTextStream html(&out);
     html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
             "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-            "<title>Zimble World High ZQs</title>\n<style>\n"
-            "body{margin:0;font-family:'DejaVu Sans',Verdana,sans-serif;background:linear-gradient(#14103c,#461459);"
-            "color:#f0ecff;min-height:100vh}\n"
-            "main{max-width:960px;margin:0 auto;padding:24px}\n"
-            "h1{font-size:2.4em;margin:.2em 0;color:#ffc02a;letter-spacing:.08em;text-shadow:2px 3px 0 #000}\n"
-            "p.lead{color:#cfc8ff}\n"
-            "table{border-collapse:collapse;width:100%;margin:.6em 0 1.6em;background:rgba(0,0,0,.25)}\n"
-            "th,td{padding:.45em .7em;text-align:left;border-bottom:1px solid rgba(255,255,255,.12)}\n"
-            "th{color:#ffd76a;font-weight:600}\n"
-            "td.zq{font-family:'DejaVu Sans Mono',monospace;text-align:right;color:#ff6b5a}\n"
-            ".boards{display:grid;grid-template-columns:repeat(auto-fit,minmax(210px,1fr));gap:16px}\n"
-            ".board h2{font-size:1.2em;color:#9fd0ff;margin:.4em 0}\n"
-            "footer{color:#a89fd6;font-size:.85em;margin-top:2em}\n"
-            "</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n"
+            "<title>Zimble World High ZQs</title>\n<style>"
+         << QString::fromLatin1(PageStyle)
+         << "</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n"
             "<p class=\"lead\">The world&rsquo;s highest ZQs. The rules are yours to find out.</p>\n"
-            "<h2>World records</h2>\n<table>\n<tr><th>Board</th><th>World high ZQ</th><th>Record holder</th><th>Set</th></tr>\n";
+            "<h2>World records</h2>\n<table class=\"records\">\n"
+            "<colgroup><col class=\"board\"><col class=\"zq\"><col><col class=\"set\"></colgroup>\n"
+            "<tr><th>Board</th><th class=\"zq\">ZQ</th><th>Record holder</th><th>Set</th></tr>\n";
     for (int i = 0; i < 4; ++i) {
-        const WorldRecord& r = records[i];
+        const WorldRecord& r = data.records[i];
         if (r.setAt.isValid() && (!latest.isValid() || r.setAt > latest))
             latest = r.setAt;
         html << "<tr><td>" << (4 + i) << " &times; " << (4 + i) << "</td><td class=\"zq\">" << r.score << "</td><td>"
@@ -207,11 +195,12 @@ QByteArray ScoreService::gamePage()
              << "</td></tr>\n";
     }
     html << "</table>\n<h2>The ten best of each board</h2>\n<div class=\"boards\">\n";
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
-        QList<RankedEntry> best;
-        m_store.best(board, 10, best);
+    for (int i = 0; i < 4; ++i) {
+        const int board = FirstBoard + i;
+        const QList<RankedEntry>& best = data.best[i];
         html << "<section class=\"board\"><h2>" << board << " &times; " << board << "</h2>\n<table>\n"
-             << "<tr><th>#</th><th>Name</th><th>ZQ</th><th>Date</th></tr>\n";
+             << "<colgroup><col class=\"rank\"><col><col class=\"zq\"><col class=\"date\"></colgroup>\n"
+             << "<tr><th>#</th><th>Name</th><th class=\"zq\">ZQ</th><th>Date</th></tr>\n";
         if (best.isEmpty())
             html << "<tr><td colspan=\"4\">No scores yet.</td></tr>\n";
         for (int k = 0; k < best.size(); ++k) {
@@ -223,62 +212,193 @@ QByteArray ScoreService::gamePage()
     }
     html << "</div>\n<footer>Latest record: " << when(latest) << "</footer>\n</main>\n</body>\n</html>\n";
     html.flush();
-    return out.toUtf8();
+    m_pageHtml = out.toUtf8();
+    m_pageTag = '"' + QCryptographicHash::hash(m_pageHtml, QCryptographicHash::Sha1).toHex().left(24) + '"';
+    m_pageStale = false;
+    return m_pageHtml;
 }
 
-bool ScoreService::handleRequest(const QHttpServerRequest& request, QTcpSocket* socket)
+bool ScoreService::metricsAllowed(const QHostAddress& client) const
 {
-    QElapsedTimer timer;
-    timer.start();
-    const QUrl url = request.url();
-    const QString path = url.path();
-    QByteArray body;
-    QByteArray type = "text/plain; charset=utf-8";
-    int status = 200;
+    if (m_options.metricsFrom.isEmpty())
+        return client.isLoopback();
+    return m_options.metricsFrom.contains(client);
+}
 
-    if (url.toEncoded().size() > MaxTargetLength) {
-        status = 414;
-        body = "Request target too long.\n";
-    } else if (request.method() != QHttpServerRequest::Method::Get && request.method() != QHttpServerRequest::Method::Head) {
-        status = 405;
-        body = "Only GET is served here.\n";
-    } else if (path == QLatin1String("/zm2.asp")) {
-        body = exchange(request, &status);
-        if (status == 200 || body.contains('|'))
-            type = "text/plain; charset=windows-1252";
-    } else if (path == QLatin1String("/zimble1.asp") || path == QLatin1String("/")) {
-        body = gamePage();
-        type = "text/html; charset=utf-8";
-        if (body.isEmpty()) {
-            status = 503;
-            type = "text/plain; charset=utf-8";
-            body = "The score service is not available right now.\n";
-        }
-    } else if (path == QLatin1String("/health")) {
-        body = HealthReply;
+QByteArray ScoreService::metricsText() const
+{
+    int open = 0;
+    for (const HttpServer* s : m_servers)
+        open += s->openConnections();
+    return m_metrics.text(open);
+}
+
+void ScoreService::handle(const HttpRequest& request, const HttpResponder& responder)
+{
+    const qint64 started = m_clock.nsecsElapsed();
+    HttpResponse r;
+    if (request.method != "GET" && request.method != "HEAD") {
+        r.status = 405;
+        r.body = "Only GET and HEAD are served here.\n";
+        r.headers.append(std::pair<QByteArray, QByteArray>("Allow", "GET, HEAD"));
+    } else if (request.path == "/zm2.asp") {
+        exchange(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
+        return;
+    } else if (request.path == "/zimble1.asp" || request.path == "/") {
+        page(request, responder, started);
+        return;
+    } else if (request.path == "/health") {
+        r.body = HealthReply;
+    } else if (request.path == "/metrics" && metricsAllowed(clientAddress(request, m_options.trustedProxies))) {
+        r.contentType = "text/plain; version=0.0.4; charset=utf-8";
+        r.body = metricsText();
     } else {
-        status = 404;
-        body = "Not found.\n";
+        r.status = 404;
+        r.body = "Not found.\n";
     }
-
-    QHttpServerResponder responder = makeResponder(request, socket);
-    responder.write(body, type, static_cast<QHttpServerResponder::StatusCode>(status));
-
-    if (m_log) {
-        // One line per request; the query is left out, as it carries players' names.
-        std::fprintf(stderr, "%s %s %s %s %d %lld %.1fms\n",
-                     qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
-                     qPrintable(clientOf(request)),
-                     request.method() == QHttpServerRequest::Method::Get ? "GET" : "OTHER",
-                     qPrintable(path.left(200)), status, static_cast<long long>(body.size()),
-                     timer.nsecsElapsed() / 1e6);
-    }
-    return true;
+    reply(request, responder, r, started);
 }
 
-void ScoreService::missingHandler(const QHttpServerRequest& request, QTcpSocket* socket)
+void ScoreService::page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
 {
-    makeResponder(request, socket).write(QByteArray("Not found.\n"), "text/plain", QHttpServerResponder::StatusCode::NotFound);
+    gamePage();
+    HttpResponse r;
+    r.headers = {{"ETag", m_pageTag},
+                 {"Cache-Control", "public, max-age=10"},
+                 {"X-Content-Type-Options", "nosniff"},
+                 {"Content-Security-Policy", PagePolicy},
+                 {"Referrer-Policy", "no-referrer"}};
+    const QByteArray match = request.header("if-none-match");
+    bool same = false;
+    for (const QByteArray& tag : match.split(',')) {
+        const QByteArray t = tag.trimmed();
+        same = same || t == "*" || t == m_pageTag || t == "W/" + m_pageTag;
+    }
+    if (same) {
+        r.status = 304;
+    } else {
+        r.contentType = "text/html; charset=utf-8";
+        r.body = m_pageHtml;
+    }
+    reply(request, responder, r, startedNs);
+}
+
+void ScoreService::exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client,
+                            qint64 startedNs)
+{
+    HttpResponse r;
+    r.contentType = ExchangeType;
+    QString refusal;
+    const auto parsed = parseSubmission(request.query, &refusal);
+    if (!parsed) {
+        m_metrics.refused("invalid");
+        r.body = formatReply(m_page.records, refusal);
+    } else if (request.isHead()) {
+        // The headers a GET would get, without storing or counting against the limit.
+        r.body = formatReply(m_page.records, thanksMessage(parsed->name, {}));
+    } else if (!m_limiter.allow(client)) {
+        m_metrics.refused("rate_limited");
+        r.body = formatReply(m_page.records, QStringLiteral("Your scores were not recorded: too many submissions from "
+                                                            "your address. Please try again in a minute."));
+    } else {
+        Waiting w{{parsed->scores, parsed->name, client}, responder, request, startedNs};
+        m_waiting.push_back(std::move(w));
+        maybeDispatch();
+        return;
+    }
+    reply(request, responder, r, startedNs);
+}
+
+void ScoreService::stopAccepting(std::function<void()> drained)
+{
+    for (HttpServer* s : std::as_const(m_servers))
+        s->close();
+    m_drained = std::move(drained);
+    if (!m_committing && m_waiting.empty())
+        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
+}
+
+// Group commit: one transaction at a time on the storage thread; what arrives meanwhile waits
+// and goes into the next one. Right after a commit, the next waits up to a millisecond for as many
+// submissions as were just answered, since those clients tend to ask again at once; without that
+// wait, busy clients split into two halves that take turns, each committing half as much.
+void ScoreService::maybeDispatch()
+{
+    if (m_committing || m_waiting.empty())
+        return;
+    if (m_gather.isActive() && qsizetype(m_waiting.size()) < m_gatherTarget)
+        return;
+    m_gather.stop();
+    dispatchBatch();
+}
+
+void ScoreService::dispatchBatch()
+{
+    m_committing = true;
+    QList<Waiting> batch;
+    QList<Submission> submissions;
+    while (!m_waiting.empty() && batch.size() < MaxBatch) {
+        submissions.append(m_waiting.front().submission);
+        batch.append(std::move(m_waiting.front()));
+        m_waiting.pop_front();
+    }
+    m_storage->commit(submissions, [this, batch](const BatchOutcome& o) { finished(batch, o); });
+}
+
+void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& outcome)
+{
+    m_metrics.batch(int(batch.size()), outcome.seconds);
+    if (outcome.page)
+        setPage(*outcome.page);
+    if (!outcome.ok) {
+        std::fprintf(stderr, "zimble-scored: storing %lld submission(s) failed: %s\n", static_cast<long long>(batch.size()),
+                     logSafe(outcome.error).constData());
+        std::fflush(stderr);
+    }
+    for (qsizetype i = 0; i < batch.size(); ++i) {
+        const Waiting& w = batch[i];
+        HttpResponse r;
+        r.contentType = ExchangeType;
+        if (outcome.ok) {
+            const QList<int>& won = outcome.won[i];
+            m_metrics.stored(1);
+            m_metrics.recordsSet(int(won.size()));
+            r.body = formatReply(outcome.records, thanksMessage(w.submission.name, won));
+        } else {
+            m_metrics.refused("storage_error");
+            r.status = 503;
+            r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+            r.body = formatReply(m_page.records, BusyMessage);
+        }
+        reply(w.request, w.responder, r, w.startedNs);
+    }
+    m_committing = false;
+    if (m_waiting.empty() && m_drained) {
+        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
+        return;
+    }
+    m_gatherTarget = qsizetype(m_waiting.size()) + batch.size();
+    if (!m_drained)
+        m_gather.start();
+    maybeDispatch();
+}
+
+void ScoreService::reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,
+                         qint64 startedNs)
+{
+    responder.send(response);
+    m_metrics.request(routeOf(request.path), response.status);
+    if (!m_options.log)
+        return;
+    // One line per request. The path is logged as sent (still percent-encoded) and escaped; the
+    // query is left out, as it carries players' names.
+    std::fprintf(stderr, "%s %s %s %s %d %lld %.1fms\n",
+                 qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
+                 qPrintable(clientAddress(request, m_options.trustedProxies).toString()),
+                 logSafe(QString::fromLatin1(request.method.left(16))).constData(),
+                 logSafe(QString::fromLatin1(request.path.left(200))).constData(), response.status,
+                 static_cast<long long>(request.isHead() ? 0 : response.body.size()),
+                 (m_clock.nsecsElapsed() - startedNs) / 1e6);
 }
 
 } // namespace zimble::server

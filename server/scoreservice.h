@@ -1,13 +1,14 @@
 #pragma once
-// The HTTP side of the score service: routes, limits, the game's web page and the request log.
+// The HTTP side of the score service: routes, limits, the game's page, metrics and the request log.
 
-#include "scorestore.h"
+#include "http.h"
+#include "metrics.h"
+#include "storage.h"
 
-#include <QAbstractHttpServer>
-#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
-#include <QTcpServer>
+#include <QTimer>
 
 #include <deque>
 #include <functional>
@@ -15,7 +16,8 @@
 
 namespace zimble::server {
 
-// At most `perMinute` events per client address in any 60 seconds (0: no limit).
+// At most `perMinute` events per client address in any 60 seconds (0: no limit): an event
+// counts until 60 seconds after it.
 class RateLimiter {
 public:
     explicit RateLimiter(int perMinute, std::function<qint64()> nowMs = {});
@@ -29,51 +31,81 @@ private:
     qint64 m_lastSweep = 0;
 };
 
-// A TCP listener that bounds what one connection may send before it is answered, how long it
-// may sit idle, and how many connections one address may hold.
-class GuardedTcpServer : public QTcpServer {
+// Text for the log: control, format (bidi and other invisible) and non-printing characters, and
+// the backslash, are written as escapes, so a line says what came and nothing more.
+QByteArray logSafe(const QString& text);
+
+// The client a request speaks for: the peer, or for a trusted proxy the last address of its
+// X-Forwarded-For (the peer when that is missing or not an address).
+QHostAddress clientAddress(const HttpRequest& request, const QList<QHostAddress>& trustedProxies);
+
+class ScoreService : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint64 MaxPendingBytes = 16 * 1024;
-    static constexpr int IdleTimeoutMs = 30000;
-    static constexpr int MaxConnectionsPerAddress = 64;
-    explicit GuardedTcpServer(QObject* parent = nullptr) : QTcpServer(parent) {}
+    static constexpr int MaxBatch = 512;
 
-protected:
-    void incomingConnection(qintptr descriptor) override;
-
-private:
-    QHash<QString, int> m_perAddress;
-};
-
-class ScoreService : public QAbstractHttpServer {
-    Q_OBJECT
-public:
     struct Options {
+        Options(QString db = {}, int perMinute = 10, bool logRequests = true)
+            : database(std::move(db)), rateLimitPerMinute(perMinute), log(logRequests) {}
         QString database;
         int rateLimitPerMinute = 10;
         bool log = true;
+        QList<QHostAddress> trustedProxies;
+        QList<QHostAddress> metricsFrom; // empty: loopback addresses only
+        int maxConnections = 1024;
+        qint64 headerDeadlineMs = HttpServer::HeaderDeadlineMs; // a request head must be complete in this time
     };
     explicit ScoreService(const Options& options, QObject* parent = nullptr);
+    ~ScoreService() override;
 
-    bool isReady() const { return m_store.isOpen(); }
-    QString storeError() const { return m_store.lastError(); }
+    bool isReady() const { return m_storage->isOpen(); }
+    QString storeError() const { return m_storage->openError(); }
     // Starts listening on address:port; returns the port, 0 on failure.
     quint16 listenOn(const QHostAddress& address, quint16 port);
 
-    // The game's page: world records and the best submissions of each board, HTML-escaped once.
+    // The game's page: world records and the ten best players of each board, HTML-escaped once.
+    // Rendered again only when what it shows has changed.
     QByteArray gamePage();
-
-protected:
-    bool handleRequest(const QHttpServerRequest& request, QTcpSocket* socket) override;
-    void missingHandler(const QHttpServerRequest& request, QTcpSocket* socket) override;
+    QByteArray metricsText() const;
+    // Stops listening; `drained` runs once every submission taken has been stored and answered.
+    void stopAccepting(std::function<void()> drained);
 
 private:
-    QByteArray exchange(const QHttpServerRequest& request, int* status);
+    struct Waiting {
+        Submission submission;
+        HttpResponder responder;
+        HttpRequest request;
+        qint64 startedNs;
+    };
 
-    ScoreStore m_store;
+    void handle(const HttpRequest& request, const HttpResponder& responder);
+    void exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
+    void page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void maybeDispatch();
+    void dispatchBatch();
+    void finished(const QList<Waiting>& batch, const BatchOutcome& outcome);
+    void setPage(const PageData& page);
+    void reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,
+               qint64 startedNs);
+    bool metricsAllowed(const QHostAddress& client) const;
+
+    Options m_options;
+    std::unique_ptr<Storage> m_storage;
     RateLimiter m_limiter;
-    bool m_log;
+    Metrics m_metrics;
+    QList<HttpServer*> m_servers;
+    QElapsedTimer m_clock;
+
+    PageData m_page;
+    QByteArray m_pageHtml;
+    QByteArray m_pageTag;
+    bool m_pageStale = true;
+
+    std::deque<Waiting> m_waiting;
+    bool m_committing = false;
+    QTimer m_gather;           // a short wait for the clients just answered to ask again
+    qsizetype m_gatherTarget = 0;
+    std::function<void()> m_drained;
 };
 
 } // namespace zimble::server

@@ -45,7 +45,7 @@ game_depends=$(field "$game" Depends)
 service_depends=$(field "$service" Depends)
 grep -q 'libqt6widgets6' <<<"$game_depends" || fail "the game does not depend on Qt Widgets: $game_depends"
 grep -qE 'libqt6httpserver|libqt6sql|libqt6websockets' <<<"$game_depends" && fail "the game depends on server libraries: $game_depends"
-grep -q 'libqt6httpserver6' <<<"$service_depends" && grep -q 'libqt6sql6-sqlite' <<<"$service_depends" \
+grep -q 'libqt6sql6 ' <<<"$service_depends" && grep -q 'libqt6network6' <<<"$service_depends" && grep -q 'libqt6sql6-sqlite' <<<"$service_depends" \
   || fail "the service lacks its libraries: $service_depends"
 grep -qE 'libqt6widgets|libqt6gui|libglib2' <<<"$service_depends" && fail "the service depends on desktop libraries: $service_depends"
 for deb in "$game" "$service"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Two score service instances on one PostgreSQL database, submitting at once: every submission
-# is stored and each board's record ends with the highest score. Starts a private PostgreSQL
+# is stored and each board's record ends with the highest score. Then a forged record is removed
+# with --remove-name while both run, and both show the record back with its rightful holder. Starts a private PostgreSQL
 # server in a temporary directory; skipped (77) when no PostgreSQL server is installed.
 set -euo pipefail
 build=$1
@@ -47,4 +48,21 @@ IFS='|' read -r -a f <<<"$reply"
 count=$(as_pg "$bin/../bin/psql" -h "$work" -p "$pgport" -U postgres -Atc "SELECT count(*) FROM submissions" 2>/dev/null \
         || psql -h 127.0.0.1 -p "$pgport" -U postgres -Atc "SELECT count(*) FROM submissions")
 [ "$count" = "$((total + 1))" ] || { echo "expected $((total + 1)) submissions, found $count"; exit 1; }
+
+# Moderation while both instances serve: the forged record goes, the earlier one comes back.
+curl -sf "http://127.0.0.1:$portA/zm2.asp?999999&0&0&0&Forger&1999998" | grep -q "Congratulations, Forger" ||
+  { echo "the forged submission was not stored"; exit 1; }
+out=$("$build/server/zimble-scored" --db "$url" --remove-name Forger)
+grep -q "4 x 4: record 999999 by Forger -> 200 by P200" <<<"$out" || { echo "unexpected moderation output: $out"; exit 1; }
+for port in $portA $portB; do
+  ok=
+  for _ in $(seq 30); do
+    reply=$(curl -sf "http://127.0.0.1:$port/zm2.asp?bad")
+    if [ "$(cut -d'|' -f2,6 <<<"$reply")" = "200|P200" ] && ! curl -sf "http://127.0.0.1:$port/zimble1.asp" | grep -q Forger; then
+      ok=1; break
+    fi
+    sleep 0.1
+  done
+  [ -n "$ok" ] || { echo "instance on $port still shows the removed record: $reply"; exit 1; }
+done
 echo "PostgreSQL, two instances: ok"

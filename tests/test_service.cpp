@@ -10,8 +10,15 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <QCryptographicHash>
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 
 #include <csignal>
+#include <sys/socket.h>
 
 using namespace zimble;
 using namespace zimble::server;
@@ -48,6 +55,112 @@ QByteArray target(qint64 a, qint64 b, qint64 c, qint64 d, const QByteArray& name
         + QByteArray::number(d) + '&' + name + '&' + QByteArray::number(check);
 }
 
+// Sends raw bytes on one connection (optionally half-closing it after them) and collects what
+// comes back until `enough` says so, the service closes, or the time is up. The service runs on
+// this thread, so the event loop turns while waiting.
+struct RawResult {
+    QByteArray data;
+    bool closed = false;
+    int replies() const { return int(data.count("HTTP/1.1 ")); }
+};
+
+RawResult raw(quint16 port, const QByteArray& bytes, const std::function<bool(const QByteArray&)>& enough = {},
+              int timeoutMs = 5000, bool halfClose = false)
+{
+    QTcpSocket s;
+    s.connectToHost(QHostAddress::LocalHost, port);
+    RawResult out;
+    QDeadlineTimer deadline(timeoutMs);
+    while (s.state() != QAbstractSocket::ConnectedState && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    s.write(bytes);
+    s.flush();
+    if (halfClose)
+        ::shutdown(int(s.socketDescriptor()), SHUT_WR);
+    while (!deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        out.data += s.readAll();
+        if (s.state() == QAbstractSocket::UnconnectedState) {
+            out.data += s.readAll();
+            out.closed = true;
+            break;
+        }
+        if (enough && enough(out.data))
+            break;
+    }
+    return out;
+}
+
+// The complete replies in what a connection received (bodies left out after HEAD).
+struct RawReply {
+    int status = 0;
+    QByteArray head;
+    QByteArray body;
+};
+QList<RawReply> parseReplies(const QByteArray& d, bool head = false)
+{
+    QList<RawReply> out;
+    qsizetype pos = 0;
+    for (;;) {
+        const qsizetype end = d.indexOf("\r\n\r\n", pos);
+        if (end < 0)
+            break;
+        RawReply r;
+        r.head = d.mid(pos, end - pos);
+        r.status = r.head.mid(9, 3).toInt();
+        static const QRegularExpression length(QStringLiteral("\r\nContent-Length: (\\d+)"), QRegularExpression::CaseInsensitiveOption);
+        const auto m = length.match(QString::fromLatin1(r.head));
+        const qsizetype n = head || r.status == 304 || !m.hasMatch() ? 0 : m.captured(1).toLongLong();
+        if (end + 4 + n > d.size())
+            break;
+        r.body = d.mid(end + 4, n);
+        out.append(r);
+        pos = end + 4 + n;
+    }
+    return out;
+}
+
+std::function<bool(const QByteArray&)> replies(int n, bool head = false)
+{
+    return [n, head](const QByteArray& d) { return parseReplies(d, head).size() >= n; };
+}
+
+// Rows of one board's top ten on the page: (name, score).
+QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board)
+{
+    const QString html = QString::fromUtf8(page);
+    const qsizetype from = html.indexOf(QStringLiteral("<section class=\"board\"><h2>%1 &times;").arg(board));
+    const QString section = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
+    static const QRegularExpression row(QStringLiteral("<tr><td>\\d+</td><td>(.*?)</td><td class=\"zq\">(\\d+)</td>"));
+    QList<std::pair<QString, qint64>> out;
+    for (auto it = row.globalMatch(section); it.hasNext();) {
+        const auto m = it.next();
+        out.append({m.captured(1), m.captured(2).toLongLong()});
+    }
+    return out;
+}
+
+// Starts the service program on a free port and returns the port (0 when it did not come up).
+quint16 startProgram(QProcess& p, const QStringList& args)
+{
+    p.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")} + args);
+    if (!p.waitForStarted())
+        return 0;
+    static const QRegularExpression serving(QStringLiteral("serving on 127\\.0\\.0\\.1:(\\d+)"));
+    QByteArray err;
+    QDeadlineTimer deadline(20000);
+    while (!deadline.hasExpired() && p.state() == QProcess::Running) {
+        p.waitForReadyRead(100);
+        err += p.readAllStandardError();
+        const auto m = serving.match(QString::fromLatin1(err));
+        if (m.hasMatch())
+            return quint16(m.captured(1).toUInt());
+    }
+    err += p.readAllStandardError();
+    qWarning("zimble-scored did not start: %s", err.constData());
+    return 0;
+}
+
 } // namespace
 
 class TestService : public QObject {
@@ -63,6 +176,18 @@ class TestService : public QObject {
         m_service.reset();
         const QString file = db.isEmpty() ? m_dir.filePath(QStringLiteral("s%1.sqlite").arg(++m_dbIndex)) : db;
         m_service = std::make_unique<ScoreService>(ScoreService::Options{file, rateLimit, false});
+        QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
+        m_port = m_service->listenOn(QHostAddress::LocalHost, 0);
+        QVERIFY(m_port != 0);
+    }
+
+    void startWith(ScoreService::Options o)
+    {
+        m_service.reset();
+        if (o.database.isEmpty())
+            o.database = m_dir.filePath(QStringLiteral("s%1.sqlite").arg(++m_dbIndex));
+        o.log = false;
+        m_service = std::make_unique<ScoreService>(o);
         QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
         m_port = m_service->listenOn(QHostAddress::LocalHost, 0);
         QVERIFY(m_port != 0);
@@ -246,8 +371,13 @@ private slots:
         QVERIFY(limiter.allow(QStringLiteral("a")));
         QVERIFY(!limiter.allow(QStringLiteral("a")));
         QVERIFY(limiter.allow(QStringLiteral("b")));
-        now = 60001;
+        // Each event counts for exactly 60 seconds.
+        now = 59999;
+        QVERIFY(!limiter.allow(QStringLiteral("a")));
+        now = 60000;
         QVERIFY(limiter.allow(QStringLiteral("a")));
+        QVERIFY(limiter.allow(QStringLiteral("a")));
+        QVERIFY(!limiter.allow(QStringLiteral("a")));
         RateLimiter none(0);
         for (int i = 0; i < 100; ++i)
             QVERIFY(none.allow(QStringLiteral("a")));
@@ -268,22 +398,46 @@ private slots:
         get(m_port, target(77, 88, 99, 111, "Keeper"));
         m_service.reset();
         startService(0, db);
+        // The ten best are read from the table again at start.
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 7), (QList<std::pair<QString, qint64>>{{"Keeper", 111}}));
         const QStringList f = get(m_port, target(0, 0, 0, 0, "Peek")).fields();
         QCOMPARE(f.mid(1, 8), (QStringList{"77", "88", "99", "111", "Keeper", "Keeper", "Keeper", "Keeper"}));
+    }
+
+    void instancesStartTogether()
+    {
+        // Three at once on a fresh file, three times: every one comes up.
+        for (int round = 0; round < 3; ++round) {
+            const QString db = m_dir.filePath(QStringLiteral("together%1.sqlite").arg(round));
+            QProcess p[3];
+            for (QProcess& proc : p)
+                proc.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"),
+                           {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"), QStringLiteral("--db"), db,
+                            QStringLiteral("--quiet")});
+            for (QProcess& proc : p) {
+                QVERIFY(proc.waitForStarted());
+                QDeadlineTimer deadline(20000);
+                QByteArray err;
+                while (!err.contains("serving on") && proc.state() == QProcess::Running && !deadline.hasExpired()) {
+                    proc.waitForReadyRead(100);
+                    err += proc.readAllStandardError();
+                }
+                QVERIFY2(err.contains("serving on"), err.constData());
+            }
+            for (QProcess& proc : p) {
+                proc.terminate();
+                QVERIFY(proc.waitForFinished(10000));
+            }
+        }
     }
 
     void twoInstancesShareOneDatabase()
     {
         const QString db = m_dir.filePath(QStringLiteral("shared.sqlite"));
-        const QString program = QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored");
+        const QStringList args{QStringLiteral("--db"), db, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")};
         QProcess a, b;
-        const quint16 portA = 18500 + QRandomGenerator::global()->bounded(500), portB = portA + 1;
-        for (auto [proc, port] : {std::pair{&a, portA}, std::pair{&b, portB}}) {
-            proc->start(program, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:%1").arg(port), QStringLiteral("--db"),
-                                  db, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")});
-            QVERIFY(proc->waitForStarted());
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(get(portA, "/health").status == 200 && get(portB, "/health").status == 200, 10000);
+        const quint16 portA = startProgram(a, args), portB = startProgram(b, args);
+        QVERIFY(portA && portB);
 
         // Many submissions in flight at once, alternating between the instances.
         QNetworkAccessManager nam;
@@ -306,8 +460,8 @@ private slots:
         QCOMPARE(f[6], QStringLiteral("P1"));
         // Several submissions reach 16 on the 6 x 6 board; whichever arrived first keeps the record.
         QVERIFY2(f[7].mid(1).toInt() % 17 == 16, qPrintable(f[7]));
-        const QByteArray page = get(portA, "/zimble1.asp").body;
-        QVERIFY(page.contains("P200"));
+        // The other instance's page shows what was stored through this one within a second or so.
+        QTRY_VERIFY_WITH_TIMEOUT(get(portA, "/zimble1.asp").body.contains("P200"), 3000);
 
         // Both stop cleanly on SIGTERM.
         for (QProcess* p : {&a, &b}) {
@@ -316,6 +470,607 @@ private slots:
             QCOMPARE(p->exitStatus(), QProcess::NormalExit);
             QCOMPARE(p->exitCode(), 0);
         }
+    }
+
+    void topTenIsTenDifferentPlayers()
+    {
+        startService();
+        // One name eleven times, highest last: it holds one place, with its best score.
+        for (int i = 0; i < 11; ++i)
+            get(m_port, target(100 + i, 0, 0, 0, "Solo"));
+        // Twelve others; P3 and P4 tie (P3 came first), as do P9 and P10.
+        const QList<qint64> scores{50, 60, 70, 70, 80, 90, 95, 96, 97, 97, 1, 2};
+        for (int i = 0; i < scores.size(); ++i)
+            get(m_port, target(scores[i], 0, 0, 0, "P" + QByteArray::number(i + 1)));
+        const auto rows = topTen(get(m_port, "/zimble1.asp").body, 4);
+        const QList<std::pair<QString, qint64>> expected{{"Solo", 110}, {"P9", 97}, {"P10", 97}, {"P8", 96}, {"P7", 95},
+                                                         {"P6", 90},    {"P5", 80}, {"P3", 70},  {"P4", 70}, {"P2", 60}};
+        QCOMPARE(rows, expected);
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 6).size(), 0);
+    }
+
+    void pageIsCachedAndGuarded()
+    {
+        startService();
+        get(m_port, target(500, 0, 0, 0, "Ann"));
+        const RawResult first = raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        const QList<RawReply> r = parseReplies(first.data);
+        QCOMPARE(r.size(), 1);
+        const QByteArray head = r[0].head;
+        for (const QByteArray& h : {QByteArray("X-Content-Type-Options: nosniff"), QByteArray("Cache-Control: public, max-age="),
+                                    QByteArray("Content-Security-Policy: default-src 'none'; style-src 'sha256-")})
+            QVERIFY2(head.contains(h), head.constData());
+        QVERIFY(!head.contains("script-src"));
+        static const QRegularExpression etagPattern(QStringLiteral("\r\nETag: (\"[0-9a-f]+\")"));
+        const QByteArray tag = etagPattern.match(QString::fromLatin1(head)).captured(1).toLatin1();
+        QVERIFY(!tag.isEmpty());
+        // The style sheet's hash in the policy is the hash of the page's style sheet.
+        const QByteArray body = r[0].body;
+        const qsizetype a = body.indexOf("<style>") + 7, b = body.indexOf("</style>");
+        QVERIFY(head.contains(QCryptographicHash::hash(body.mid(a, b - a), QCryptographicHash::Sha256).toBase64()));
+
+        auto conditional = [&](const QByteArray& t) {
+            return parseReplies(raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\nIf-None-Match: " + t + "\r\n\r\n", replies(1)).data);
+        };
+        QCOMPARE(conditional(tag).value(0).status, 304);
+        QCOMPARE(conditional("\"other\"").value(0).status, 200);
+        // A score that enters no top ten and sets no record leaves the page as it was...
+        for (int i = 0; i < 10; ++i)
+            get(m_port, target(600 + i, 0, 0, 0, "Q" + QByteArray::number(i)));
+        const QByteArray full = get(m_port, "/zimble1.asp").body;
+        const QByteArray tag2 = etagPattern.match(QString::fromLatin1(parseReplies(raw(m_port, "HEAD / HTTP/1.1\r\nHost: x\r\n\r\n", replies(1, true)).data, true).value(0).head)).captured(1).toLatin1();
+        get(m_port, target(1, 0, 0, 0, "Low"));
+        QCOMPARE(conditional(tag2).value(0).status, 304);
+        // ... and a new record changes it.
+        get(m_port, target(9999, 0, 0, 0, "Top"));
+        QCOMPARE(conditional(tag2).value(0).status, 200);
+        QVERIFY(get(m_port, "/zimble1.asp").body != full);
+    }
+
+    void pipelinedSubmissionsKeepArrivalOrder()
+    {
+        startService();
+        // Three submissions in one send: all stored in one or more commits, answered in order;
+        // the tie goes to the first.
+        const QByteArray burst = "GET " + target(50, 0, 0, 0, "First") + " HTTP/1.1\r\nHost: x\r\n\r\n"
+            + "GET " + target(50, 0, 0, 0, "Second") + " HTTP/1.1\r\nHost: x\r\n\r\n"
+            + "GET " + target(49, 7, 0, 0, "Third") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+        const QList<RawReply> r = parseReplies(raw(m_port, burst, replies(3)).data);
+        QCOMPARE(r.size(), 3);
+        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations, First!")));
+        QVERIFY(QString::fromLatin1(r[1].body).contains(QStringLiteral("Thank you, Second.")));
+        QVERIFY(QString::fromLatin1(r[2].body).contains(QStringLiteral("Congratulations, Third! You set the new world record for the 5 x 5 board.")));
+        QCOMPARE(QString::fromLatin1(r[2].body).split(QLatin1Char('|')).mid(1, 6),
+                 (QStringList{"50", "7", "0", "0", "First", "Third"}));
+    }
+
+    void storageFailureAnswersBusy()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("failing.sqlite"));
+        startService(0, file);
+        get(m_port, target(40, 0, 0, 0, "Kept"));
+        // Another connection makes every insert fail, as a full disk or a read-only file would.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
+                                          "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
+        const Reply busy = get(m_port, target(90, 0, 0, 0, "Lost"));
+        QCOMPARE(busy.status, 503);
+        QCOMPARE(busy.type, QByteArray("text/plain; charset=windows-1252"));
+        const QStringList f = busy.fields();
+        QCOMPARE(f.size(), 10);
+        QCOMPARE(f.mid(1, 5), (QStringList{"40", "0", "0", "0", "Kept"}));
+        QVERIFY2(f[9].contains(QStringLiteral("busy")), qPrintable(f[9]));
+        const auto parsed = parseReply(QString::fromLatin1(busy.body));
+        QVERIFY(parsed.has_value());
+        // The service keeps serving; once the database takes writes again, so does the service.
+        QCOMPARE(get(m_port, "/health").status, 200);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("repair"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("DROP TRIGGER refuse")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("repair"));
+        const QStringList ok = get(m_port, target(41, 0, 0, 0, "Back")).fields();
+        QCOMPARE(ok.mid(1, 5), (QStringList{"41", "0", "0", "0", "Back"}));
+        QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Lost"));
+    }
+
+    void requestTargetLimit_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("status");
+        QTest::newRow("2048 bytes") << 2048 << 200;
+        QTest::newRow("2049 bytes") << 2049 << 414;
+    }
+
+    void requestTargetLimit()
+    {
+        QFETCH(int, length);
+        QFETCH(int, status);
+        startService();
+        const QByteArray t = "/health?" + QByteArray(length - 8, 'x');
+        QCOMPARE(t.size(), length);
+        const QList<RawReply> r = parseReplies(raw(m_port, "GET " + t + " HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data);
+        QCOMPARE(r.value(0).status, status);
+    }
+
+    void manySmallRequestsOnOneConnection()
+    {
+        // Far more than the unanswered-bytes limit in all, one request at a time: each answer
+        // starts the count again.
+        startService();
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, m_port);
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::ConnectedState, 5000);
+        QByteArray got;
+        for (int i = 0; i < 40; ++i) {
+            s.write("GET /health HTTP/1.1\r\nHost: x\r\nX-Pad: " + QByteArray(1000, 'p') + "\r\n\r\n");
+            QTRY_VERIFY_WITH_TIMEOUT((got += s.readAll(), parseReplies(got).size() == i + 1), 5000);
+        }
+        QCOMPARE(s.state(), QAbstractSocket::ConnectedState);
+    }
+
+    // ---- HTTP as a hostile client sees it ----
+
+    void headNeitherStoresNorCounts()
+    {
+        startService(5);
+        const QByteArray probe = "HEAD /zm2.asp?5&5&5&5&HeadProbe&70 HTTP/1.1\r\nHost: x\r\n\r\n";
+        for (int i = 0; i < 6; ++i) {
+            const RawResult got = raw(m_port, probe, replies(1, true));
+            const QList<RawReply> r = parseReplies(got.data, true);
+            QCOMPARE(r.size(), 1);
+            QCOMPARE(r[0].status, 200);
+            QVERIFY(r[0].head.contains("Content-Type: text/plain; charset=windows-1252"));
+            QVERIFY(!r[0].head.contains("Content-Length: 0\r"));
+            QVERIFY(got.data.endsWith("\r\n\r\n")); // no body
+        }
+        // Six HEADs later the limit of five is untouched and nothing was stored.
+        const QStringList f = get(m_port, target(1, 0, 0, 0, "Real")).fields();
+        QVERIFY2(f[9].startsWith(QStringLiteral("Congratulations")), qPrintable(f[9]));
+        QVERIFY(!get(m_port, "/zimble1.asp").body.contains("HeadProbe"));
+        // HEAD of the page: GET's headers, GET's length, no body.
+        const QList<RawReply> head = parseReplies(raw(m_port, "HEAD /zimble1.asp HTTP/1.1\r\nHost: x\r\n\r\n", replies(1, true)).data, true);
+        const QList<RawReply> full = parseReplies(raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data);
+        QCOMPARE(head.size(), 1);
+        QVERIFY(head[0].head.contains("Content-Length: " + QByteArray::number(full.value(0).body.size()) + "\r\n"));
+        QVERIFY(head[0].head.contains("ETag: "));
+    }
+
+    void pipelinedBurstsAreAnswered_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("padding");
+        QTest::addColumn<int>("answered"); // with 200; past the limit one 429, then the connection closes
+        QTest::newRow("250 health checks, 8,250 bytes") << 250 << 0 << 250;
+        QTest::newRow("1,000 health checks, one at a time answered") << 1000 << 0 << 1000;
+        QTest::newRow("10 padded submissions, 9.6 KB") << 10 << 900 << 10;
+        QTest::newRow("20 padded submissions, 19 KB") << 20 << 900 << -1; // as many as fit in 16 KiB
+    }
+
+    void pipelinedBurstsAreAnswered()
+    {
+        QFETCH(int, count);
+        QFETCH(int, padding);
+        QFETCH(int, answered);
+        startService();
+        QByteArray burst;
+        for (int i = 0; i < count; ++i) {
+            if (padding == 0)
+                burst += "GET /health HTTP/1.1\r\nHost: x\r\n\r\n";
+            else
+                burst += "GET " + target(i + 1, 0, 0, 0, "Pad" + QByteArray::number(i)) + " HTTP/1.1\r\nHost: x\r\nX-Pad: "
+                    + QByteArray(padding, 'p') + "\r\n\r\n";
+        }
+        if (answered < 0) {
+            // The requests that fit in the 16 KiB of unanswered bytes, counted exactly.
+            qsizetype sum = 0;
+            answered = 0;
+            for (qsizetype from = 0; from < burst.size();) {
+                const qsizetype end = burst.indexOf("\r\n\r\n", from) + 4;
+                if (sum + (end - from) > 16384)
+                    break;
+                sum += end - from;
+                ++answered;
+                from = end;
+            }
+            QVERIFY(answered > 10 && answered < count);
+        }
+        const RawResult got = raw(m_port, burst, replies(count), 10000);
+        const QList<RawReply> r = parseReplies(got.data);
+        int ok = 0;
+        for (const RawReply& one : r)
+            ok += one.status == 200;
+        QCOMPARE(ok, answered);
+        if (answered < count) {
+            // The first request past the limit is refused in words, and nothing after it is read.
+            QCOMPARE(r.size(), answered + 1);
+            QCOMPARE(r.last().status, 429);
+            QVERIFY(r.last().head.contains("Connection: close"));
+            QVERIFY(got.closed);
+        }
+        if (padding > 0) {
+            // Stored exactly what was answered: the best on the page is the last answered one.
+            const auto rows = topTen(get(m_port, "/zimble1.asp").body, 4);
+            QCOMPARE(rows.value(0).second, qint64(answered));
+        }
+    }
+
+    void halfClosedClientGetsItsReply()
+    {
+        startService();
+        const RawResult got = raw(m_port, "GET " + target(33, 0, 0, 0, "HalfClose") + " HTTP/1.1\r\nHost: x\r\n\r\n", {}, 5000, true);
+        const QList<RawReply> r = parseReplies(got.data);
+        QCOMPARE(r.size(), 1);
+        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations, HalfClose!")));
+        QVERIFY(got.closed);
+    }
+
+    void closeAfterReply_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::newRow("Connection: close") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+        QTest::newRow("HTTP/1.0") << QByteArray("GET /health HTTP/1.0\r\n\r\n");
+        QTest::newRow("close, then more") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\nGET /health HTTP/1.1\r\nHost: x\r\n\r\n");
+    }
+
+    void closeAfterReply()
+    {
+        QFETCH(QByteArray, request);
+        startService();
+        const RawResult got = raw(m_port, request);
+        QVERIFY(got.closed);
+        const QList<RawReply> r = parseReplies(got.data);
+        QCOMPARE(r.size(), 1);
+        QCOMPARE(r[0].status, 200);
+        QVERIFY(r[0].head.contains("Connection: close"));
+    }
+
+    void malformedRequestsAreRefused_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Transfer-Encoding and Content-Length")
+            << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n") << 400;
+        QTest::newRow("Transfer-Encoding") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n") << 501;
+        QTest::newRow("two lengths") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\nContent-Length: 5\r\n\r\n") << 400;
+        QTest::newRow("length list") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 1, 2\r\n\r\n") << 400;
+        QTest::newRow("folded header") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nX-A: 1\r\n continued\r\n\r\n") << 400;
+        QTest::newRow("space before colon") << QByteArray("GET /health HTTP/1.1\r\nHost : x\r\n\r\n") << 400;
+        QTest::newRow("bare CR") << QByteArray("GET /health HTTP/1.1\r\nHost: x\rX-B: 1\r\n\r\n") << 400;
+        QTest::newRow("no Host") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << 400;
+        QTest::newRow("two Hosts") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n") << 400;
+        QTest::newRow("HTTP/2.0") << QByteArray("GET /health HTTP/2.0\r\nHost: x\r\n\r\n") << 505;
+        QTest::newRow("two spaces") << QByteArray("GET  /health HTTP/1.1\r\nHost: x\r\n\r\n") << 400;
+        QTest::newRow("raw byte in target") << QByteArray("GET /he\x7flth HTTP/1.1\r\nHost: x\r\n\r\n") << 400;
+        QTest::newRow("body too large") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 99999\r\n\r\n") << 413;
+        QTest::newRow("POST") << QByteArray("POST /zm2.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n") << 405;
+    }
+
+    void malformedRequestsAreRefused()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        startService();
+        // Followed by a request that must not be served as a second one when framing is in doubt.
+        const RawResult got = raw(m_port, request + "GET /zm2.asp?1&0&0&0&Smuggled&2 HTTP/1.1\r\nHost: x\r\n\r\n", replies(2), 2000);
+        const QList<RawReply> r = parseReplies(got.data);
+        QVERIFY(!r.isEmpty());
+        QCOMPARE(r[0].status, status);
+        if (status != 405) {
+            QCOMPARE(r.size(), 1);
+            QVERIFY(got.closed);
+        }
+        QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Smuggled") || status == 405);
+    }
+
+    void slowHeaderMeetsItsDeadline()
+    {
+        ScoreService::Options o;
+        o.headerDeadlineMs = 1000;
+        startWith(o);
+        QTcpSocket s;
+        s.connectToHost(QHostAddress::LocalHost, m_port);
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::ConnectedState, 5000);
+        // A byte every 200 ms keeps the connection busy but never finishes the head.
+        const QByteArray head = "GET /health HTTP/1.1\r\nHost: x\r\nX-Slow: aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa";
+        QByteArray got;
+        for (int i = 0; i < head.size() && s.state() == QAbstractSocket::ConnectedState; ++i) {
+            s.write(head.mid(i, 1));
+            QTest::qWait(200);
+            got += s.readAll();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
+        got += s.readAll();
+        QCOMPARE(parseReplies(got).value(0).status, 408);
+    }
+
+    void connectionCaps()
+    {
+        ScoreService::Options o;
+        o.maxConnections = 70;
+        startWith(o);
+        // One address: 64 connections; all addresses: 70 (the others come from 127.0.0.2).
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        auto open = [&](const QHostAddress& from) {
+            auto s = std::make_unique<QTcpSocket>();
+            s->bind(from);
+            s->connectToHost(QHostAddress::LocalHost, m_port);
+            sockets.push_back(std::move(s));
+        };
+        for (int i = 0; i < 66; ++i)
+            open(QHostAddress::LocalHost);
+        for (int i = 0; i < 8; ++i)
+            open(QHostAddress(QStringLiteral("127.0.0.2")));
+        auto closed = [&] {
+            int n = 0;
+            for (auto& s : sockets) {
+                s->readAll();
+                n += s->state() == QAbstractSocket::UnconnectedState;
+            }
+            return n;
+        };
+        // 74 tried: at most 64 from one address and 70 in all are kept.
+        QTRY_COMPARE_WITH_TIMEOUT(closed(), 4, 5000);
+        QTest::qWait(200);
+        QCOMPARE(closed(), 4);
+        int fromFirst = 0;
+        for (int i = 0; i < 66; ++i)
+            fromFirst += sockets[i]->state() == QAbstractSocket::ConnectedState;
+        QVERIFY(fromFirst <= 64);
+        sockets.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/health").status, 200, 5000);
+    }
+
+    void namesWithNothingVisible_data()
+    {
+        QTest::addColumn<QString>("raw");
+        QTest::addColumn<QString>("cleaned");
+        QTest::newRow("zero-width spaces") << QString::fromUtf8("\u200B\u200B\u200B") << QStringLiteral("Anonymous");
+        QTest::newRow("bidi marks and spaces") << QString::fromUtf8("\u200E \u200F\u2060\uFEFF") << QStringLiteral("Anonymous");
+        QTest::newRow("Hangul filler") << QString::fromUtf8("\u3164\u3164") << QStringLiteral("Anonymous");
+        QTest::newRow("right-to-left override") << QString::fromUtf8("Ann\u202Eevil") << QStringLiteral("Annevil");
+        QTest::newRow("isolates") << QString::fromUtf8("\u2066Bo\u2069") << QStringLiteral("Bo");
+        QTest::newRow("joiner kept") << QString::fromUtf8("a\u200Db") << QString::fromUtf8("a\u200Db");
+    }
+
+    void namesWithNothingVisible()
+    {
+        QFETCH(QString, raw);
+        QFETCH(QString, cleaned);
+        QCOMPARE(cleanPlayerName(raw), cleaned);
+    }
+
+    void logLinesAreEscaped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::newRow("line break") << QStringLiteral("/x\r\n2026 forged") << QByteArray("/x\\u{000d}\\u{000a}2026 forged");
+        QTest::newRow("escape") << QStringLiteral("a\x1b[31mb") << QByteArray("a\\u{001b}[31mb");
+        QTest::newRow("bidi override") << QString::fromUtf8("a\u202Eb") << QByteArray("a\\u{202e}b");
+        QTest::newRow("backslash") << QStringLiteral("a\\u{0041}") << QByteArray("a\\\\u{0041}");
+        QTest::newRow("printable") << QString::fromUtf8("J\u00F6rg /zm2.asp") << QByteArray("J\xC3\xB6rg /zm2.asp");
+    }
+
+    void logLinesAreEscaped()
+    {
+        QFETCH(QString, text);
+        QFETCH(QByteArray, logged);
+        QCOMPARE(logSafe(text), logged);
+    }
+
+    void clientBehindTrustedProxy_data()
+    {
+        QTest::addColumn<QString>("peer");
+        QTest::addColumn<QByteArray>("forwarded");
+        QTest::addColumn<QString>("client");
+        QTest::newRow("trusted, one hop") << "127.0.0.1" << QByteArray("203.0.113.9") << "203.0.113.9";
+        QTest::newRow("trusted, spoofed first") << "127.0.0.1" << QByteArray("1.2.3.4, 203.0.113.9") << "203.0.113.9";
+        QTest::newRow("trusted, IPv6") << "127.0.0.1" << QByteArray("[2001:db8::1]") << "2001:db8::1";
+        QTest::newRow("trusted, not an address") << "127.0.0.1" << QByteArray("evil") << "127.0.0.1";
+        QTest::newRow("trusted, none") << "127.0.0.1" << QByteArray() << "127.0.0.1";
+        QTest::newRow("not trusted") << "127.0.0.2" << QByteArray("203.0.113.9") << "127.0.0.2";
+    }
+
+    void clientBehindTrustedProxy()
+    {
+        QFETCH(QString, peer);
+        QFETCH(QByteArray, forwarded);
+        QFETCH(QString, client);
+        HttpRequest r;
+        r.peer = QHostAddress(peer);
+        if (!forwarded.isEmpty())
+            r.headers.append({"x-forwarded-for", forwarded});
+        QCOMPARE(clientAddress(r, {QHostAddress(QStringLiteral("127.0.0.1"))}).toString(), client);
+    }
+
+    void rateLimitAndMetricsFollowTheForwardedClient()
+    {
+        ScoreService::Options o;
+        o.rateLimitPerMinute = 1;
+        o.trustedProxies = {QHostAddress(QStringLiteral("127.0.0.1"))};
+        startWith(o);
+        auto submit = [&](const QByteArray& forwardedFor, qint64 score) {
+            const QByteArray req = "GET " + target(score, 0, 0, 0, "Fwd") + " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + forwardedFor + "\r\n\r\n";
+            return QString::fromLatin1(parseReplies(raw(m_port, req, replies(1)).data).value(0).body).section(QLatin1Char('|'), 9);
+        };
+        QVERIFY(submit("198.51.100.1", 10).startsWith(QStringLiteral("Congratulations")));
+        QVERIFY(submit("198.51.100.1", 11).contains(QStringLiteral("too many submissions")));
+        QVERIFY(submit("198.51.100.2", 12).startsWith(QStringLiteral("Congratulations")));
+        // /metrics: loopback only by default, and a forwarded outside client is outside.
+        QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 198.51.100.1\r\n\r\n", replies(1)).data).value(0).status, 404);
+        QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\n\r\n", replies(1)).data).value(0).status, 400);
+        const Reply metrics = get(m_port, "/metrics");
+        QCOMPARE(metrics.status, 200);
+        for (const QByteArray& line : {QByteArray("zimble_submissions_stored_total 2\n"),
+                                       QByteArray("zimble_submissions_refused_total{reason=\"rate_limited\"} 1\n"),
+                                       QByteArray("zimble_records_set_total 2\n"),
+                                       QByteArray("zimble_http_requests_total{route=\"/zm2.asp\",status=\"200\"} 3\n"),
+                                       QByteArray("zimble_commit_batch_size_count 2\n"),
+                                       QByteArray("zimble_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
+                                       QByteArray("zimble_http_requests_total{route=\"refused\",status=\"400\"} 1\n"),
+                                       QByteArray("zimble_open_connections 1\n")})
+            QVERIFY2(metrics.body.contains(line), line.constData());
+
+        o.metricsFrom = {QHostAddress(QStringLiteral("192.0.2.7"))};
+        startWith(o);
+        QCOMPARE(get(m_port, "/metrics").status, 404);
+        QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 192.0.2.7\r\n\r\n", replies(1)).data).value(0).status, 200);
+    }
+
+    void busyDatabaseDoesNotHoldRequests()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("locked.sqlite"));
+        startService(0, file);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
+        db.setDatabaseName(file);
+        QVERIFY(db.open());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+        }
+        // The submission waits for the write lock on the storage thread; requests go on meanwhile.
+        QNetworkAccessManager nam;
+        QNetworkReply* pending = nam.get(QNetworkRequest(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(m_port) + target(7, 0, 0, 0, "Waiter"))));
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(get(m_port, "/health").status, 200);
+        QVERIFY(!pending->isFinished());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("COMMIT")));
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QTRY_VERIFY_WITH_TIMEOUT(pending->isFinished(), 15000);
+        QVERIFY(QString::fromLatin1(pending->readAll()).contains(QStringLiteral("Congratulations, Waiter!")));
+        pending->deleteLater();
+    }
+
+    void programLogsRealErrorsSafely()
+    {
+        // The program, logging: a storage failure names the database's own error, and hostile
+        // paths are written as sent, escaped.
+        const QString file = m_dir.filePath(QStringLiteral("logged.sqlite"));
+        QProcess p;
+        const quint16 port = startProgram(p, {QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0")});
+        QVERIFY(port);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur2"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
+                                          "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("saboteur2"));
+        QCOMPARE(get(port, target(5, 0, 0, 0, "Failing")).status, 503);
+        raw(port, "GET /x%0d%0a2026-01-01T00:00:00Z%2010.0.0.1%20GET%20/zm2.asp%20200 HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        raw(port, "GET /%1b[31m%e2%80%ae HTTP/1.1\r\nHost: x\r\n\r\n", replies(1));
+        raw(port, "GET /health HTTP/1.1\r\nHost : x\r\n\r\n", replies(1));
+        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+        QVERIFY(p.waitForFinished(10000));
+        const QByteArray log = p.readAllStandardError();
+        QVERIFY2(log.contains("disk full (test)"), log.constData());
+        QVERIFY(!log.contains("no transaction is active"));
+        QVERIFY(log.contains(" GET /x%0d%0a2026-01-01T00:00:00Z%2010.0.0.1%20GET%20/zm2.asp%20200 404 "));
+        QVERIFY(log.contains(" GET /%1b[31m%e2%80%ae 404 "));
+        QVERIFY(log.contains(" 127.0.0.1 - - 400 refused before it could be read\n"));
+        QVERIFY(!log.contains('\x1b') && !log.contains("\xE2\x80\xAE") && !log.contains('\r'));
+        for (const QByteArray& line : log.split('\n'))
+            QVERIFY2(!line.startsWith("2026-01-01"), line.constData());
+    }
+
+    void moderationWhileServing()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("moderated.sqlite"));
+        QProcess service;
+        const quint16 port = startProgram(service, {QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")});
+        QVERIFY(port);
+        get(port, target(700, 50, 0, 0, "Honest%20Ann"));
+        get(port, target(800, 40, 0, 0, "Honest%20Ann"));
+        get(port, target(999999, 0, 0, 0, "Forger"));
+        get(port, target(999998, 0, 0, 0, "Forger"));
+        // Ten more players on 4 x 4: the one with 100 is eleventh, outside the ten best.
+        for (int i = 0; i < 10; ++i)
+            get(port, target(100 + i, 0, 0, 0, "N" + QByteArray::number(100 + i)));
+        QCOMPARE(topTen(get(port, "/zimble1.asp").body, 4).size(), 10);
+        QVERIFY(!get(port, "/zimble1.asp").body.contains("N101"));
+        QCOMPARE(get(port, target(0, 0, 0, 0, "Peek")).fields().mid(1, 6), (QStringList{"999999", "50", "0", "0", "Forger", "Honest%20Ann"}));
+
+        auto run = [&](const QStringList& args, QByteArray* out) {
+            QProcess cli;
+            cli.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), QStringList{QStringLiteral("--db"), file} + args);
+            if (!cli.waitForFinished(20000))
+                return -1;
+            *out = cli.readAllStandardOutput() + cli.readAllStandardError();
+            return cli.exitCode();
+        };
+        QByteArray out;
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("Forger")}, &out), 0);
+        QCOMPARE(out.count('\n'), 3); // header and two submissions
+        QVERIFY(out.contains("\tForger\t127.0.0.1\t999999\t0\t0\t0\n"));
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("5"), QStringLiteral("--limit"), QStringLiteral("1")}, &out), 0);
+        QVERIFY2(out.split('\n').value(1).contains("\tHonest Ann\t127.0.0.1\t700\t50\t"), out.constData());
+
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Forger")}, &out), 0);
+        QVERIFY2(out.contains("Removed 2 submission(s) by \"Forger\"."), out.constData());
+        QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
+        QVERIFY(out.contains("5 x 5: record unchanged, 50 by Honest Ann"));
+
+        // The running service's replies and page follow within about a second.
+        QTRY_COMPARE_WITH_TIMEOUT(get(port, "/zm2.asp?bad").fields().value(1), QStringLiteral("800"), 3000);
+        QCOMPARE(get(port, "/zm2.asp?bad").fields().value(5), QStringLiteral("Honest%20Ann"));
+        QTRY_VERIFY_WITH_TIMEOUT(!get(port, "/zimble1.asp").body.contains("Forger"), 3000);
+        // The player pushed out by the forger is back among the ten best.
+        const auto rows = topTen(get(port, "/zimble1.asp").body, 4);
+        QCOMPARE(rows.size(), 10);
+        QCOMPARE(rows.first(), (std::pair<QString, qint64>(QStringLiteral("Honest Ann"), 800)));
+        QCOMPARE(rows.last(), (std::pair<QString, qint64>(QStringLiteral("N101"), 101)));
+
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Nobody")}, &out), 0);
+        QVERIFY(out.contains("Removed 0 submission(s)"));
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("9")}, &out), 2);
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--remove-name"), QStringLiteral("x")}, &out), 2);
+        service.terminate();
+        QVERIFY(service.waitForFinished(10000));
+    }
+
+    void acknowledgedSubmissionsSurviveSigkill()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("killed.sqlite"));
+        const QStringList args{QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")};
+        QProcess p;
+        const quint16 port = startProgram(p, args);
+        QVERIFY(port);
+        // Sixty at once, each answered; then the process dies without a chance to tidy up.
+        QNetworkAccessManager nam;
+        int acknowledged = 0, pending = 0;
+        for (int i = 1; i <= 60; ++i) {
+            QNetworkReply* r = nam.get(QNetworkRequest(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(port) + target(i, 0, 0, 0, "K" + QByteArray::number(i)))));
+            ++pending;
+            connect(r, &QNetworkReply::finished, r, [&, r] {
+                acknowledged += r->readAll().contains("Congratulations") || r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+                --pending;
+                r->deleteLater();
+            });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(pending, 0, 20000);
+        QCOMPARE(acknowledged, 60);
+        p.kill();
+        QVERIFY(p.waitForFinished(10000));
+        QProcess list;
+        list.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), {QStringLiteral("--db"), file, QStringLiteral("--list"), QStringLiteral("--limit"), QStringLiteral("1000")});
+        QVERIFY(list.waitForFinished(20000));
+        QCOMPARE(list.readAllStandardOutput().count('\n'), 61);
     }
 
     void commandLine()

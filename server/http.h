@@ -1,0 +1,163 @@
+#pragma once
+// A small HTTP/1.1 server for the score service, on non-blocking sockets driven by the Qt event
+// loop. It is our own rather than Qt HttpServer 6.4 because the service needs what that one cannot
+// give cleanly: replies sent later (after a group commit) yet in request order on a pipelined
+// connection, HEAD answered without a body, an exact count of unanswered bytes, a reply to a client
+// that has half-closed its side (QTcpSocket treats end of input as a full close), "Connection:
+// close" and HTTP/1.0 honoured, and a deadline for a whole request head rather than an idle timer
+// restarted by every byte.
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTcpServer>
+#include <QTimer>
+
+#include <deque>
+#include <functional>
+#include <utility>
+
+namespace zimble::server {
+
+struct HttpRequest {
+    QByteArray method;  // as sent, e.g. "GET"
+    QByteArray target;  // the request target as sent
+    QByteArray path;    // the target up to "?", still percent-encoded
+    QByteArray query;   // after "?", still percent-encoded
+    QList<std::pair<QByteArray, QByteArray>> headers; // names in lower case, values trimmed
+    QHostAddress peer;  // the TCP peer (IPv4 addresses as IPv4)
+    bool isHead() const { return method == "HEAD"; }
+    // Every value of a header, joined by ", " (empty when absent).
+    QByteArray header(const QByteArray& lowerName) const;
+};
+
+struct HttpResponse {
+    int status = 200;
+    QByteArray contentType = "text/plain; charset=utf-8";
+    QByteArray body;
+    QList<std::pair<QByteArray, QByteArray>> headers; // further headers
+};
+
+class HttpConnection;
+
+// Answers one request, now or later. Replies leave in the order the requests came, whatever the
+// order they are given in. Answering a request whose connection has gone does nothing.
+class HttpResponder {
+public:
+    HttpResponder() = default;
+    void send(const HttpResponse& response) const;
+    bool connected() const { return !m_connection.isNull(); }
+
+private:
+    friend class HttpConnection;
+    HttpResponder(HttpConnection* c, quint64 seq) : m_connection(c), m_seq(seq) {}
+    QPointer<HttpConnection> m_connection;
+    quint64 m_seq = 0;
+};
+
+class HttpServer : public QTcpServer {
+    Q_OBJECT
+public:
+    // What one connection may send before it is answered: a request that would take the
+    // unanswered bytes past this gets an error reply and the connection closes after it.
+    static constexpr qint64 MaxPendingBytes = 16 * 1024;
+    static constexpr int MaxTargetLength = 2048;
+    static constexpr qint64 HeaderDeadlineMs = 10000;  // a request head must be complete in this time
+    static constexpr qint64 IdleTimeoutMs = 30000;     // with nothing asked and nothing to send
+    static constexpr qint64 WriteStallMs = 30000;      // replies not taken by the client
+    static constexpr qint64 MaxWriteBacklog = 256 * 1024; // stop reading requests past this much unsent
+    static constexpr int MaxConnectionsPerAddress = 64;
+
+    using Handler = std::function<void(const HttpRequest&, const HttpResponder&)>;
+
+    explicit HttpServer(Handler handler, int maxConnections = 1024, QObject* parent = nullptr);
+    ~HttpServer() override;
+
+    int openConnections() const { return m_connections; }
+    // Told of every request refused before it could be handled (malformed, too large, too slow).
+    void setRefusalObserver(std::function<void(int status, const QHostAddress& peer)> observer)
+    {
+        m_refused = std::move(observer);
+    }
+    void setHeaderDeadline(qint64 ms) { m_headerDeadlineMs = ms; }
+    static qint64 nowMs();
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+
+private:
+    friend class HttpConnection;
+    void dispatch(const HttpRequest& request, const HttpResponder& responder) { m_handler(request, responder); }
+    void connectionClosed(HttpConnection* c, const QString& address);
+    void sweep();
+
+    Handler m_handler;
+    std::function<void(int, const QHostAddress&)> m_refused;
+    int m_maxConnections;
+    int m_connections = 0;
+    qint64 m_headerDeadlineMs = HeaderDeadlineMs;
+    QHash<QString, int> m_perAddress;
+    QList<HttpConnection*> m_all;
+    QTimer m_sweep;
+};
+
+class HttpConnection : public QObject {
+    Q_OBJECT
+public:
+    HttpConnection(qintptr fd, const QHostAddress& peer, HttpServer* server);
+    ~HttpConnection() override;
+
+private:
+    friend class HttpServer;
+    friend class HttpResponder;
+
+    struct Slot {
+        quint64 seq = 0;
+        qint64 requestBytes = 0;
+        bool head = false;
+        bool close = false;
+        bool ready = false;
+        QByteArray data;
+    };
+    enum class Parse { Done, NeedMore, Stop };
+
+    void onReadable();
+    void onWritable();
+    void parseRequests();
+    Parse parseOne();
+    // Queues an error reply for a request that cannot be read further and stops reading.
+    void refuse(int status, const QByteArray& text, qint64 requestBytes);
+    void complete(quint64 seq, const HttpResponse& response);
+    void flushSlots();
+    void writeOut();
+    void beginClose();   // after the last reply: half-close and wait briefly for the client's end
+    void destroy();      // close the socket now
+    void checkDeadlines(qint64 now);
+
+    HttpServer* m_server;
+    int m_fd;
+    QHostAddress m_peer;
+    QString m_address;
+    QSocketNotifier m_readNotifier;
+    QSocketNotifier m_writeNotifier;
+
+    QByteArray m_in;
+    QByteArray m_out;
+    qsizetype m_outPos = 0;
+    std::deque<Slot> m_slots;
+    quint64 m_nextSeq = 0;
+    qint64 m_unanswered = 0;      // bytes of read requests not answered yet
+    bool m_stopReading = false;   // a request asked to close, or an error ended the connection
+    bool m_peerClosed = false;    // the client ended its side
+    bool m_lingering = false;     // our side ended; waiting for the client's
+    bool m_dead = false;
+    qint64 m_requestStart = -1;   // when the first byte of the current unfinished request came
+    qint64 m_lastActivity = 0;
+    qint64 m_lingerStart = 0;
+};
+
+} // namespace zimble::server

@@ -1,0 +1,120 @@
+#include "storage.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+
+namespace zimble::server {
+
+// Lives on the storage thread; owns the connection there.
+class StorageWorker : public QObject {
+public:
+    std::unique_ptr<ScoreStore> store;
+    std::unique_ptr<QTimer> poll;
+    PageData page;
+    QPointer<Storage> owner;
+
+    void open(const QString& location, bool* ok, QString* error, PageData* initial)
+    {
+        store = std::make_unique<ScoreStore>(location);
+        *ok = store->isOpen() && store->pageData(page);
+        *error = store->lastError();
+        *initial = page;
+        if (!*ok)
+            return;
+        store->changedElsewhere();
+        poll = std::make_unique<QTimer>();
+        poll->setInterval(1000);
+        QObject::connect(poll.get(), &QTimer::timeout, this, [this] { checkElsewhere(); });
+        poll->start();
+    }
+
+    void close()
+    {
+        poll.reset();
+        store.reset();
+    }
+
+    BatchOutcome commit(const QList<Submission>& batch)
+    {
+        BatchOutcome o;
+        QElapsedTimer timer;
+        timer.start();
+        o.ok = store->submitBatch(batch, &o.won, &o.records);
+        o.seconds = timer.nsecsElapsed() / 1e9;
+        if (!o.ok) {
+            o.error = store->lastError();
+            return o;
+        }
+        // The ten best follow the commit in memory; only a change is passed on.
+        const PageData fresh = store->pageWith(o.records);
+        if (!(fresh == page)) {
+            page = fresh;
+            o.page = fresh;
+        }
+        return o;
+    }
+
+    void checkElsewhere()
+    {
+        if (!store->changedElsewhere() || !store->catchUp())
+            return;
+        PageData fresh;
+        if (!store->pageData(fresh) || fresh == page)
+            return;
+        page = fresh;
+        if (!owner)
+            return;
+        QMetaObject::invokeMethod(
+            owner.data(),
+            [o = owner, fresh] {
+                if (o && o->m_pageListener)
+                    o->m_pageListener(fresh);
+            },
+            Qt::QueuedConnection);
+    }
+};
+
+Storage::Storage(const QString& location, QObject* parent)
+    : QObject(parent)
+{
+    m_thread.setObjectName(QStringLiteral("zimble-storage"));
+    m_thread.start();
+    m_worker = new StorageWorker;
+    m_worker->owner = this;
+    m_worker->moveToThread(&m_thread);
+    QMetaObject::invokeMethod(
+        m_worker, [this, location] { m_worker->open(location, &m_open, &m_openError, &m_initialPage); },
+        Qt::BlockingQueuedConnection);
+}
+
+Storage::~Storage()
+{
+    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->close(); }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_worker;
+}
+
+void Storage::commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done)
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [w = m_worker, batch, done = std::move(done), self = QPointer<Storage>(this)] {
+            BatchOutcome o = w->commit(batch);
+            if (!self)
+                return;
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, o = std::move(o), done] {
+                    if (self)
+                        done(o);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace zimble::server

@@ -1,0 +1,54 @@
+#pragma once
+// The score store on a thread of its own, so that waiting for a commit to reach the disk never
+// holds up the thread that serves requests. Submissions are committed in batches (group commit):
+// while one transaction syncs, the next batch gathers on the serving thread.
+
+#include "scorestore.h"
+
+#include <QObject>
+#include <QThread>
+
+#include <functional>
+#include <optional>
+
+namespace zimble::server {
+
+struct BatchOutcome {
+    bool ok = false;
+    QString error;               // the database's own message when not ok
+    QList<QList<int>> won;       // per submission: the boards where it set the record
+    WorldRecords records;        // as the transaction left them
+    std::optional<PageData> page; // set when the page's content changed
+    double seconds = 0;          // the transaction, commit included
+};
+
+class StorageWorker;
+
+class Storage : public QObject {
+    Q_OBJECT
+public:
+    // Opens the database on the storage thread and waits for the outcome.
+    explicit Storage(const QString& location, QObject* parent = nullptr);
+    ~Storage() override;
+
+    bool isOpen() const { return m_open; }
+    QString openError() const { return m_openError; }
+    const PageData& initialPage() const { return m_initialPage; }
+
+    // Commits the batch on the storage thread; `done` then runs on this object's thread.
+    void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
+    // Called on this object's thread when another writer (an instance or the moderation command)
+    // changed what the page shows; checked once a second.
+    void setPageListener(std::function<void(const PageData&)> listener) { m_pageListener = std::move(listener); }
+
+private:
+    friend class StorageWorker;
+    QThread m_thread;
+    StorageWorker* m_worker = nullptr;
+    bool m_open = false;
+    QString m_openError;
+    PageData m_initialPage;
+    std::function<void(const PageData&)> m_pageListener;
+};
+
+} // namespace zimble::server
