@@ -364,8 +364,7 @@ bool SummaryWindow::applyReply()
 
 void SummaryWindow::sendReplays()
 {
-    // The replays of the bests just sent, each only where it gives exactly the best on file;
-    // the request goes even without one, since its answer also gives the player's ranks.
+    // The replays of the bests just sent, each only where it gives exactly the best on file.
     ReplayRecord replays;
     if (!loadReplays(m_session.replayFileName(), replays, nullptr))
         replays = ReplayRecord(); // already told when the game was kept; the exchange goes on
@@ -377,6 +376,8 @@ void SummaryWindow::sendReplays()
             && toInt32HalfEven(r->score().toDouble()) == whole)
             submitted.push_back({whole, *r});
     }
+    if (submitted.empty())
+        return; // the exchange's message, with the player's ranks, stands
     m_replayTransfer->start(requestUrl(replayRequestTarget(trimSpaces(m_nameEdit->text()), submitted)));
 }
 

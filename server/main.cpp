@@ -144,6 +144,9 @@ int main(int argc, char* argv[])
     QCommandLineOption metricsFrom(QStringLiteral("metrics-from"),
                                    QStringLiteral("Clients that may read /metrics (default: loopback addresses)."),
                                    QStringLiteral("ADDRESS[,ADDRESS...]"));
+    QCommandLineOption verifiedOnly(QStringLiteral("verified-only"),
+                                    QStringLiteral("Count only verified games (replayed by the service) for the world "
+                                                   "records, the ten best and ranks; replies carry the verified records."));
     QCommandLineOption list(QStringLiteral("list"), QStringLiteral("Print stored submissions (newest first) and exit."));
     QCommandLineOption board(QStringLiteral("board"),
                              QStringLiteral("With --list: only submissions with a score on board N (4 to 7), highest first."),
@@ -156,8 +159,8 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Delete every submission of NAME, recompute the records from what "
                                                        "remains, print what changed, and exit."),
                                         QStringLiteral("NAME"));
-    parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, list, board, name, limit,
-                       removeNameOption});
+    parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, verifiedOnly, list, board, name,
+                       limit, removeNameOption});
     parser.process(app);
 
     auto usage = [](const char* text) {
@@ -205,6 +208,7 @@ int main(int argc, char* argv[])
         return usage("--max-connections wants a whole number from 1 up");
     zimble::server::ScoreService::Options options{parser.value(db), perMinute, !parser.isSet(quiet)};
     options.maxConnections = connections;
+    options.verifiedOnly = parser.isSet(verifiedOnly);
     if (parser.isSet(trustedProxy) && !parseAddresses(parser.value(trustedProxy), options.trustedProxies))
         return usage("--trusted-proxy wants IP addresses separated by commas");
     if (parser.isSet(metricsFrom) && !parseAddresses(parser.value(metricsFrom), options.metricsFrom))

@@ -48,6 +48,13 @@ QByteArray Metrics::text(int openConnections) const
     out += "# HELP zimble_records_set_total World records set.\n# TYPE zimble_records_set_total counter\n"
            "zimble_records_set_total "
         + QByteArray::number(m_recordsSet) + '\n';
+    out += "# HELP zimble_replays_total Replays checked, by outcome: verified or the reason they were refused.\n"
+           "# TYPE zimble_replays_total counter\n";
+    for (auto it = m_replays.cbegin(); it != m_replays.cend(); ++it) {
+        QByteArray label = it.key();
+        label.replace(' ', '_');
+        out += "zimble_replays_total{outcome=\"" + label + "\"} " + QByteArray::number(it.value()) + '\n';
+    }
     m_batchSize.write(out, "zimble_commit_batch_size", "Submissions per committed transaction.");
     m_commitSeconds.write(out, "zimble_commit_seconds", "Time of a storing transaction, its commit included.");
     out += "# HELP zimble_open_connections Open client connections.\n# TYPE zimble_open_connections gauge\n"

@@ -26,6 +26,8 @@ public:
     void refused(const QByteArray& reason) { ++m_refused[reason]; }
     void stored(int n) { m_stored += n; }
     void recordsSet(int n) { m_recordsSet += n; }
+    // A replay the service checked: verified, or refused with the reason ("score mismatch").
+    void replay(const QByteArray& outcome) { ++m_replays[outcome]; }
     void batch(int size, double seconds)
     {
         m_batchSize.observe(size);
@@ -36,6 +38,7 @@ public:
 private:
     QMap<QByteArray, quint64> m_requests; // "route status"
     QMap<QByteArray, quint64> m_refused;
+    QMap<QByteArray, quint64> m_replays;
     quint64 m_stored = 0;
     quint64 m_recordsSet = 0;
     Histogram m_batchSize{{1, 2, 4, 8, 16, 32, 64, 128, 256, 512}};

@@ -1,5 +1,6 @@
 #include "protocol.h"
 
+#include <QLocale>
 #include <QStringList>
 
 namespace zimble::server {
@@ -30,12 +31,55 @@ QByteArray formatReply(const WorldRecords& records, const QString& message)
     return zimble::formatReply(highs, holders, message);
 }
 
-QString thanksMessage(const QString& name, const QList<int>& newRecords)
+QString thanksMessage(const QList<int>& newRecords, const QList<BoardRank>& ranks)
 {
-    if (newRecords.isEmpty())
-        return QStringLiteral("Thank you, %1. Your scores have been recorded.").arg(name);
-    return QStringLiteral("Congratulations, %1! You set the new world record for the %2 board%3.")
-        .arg(name, joinBoards(newRecords), newRecords.size() > 1 ? QStringLiteral("s") : QString());
+    const QString thanks = newRecords.isEmpty()
+        ? QStringLiteral("Thank you! Your scores have been recorded.")
+        : QStringLiteral("Congratulations! New world record on %1.").arg(joinBoards(newRecords));
+    const QString standing = ranksText(ranks);
+    return standing.isEmpty() ? thanks : thanks + QLatin1Char(' ') + standing;
+}
+
+QString ordinal(qint64 n)
+{
+    const qint64 lastTwo = n % 100;
+    const qint64 last = n % 10;
+    const char* suffix = (lastTwo >= 11 && lastTwo <= 13) ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
+    return QLocale(QLocale::English, QLocale::UnitedStates).toString(n) + QLatin1String(suffix);
+}
+
+QString ranksText(const QList<BoardRank>& ranks)
+{
+    if (ranks.isEmpty())
+        return {};
+    const QLocale english(QLocale::English, QLocale::UnitedStates);
+    QStringList parts;
+    for (const BoardRank& r : ranks)
+        parts << QStringLiteral("%1 x %1 %2 of %3").arg(r.board).arg(ordinal(r.rank), english.toString(r.players));
+    return QStringLiteral("Your ranks: ") + parts.join(QStringLiteral("; ")) + QLatin1Char('.');
+}
+
+QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks)
+{
+    QList<int> verified, refused, records;
+    for (const ReplayResult& r : results) {
+        (r.verified ? verified : refused).append(r.board);
+        if (r.newRecord)
+            records.append(r.board);
+    }
+    QStringList sentences;
+    if (!records.isEmpty())
+        sentences << QStringLiteral("New verified world record on %1!").arg(joinBoards(records));
+    if (!verified.isEmpty() && !refused.isEmpty())
+        sentences << QStringLiteral("Verified: %1; not verified: %2.").arg(joinBoards(verified), joinBoards(refused));
+    else if (!verified.isEmpty())
+        sentences << QStringLiteral("Verified: %1.").arg(joinBoards(verified));
+    else if (!refused.isEmpty())
+        sentences << QStringLiteral("Not verified: %1.").arg(joinBoards(refused));
+    const QString standing = ranksText(ranks);
+    if (!standing.isEmpty())
+        sentences << standing;
+    return sentences.isEmpty() ? QStringLiteral("Thank you!") : sentences.join(QLatin1Char(' '));
 }
 
 } // namespace zimble::server

@@ -16,7 +16,15 @@ namespace zimble::server {
 // The reply body: service name, four highs, four holders (spaces as "%20"), the message.
 QByteArray formatReply(const WorldRecords& records, const QString& message);
 
-// The message for an accepted submission.
-QString thanksMessage(const QString& name, const QList<int>& newRecords);
+// The message for an accepted submission: thanks or congratulations, then the player's ranks.
+// Short enough for the game's status panel whatever the name, so the name is left out.
+QString thanksMessage(const QList<int>& newRecords, const QList<BoardRank>& ranks = {});
+
+// "1st", "2nd", "3rd", "4th", "11th", "21st", "1,234th".
+QString ordinal(qint64 n);
+// "Your ranks: 4 x 4 17th of 4,512; 6 x 6 3rd of 918." (empty without ranks).
+QString ranksText(const QList<BoardRank>& ranks);
+// The answer to a replay request: what became of each replay, then the ranks.
+QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks);
 
 } // namespace zimble::server

@@ -2,10 +2,14 @@
 
 #include "protocol.h"
 
+#include "scores/codepage.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QLocale>
 #include <QTextStream>
 #include <QTimer>
+#include <QUrlQuery>
 
 #include <cstdio>
 
@@ -32,10 +36,16 @@ const QByteArray PageStyle =
     "overflow-wrap:anywhere;word-break:break-word}\n"
     "th{color:#ffd76a;font-weight:600}\n"
     "td.zq,th.zq{font-family:'DejaVu Sans Mono',monospace;text-align:right;color:#ff6b5a}\n"
-    "col.rank{width:2.6em}col.zq{width:7.6em}col.date{width:7.2em}col.board{width:4.6em}col.set{width:9.5em}\n"
+    "col.rank{width:2.6em}col.zq{width:7.6em}col.date{width:7.2em}col.board{width:4.6em}col.set{width:9.5em}"
+    "col.mark{width:1.6em}\n"
+    "td.mark{color:#7dffa0;text-align:center;cursor:help}\n"
     ".boards{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,20em),1fr));gap:16px}\n"
     ".board{min-width:0}\n"
     ".board h2{font-size:1.2em;color:#9fd0ff;margin:.4em 0}\n"
+    ".lists{display:grid;grid-template-columns:repeat(auto-fit,minmax(min(100%,17em),1fr));gap:12px}\n"
+    ".lists>div{min-width:0}\n"
+    ".board h3{font-size:1em;color:#cfc8ff;margin:.2em 0}\n"
+    "p.note{color:#7dffa0}\n"
     "footer{color:#a89fd6;font-size:.85em;margin-top:2em}\n";
 
 // No scripts, no outside resources; only the page's own style sheet, named by its hash.
@@ -45,7 +55,7 @@ const QByteArray PagePolicy = "default-src 'none'; style-src 'sha256-"
 
 QByteArray routeOf(const QByteArray& path)
 {
-    if (path == "/zm2.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics")
+    if (path == "/zm2.asp" || path == "/zr.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics")
         return path;
     return path == "/" ? QByteArray("/zimble1.asp") : QByteArray("other");
 }
@@ -121,8 +131,9 @@ bool RateLimiter::allow(const QString& client)
 ScoreService::ScoreService(const Options& options, QObject* parent)
     : QObject(parent)
     , m_options(options)
-    , m_storage(std::make_unique<Storage>(options.database))
+    , m_storage(std::make_unique<Storage>(options.database, options.verifiedOnly))
     , m_limiter(options.rateLimitPerMinute)
+    , m_replayLimiter(options.rateLimitPerMinute)
 {
     m_clock.start();
     m_gather.setSingleShot(true);
@@ -183,32 +194,47 @@ QByteArray ScoreService::gamePage()
          << QString::fromLatin1(PageStyle)
          << "</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n"
             "<p class=\"lead\">The world&rsquo;s highest ZQs. The rules are yours to find out.</p>\n"
-            "<h2>World records</h2>\n<table class=\"records\">\n"
-            "<colgroup><col class=\"board\"><col class=\"zq\"><col><col class=\"set\"></colgroup>\n"
-            "<tr><th>Board</th><th class=\"zq\">ZQ</th><th>Record holder</th><th>Set</th></tr>\n";
+         << (data.verifiedOnly ? "<p class=\"note\">Only verified games count here: the service replays each game "
+                                 "with the game&rsquo;s own scoring.</p>\n"
+                               : "")
+         << "<h2>World records</h2>\n<table class=\"records\">\n"
+            "<colgroup><col class=\"board\"><col class=\"zq\"><col><col class=\"mark\"><col class=\"set\"></colgroup>\n"
+            "<tr><th>Board</th><th class=\"zq\">ZQ</th><th>Record holder</th><th></th><th>Set</th></tr>\n";
+    const QString mark = QStringLiteral("<td class=\"mark\" title=\"Verified: the service replayed this game with "
+                                        "the game&rsquo;s own scoring and it gives this ZQ.\">&#10004;</td>");
+    const QString noMark = QStringLiteral("<td class=\"mark\"></td>");
+    auto row = [&](bool verified) {
+        return verified ? QStringLiteral("<tr data-verified=\"yes\">") : QStringLiteral("<tr>");
+    };
     for (int i = 0; i < 4; ++i) {
         const WorldRecord& r = data.records[i];
         if (r.setAt.isValid() && (!latest.isValid() || r.setAt > latest))
             latest = r.setAt;
-        html << "<tr><td>" << (4 + i) << " &times; " << (4 + i) << "</td><td class=\"zq\">" << r.score << "</td><td>"
-             << (r.holder.isEmpty() ? QStringLiteral("&mdash;") : esc(r.holder)) << "</td><td>" << when(r.setAt)
-             << "</td></tr>\n";
+        html << row(r.verified) << "<td>" << (4 + i) << " &times; " << (4 + i) << "</td><td class=\"zq\">" << r.score
+             << "</td><td>" << (r.holder.isEmpty() ? QStringLiteral("&mdash;") : esc(r.holder)) << "</td>"
+             << (r.verified ? mark : noMark) << "<td>" << when(r.setAt) << "</td></tr>\n";
     }
     html << "</table>\n<h2>The ten best of each board</h2>\n<div class=\"boards\">\n";
+    auto list = [&](const QString& title, const QList<RankedEntry>& entries, const QString& empty) {
+        html << "<div><h3>" << title << "</h3>\n<table>\n"
+             << "<colgroup><col class=\"rank\"><col><col class=\"mark\"><col class=\"zq\"><col class=\"date\"></colgroup>\n"
+             << "<tr><th>#</th><th>Name</th><th></th><th class=\"zq\">ZQ</th><th>Date</th></tr>\n";
+        if (entries.isEmpty())
+            html << "<tr><td colspan=\"5\">" << empty << "</td></tr>\n";
+        for (int k = 0; k < entries.size(); ++k) {
+            const RankedEntry& e = entries[k];
+            html << row(e.verified) << "<td>" << (k + 1) << "</td><td>" << esc(e.name) << "</td>"
+                 << (e.verified ? mark : noMark) << "<td class=\"zq\">" << e.score << "</td><td>"
+                 << (e.at.isValid() ? e.at.toUTC().toString(QStringLiteral("yyyy-MM-dd")) : QString()) << "</td></tr>\n";
+        }
+        html << "</table></div>\n";
+    };
     for (int i = 0; i < 4; ++i) {
         const int board = FirstBoard + i;
-        const QList<RankedEntry>& best = data.best[i];
-        html << "<section class=\"board\"><h2>" << board << " &times; " << board << "</h2>\n<table>\n"
-             << "<colgroup><col class=\"rank\"><col><col class=\"zq\"><col class=\"date\"></colgroup>\n"
-             << "<tr><th>#</th><th>Name</th><th class=\"zq\">ZQ</th><th>Date</th></tr>\n";
-        if (best.isEmpty())
-            html << "<tr><td colspan=\"4\">No scores yet.</td></tr>\n";
-        for (int k = 0; k < best.size(); ++k) {
-            html << "<tr><td>" << (k + 1) << "</td><td>" << esc(best[k].name) << "</td><td class=\"zq\">" << best[k].score
-                 << "</td><td>" << (best[k].at.isValid() ? best[k].at.toUTC().toString(QStringLiteral("yyyy-MM-dd")) : QString())
-                 << "</td></tr>\n";
-        }
-        html << "</table></section>\n";
+        html << "<section class=\"board\"><h2>" << board << " &times; " << board << "</h2>\n<div class=\"lists\">\n";
+        list(QStringLiteral("All time"), data.best[i], QStringLiteral("No scores yet."));
+        list(QStringLiteral("This week"), data.week[i], QStringLiteral("No scores this week yet."));
+        html << "</div></section>\n";
     }
     html << "</div>\n<footer>Latest record: " << when(latest) << "</footer>\n</main>\n</body>\n</html>\n";
     html.flush();
@@ -244,7 +270,16 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
     } else if (request.path == "/zm2.asp") {
         exchange(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
         return;
+    } else if (request.path == "/zr.asp") {
+        replays(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
+        return;
     } else if (request.path == "/zimble1.asp" || request.path == "/") {
+        const QUrlQuery query(QString::fromLatin1(request.query));
+        if (query.hasQueryItem(QStringLiteral("name"))) {
+            const QString name = cleanPlayerName(query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
+            player(request, responder, name, started);
+            return;
+        }
         page(request, responder, started);
         return;
     } else if (request.path == "/health") {
@@ -295,7 +330,7 @@ void ScoreService::exchange(const HttpRequest& request, const HttpResponder& res
         r.body = formatReply(m_page.records, refusal);
     } else if (request.isHead()) {
         // The headers a GET would get, without storing or counting against the limit.
-        r.body = formatReply(m_page.records, thanksMessage(parsed->name, {}));
+        r.body = formatReply(m_page.records, thanksMessage({}));
     } else if (!m_limiter.allow(client)) {
         m_metrics.refused("rate_limited");
         r.body = formatReply(m_page.records, QStringLiteral("Your scores were not recorded: too many submissions from "
@@ -304,6 +339,102 @@ void ScoreService::exchange(const HttpRequest& request, const HttpResponder& res
         Waiting w{{parsed->scores, parsed->name, client}, responder, request, startedNs};
         m_waiting.push_back(std::move(w));
         maybeDispatch();
+        return;
+    }
+    reply(request, responder, r, startedNs);
+}
+
+QByteArray ScoreService::playerPage(const QString& name, const QList<PlayerBoard>& boards, bool verifiedOnly)
+{
+    QString out;
+    QTextStream html(&out);
+    html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
+            "<title>Zimble: "
+         << name.toHtmlEscaped() << "</title>\n<style>" << QString::fromLatin1(PageStyle)
+         << "</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n<h2>" << name.toHtmlEscaped() << "</h2>\n";
+    if (boards.isEmpty()) {
+        html << "<p class=\"lead\">No " << (verifiedOnly ? "verified " : "") << "scores under this name yet.</p>\n";
+    } else {
+        html << "<table class=\"player\">\n<colgroup><col class=\"board\"><col class=\"zq\"><col><col></colgroup>\n"
+                "<tr><th>Board</th><th class=\"zq\">Best ZQ</th><th>Rank</th><th>Verified</th></tr>\n";
+        for (const PlayerBoard& b : boards) {
+            html << (b.verified ? "<tr data-verified=\"yes\">" : "<tr>") << "<td>" << b.board << " &times; " << b.board
+                 << "</td><td class=\"zq\">" << b.score << "</td><td>" << ordinal(b.rank.rank) << " of "
+                 << QLocale(QLocale::English, QLocale::UnitedStates).toString(b.rank.players) << "</td><td>"
+                 << (b.verified ? "<span title=\"The service replayed this game with the game&rsquo;s own scoring and "
+                                  "it gives this ZQ.\">&#10004; yes</span>"
+                                : "no")
+                 << "</td></tr>\n";
+        }
+        html << "</table>\n";
+    }
+    html << "<footer><a href=\"/zimble1.asp\" style=\"color:inherit\">All records</a></footer>\n</main>\n</body>\n</html>\n";
+    html.flush();
+    return out.toUtf8();
+}
+
+void ScoreService::player(const HttpRequest& request, const HttpResponder& responder, const QString& name,
+                          qint64 startedNs)
+{
+    m_storage->player(name, [this, request, responder, name, startedNs](const QList<PlayerBoard>& boards) {
+        HttpResponse r;
+        r.headers = {{"Cache-Control", "public, max-age=10"},
+                     {"X-Content-Type-Options", "nosniff"},
+                     {"Content-Security-Policy", PagePolicy},
+                     {"Referrer-Policy", "no-referrer"}};
+        r.contentType = "text/html; charset=utf-8";
+        r.body = playerPage(name, boards, m_options.verifiedOnly);
+        reply(request, responder, r, startedNs);
+    });
+}
+
+void ScoreService::replays(const HttpRequest& request, const HttpResponder& responder, const QString& client,
+                           qint64 startedNs)
+{
+    HttpResponse r;
+    r.contentType = ExchangeType;
+    QString refusal;
+    const std::optional<ReplaySubmission> parsed = parseReplaySubmission(request.query, &refusal);
+    if (!parsed) {
+        m_metrics.replay("malformed");
+        r.body = toCp1252(refusal);
+    } else if (request.isHead()) {
+        r.body = toCp1252(replayMessage({}, {}));
+    } else if (!m_replayLimiter.allow(client)) {
+        r.body = toCp1252(QStringLiteral("Your replays were not checked: too many requests from your address. "
+                                         "Please try again in a minute."));
+    } else {
+        m_storage->verify(*parsed, client, [this, request, responder, startedNs, name = parsed->name](const ReplayOutcome& o) {
+            HttpResponse done;
+            done.contentType = ExchangeType;
+            if (!o.ok) {
+                std::fprintf(stderr, "zimble-scored: storing replays failed: %s\n", logSafe(o.error).constData());
+                std::fflush(stderr);
+                done.status = 503;
+                done.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+                done.body = toCp1252(QStringLiteral("Your replays were not checked: the score service is busy. "
+                                                    "Please try again later."));
+                reply(request, responder, done, startedNs);
+                return;
+            }
+            if (o.page)
+                setPage(*o.page);
+            // Verified records are the world records only when only verified games count.
+            QList<ReplayResult> results = o.results;
+            for (ReplayResult& result : results) {
+                result.newRecord = result.newRecord && m_options.verifiedOnly;
+                m_metrics.replay(result.verified ? QByteArray("verified") : result.reason.toLatin1());
+                if (result.newRecord)
+                    m_metrics.recordsSet(1);
+                if (!result.verified && m_options.log)
+                    std::fprintf(stderr, "zimble-scored: replay for %d x %d by %s refused: %s\n", result.board,
+                                 result.board, logSafe(name).constData(), logSafe(result.reason).constData());
+            }
+            std::fflush(stderr);
+            done.body = toCp1252(replayMessage(results, o.ranks));
+            reply(request, responder, done, startedNs);
+        });
         return;
     }
     reply(request, responder, r, startedNs);
@@ -363,7 +494,7 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
             const QList<int>& won = outcome.won[i];
             m_metrics.stored(1);
             m_metrics.recordsSet(int(won.size()));
-            r.body = formatReply(outcome.records, thanksMessage(w.submission.name, won));
+            r.body = formatReply(outcome.records, thanksMessage(won, outcome.ranks.value(i)));
         } else {
             m_metrics.refused("storage_error");
             r.status = 503;

@@ -54,6 +54,7 @@ public:
         QList<QHostAddress> metricsFrom; // empty: loopback addresses only
         int maxConnections = 1024;
         qint64 headerDeadlineMs = HttpServer::HeaderDeadlineMs; // a request head must be complete in this time
+        bool verifiedOnly = false; // records, the ten best and ranks count verified games only
     };
     explicit ScoreService(const Options& options, QObject* parent = nullptr);
     ~ScoreService() override;
@@ -63,9 +64,12 @@ public:
     // Starts listening on address:port; returns the port, 0 on failure.
     quint16 listenOn(const QHostAddress& address, quint16 port);
 
-    // The game's page: world records and the ten best players of each board, HTML-escaped once.
-    // Rendered again only when what it shows has changed.
+    // The game's page: world records and the ten best players of each board, of all time and of
+    // this week, verified ones marked; HTML-escaped once. Rendered again only when what it shows
+    // has changed.
     QByteArray gamePage();
+    // One player's page: the player's best on each board, its rank and whether it is verified.
+    static QByteArray playerPage(const QString& name, const QList<PlayerBoard>& boards, bool verifiedOnly);
     QByteArray metricsText() const;
     // Stops listening; `drained` runs once every submission taken has been stored and answered.
     void stopAccepting(std::function<void()> drained);
@@ -81,6 +85,8 @@ private:
     void handle(const HttpRequest& request, const HttpResponder& responder);
     void exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
     void page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void player(const HttpRequest& request, const HttpResponder& responder, const QString& name, qint64 startedNs);
+    void replays(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
     void maybeDispatch();
     void dispatchBatch();
     void finished(const QList<Waiting>& batch, const BatchOutcome& outcome);
@@ -92,6 +98,7 @@ private:
     Options m_options;
     std::unique_ptr<Storage> m_storage;
     RateLimiter m_limiter;
+    RateLimiter m_replayLimiter;
     Metrics m_metrics;
     QList<HttpServer*> m_servers;
     QElapsedTimer m_clock;

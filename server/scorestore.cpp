@@ -28,8 +28,9 @@ QDateTime fromIso(const QVariant& v)
 
 } // namespace
 
-ScoreStore::ScoreStore(const QString& location)
+ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
     : m_connection(QStringLiteral("zimble-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    , m_verifiedOnly(verifiedOnly)
 {
     const QUrl url(location);
     m_sqlite = !(url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres"));
@@ -86,6 +87,11 @@ ScoreStore::~ScoreStore()
     m_lockRecords.reset();
     m_since.reset();
     m_generation.reset();
+    m_replaysSince.reset();
+    m_insertReplay.reset();
+    m_updateVerified.reset();
+    m_readVerified.reset();
+    m_lockVerified.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -154,16 +160,40 @@ bool ScoreStore::createSchema()
     if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS moderation (id INTEGER PRIMARY KEY, generation BIGINT NOT NULL)"))
         || !exec(QStringLiteral("INSERT INTO moderation (id, generation) VALUES (1, 0) ON CONFLICT (id) DO NOTHING")))
         return false;
+    // Replays as received, each with the service's verdict and the submission it backs; and the
+    // records of verified replays, kept beside those of all submissions.
+    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS replays ("
+                             " id %1,"
+                             " submission_id BIGINT,"
+                             " board INTEGER NOT NULL,"
+                             " name TEXT NOT NULL,"
+                             " score BIGINT NOT NULL,"
+                             " cycles INTEGER NOT NULL,"
+                             " clicks TEXT NOT NULL,"
+                             " verified INTEGER NOT NULL,"
+                             " reason TEXT NOT NULL,"
+                             " client TEXT NOT NULL,"
+                             " received_at TEXT NOT NULL)")
+                  .arg(id))
+        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS verified_records ("
+                                " board INTEGER PRIMARY KEY,"
+                                " score BIGINT NOT NULL,"
+                                " holder TEXT NOT NULL,"
+                                " set_at TEXT NOT NULL)")))
+        return false;
     for (int board = FirstBoard; board <= LastBoard; ++board) {
         // Score indexes of an earlier version cost every insert; the ten best are kept in memory.
         if (!exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_score%1").arg(board)))
             return false;
-        QSqlQuery q(QSqlDatabase::database(m_connection, false));
-        q.prepare(QStringLiteral("INSERT INTO records (board, score, holder, set_at) VALUES (?, 0, '', '') "
-                                 "ON CONFLICT (board) DO NOTHING"));
-        q.addBindValue(board);
-        if (!q.exec())
-            return fail(q);
+        for (const char* table : {"records", "verified_records"}) {
+            QSqlQuery q(QSqlDatabase::database(m_connection, false));
+            q.prepare(QStringLiteral("INSERT INTO %1 (board, score, holder, set_at) VALUES (?, 0, '', '') "
+                                     "ON CONFLICT (board) DO NOTHING")
+                          .arg(QLatin1String(table)));
+            q.addBindValue(board);
+            if (!q.exec())
+                return fail(q);
+        }
     }
     return true;
 }
@@ -187,7 +217,18 @@ bool ScoreStore::prepareStatements()
                                         : QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board FOR UPDATE"))
         && make(m_since, QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
                                         "WHERE id > ? ORDER BY id LIMIT 5000"))
-        && make(m_generation, QStringLiteral("SELECT generation FROM moderation WHERE id = 1"));
+        && make(m_generation, QStringLiteral("SELECT generation FROM moderation WHERE id = 1"))
+        && make(m_replaysSince, QStringLiteral("SELECT r.id, r.submission_id, r.board, r.name, r.score, s.submitted_at "
+                                               "FROM replays r JOIN submissions s ON s.id = r.submission_id "
+                                               "WHERE r.id > ? AND r.verified = 1 ORDER BY r.id LIMIT 5000"))
+        && make(m_insertReplay, QStringLiteral("INSERT INTO replays (submission_id, board, name, score, cycles, clicks, "
+                                               "verified, reason, client, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
+        && make(m_updateVerified, QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ? "
+                                                 "WHERE board = ? AND score < ?"))
+        && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
+        && make(m_lockVerified, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board")
+                                         : QStringLiteral("SELECT board, score, holder, set_at FROM verified_records "
+                                                          "ORDER BY board FOR UPDATE"));
     return ok;
 }
 
@@ -257,10 +298,13 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     if (!records(result) || !exec(QStringLiteral("COMMIT")))
         return false;
     for (const StoredSubmission& s : stored) {
-        for (int i = 0; i < 4; ++i)
-            m_top.offer(i, s.name, s.scores[i], s.id, s.at);
+        offerStored(s);
         m_lastId = std::max(m_lastId, s.id);
     }
+    followWeek();
+    // Counting verified games only, a bare submission sets no record; its replay may.
+    if (m_verifiedOnly)
+        wins = QList<QList<int>>(batch.size());
     if (won)
         *won = wins;
     if (after)
@@ -270,7 +314,11 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
 
 bool ScoreStore::records(WorldRecords& out)
 {
-    return readRecords(*m_readRecords, out);
+    if (!readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out))
+        return false;
+    for (int i = 0; i < 4; ++i)
+        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : isVerified(FirstBoard + i, out[i].holder, out[i].score);
+    return true;
 }
 
 bool ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
@@ -310,12 +358,10 @@ bool ScoreStore::readSince(QList<StoredSubmission>* pending)
                 s.scores[i] = m_since->value(2 + i).toLongLong();
             s.at = fromIso(m_since->value(6));
             from = s.id;
-            if (pending) {
+            if (pending)
                 pending->append(s);
-            } else {
-                for (int i = 0; i < 4; ++i)
-                    m_top.offer(i, s.name, s.scores[i], s.id, s.at);
-            }
+            else
+                offerStored(s);
         }
         m_since->finish();
         if (!pending)
@@ -340,23 +386,29 @@ bool ScoreStore::catchUp()
     if (!readGeneration(&generation))
         return false;
     if (generation != m_seenGeneration || !m_topLoaded) {
-        // First use, or names were removed: read the ten best from the whole table.
-        m_top.clear();
+        // First use, or names were removed: read the standings from the whole table.
+        m_all.clear();
+        m_verified.clear();
+        m_week.clear();
+        m_weekVerified.clear();
+        m_weekStart = weekStart(QDateTime::currentDateTimeUtc());
+        m_verifiedKeys.clear();
         m_lastId = 0;
+        m_lastReplayId = 0;
         m_seenGeneration = generation;
         m_topLoaded = true;
     }
-    return readSince(nullptr);
+    return readSince(nullptr) && readReplaysSince() && followWeek();
 }
 
 bool ScoreStore::pageData(PageData& out)
 {
     if (!m_topLoaded && !catchUp())
         return false;
-    if (!records(out.records))
+    WorldRecords r;
+    if (!followWeek() || !records(r))
         return false;
-    for (int i = 0; i < 4; ++i)
-        out.best[i] = m_top.board(i);
+    out = pageWith(r);
     return true;
 }
 
@@ -364,39 +416,14 @@ PageData ScoreStore::pageWith(const WorldRecords& records) const
 {
     PageData out;
     out.records = records;
-    for (int i = 0; i < 4; ++i)
-        out.best[i] = m_top.board(i);
-    return out;
-}
-
-void TopTens::offer(int index, const QString& name, qint64 score, qint64 id, const QDateTime& at)
-{
-    if (score <= 0)
-        return;
-    QList<Entry>& list = m_boards[index];
-    auto better = [](const Entry& a, const Entry& b) { return a.score > b.score || (a.score == b.score && a.id < b.id); };
-    const Entry entry{name, score, id, at};
-    for (Entry& e : list) {
-        if (e.name != name)
-            continue;
-        if (!better(entry, e))
-            return; // the name's best stays
-        e = entry;
-        std::sort(list.begin(), list.end(), better);
-        return;
+    out.verifiedOnly = m_verifiedOnly;
+    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
+    const TopTens& week = m_verifiedOnly ? m_weekVerified : m_week;
+    for (int i = 0; i < 4; ++i) {
+        out.best[i] = standings.top(i, TopTens::Count);
+        out.week[i] = week.board(i);
     }
-    if (list.size() >= Count && !better(entry, list.last()))
-        return;
-    list.insert(std::upper_bound(list.begin(), list.end(), entry, better), entry);
-    if (list.size() > Count)
-        list.removeLast();
-}
-
-QList<RankedEntry> TopTens::board(int index) const
-{
-    QList<RankedEntry> out;
-    for (const Entry& e : m_boards[index])
-        out.append({e.name, e.score, e.at});
+    markVerified(out);
     return out;
 }
 
@@ -465,6 +492,11 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
         if (!del.exec())
             return fail(del);
         *removed = del.numRowsAffected();
+        QSqlQuery delReplays(db);
+        delReplays.prepare(QStringLiteral("DELETE FROM replays WHERE name = ?"));
+        delReplays.addBindValue(name);
+        if (!delReplays.exec())
+            return fail(delReplays);
         for (int board = FirstBoard; board <= LastBoard; ++board) {
             // The record is the highest remaining score, the earliest of equal ones.
             QSqlQuery top(db);
@@ -486,6 +518,25 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
             set.addBindValue(board);
             if (!set.exec())
                 return fail(set);
+            // The verified record: the highest remaining verified replay, the earliest of equal ones.
+            QSqlQuery vtop(db);
+            vtop.setForwardOnly(true);
+            vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at FROM replays r JOIN submissions s "
+                                        "ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
+                                        "ORDER BY r.score DESC, r.id ASC LIMIT 1"));
+            vtop.addBindValue(board);
+            if (!vtop.exec())
+                return fail(vtop);
+            const bool vany = vtop.next();
+            QSqlQuery vset(db);
+            vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ? WHERE board = ?"));
+            vset.addBindValue(vany ? vtop.value(1).toLongLong() : 0);
+            vset.addBindValue(vany ? vtop.value(0).toString() : QStringLiteral(""));
+            vset.addBindValue(vany ? vtop.value(2).toString() : QStringLiteral(""));
+            vset.addBindValue(board);
+            vtop.finish();
+            if (!vset.exec())
+                return fail(vset);
         }
         // Running services read the ten best anew when they see the count move.
         return exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")) && records(*after)
@@ -502,6 +553,224 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
             return false;
         QThread::msleep(100);
     }
+}
+
+void ScoreStore::offerStored(const StoredSubmission& s)
+{
+    for (int i = 0; i < 4; ++i) {
+        m_all.offer(i, s.name, s.scores[i], s.id, s.at);
+        if (s.at >= m_weekStart)
+            m_week.offer(i, s.name, s.scores[i], s.id, s.at);
+    }
+}
+
+bool ScoreStore::followWeek()
+{
+    const QDateTime start = weekStart(QDateTime::currentDateTimeUtc());
+    if (start == m_weekStart)
+        return true;
+    // A new week: its ten best start from this week's submissions and verified replays.
+    m_weekStart = start;
+    m_week.clear();
+    m_weekVerified.clear();
+    const QString from = start.toString(Qt::ISODateWithMs);
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
+                             "WHERE submitted_at >= ? AND id <= ?"));
+    q.addBindValue(from);
+    q.addBindValue(m_lastId);
+    if (!q.exec())
+        return fail(q);
+    while (q.next()) {
+        for (int i = 0; i < 4; ++i)
+            m_week.offer(i, q.value(1).toString(), q.value(2 + i).toLongLong(), q.value(0).toLongLong(), fromIso(q.value(6)));
+    }
+    QSqlQuery v(db);
+    v.setForwardOnly(true);
+    v.prepare(QStringLiteral("SELECT r.board, r.name, r.score, r.submission_id, s.submitted_at FROM replays r "
+                             "JOIN submissions s ON s.id = r.submission_id "
+                             "WHERE r.verified = 1 AND s.submitted_at >= ? AND r.id <= ?"));
+    v.addBindValue(from);
+    v.addBindValue(m_lastReplayId);
+    if (!v.exec())
+        return fail(v);
+    while (v.next()) {
+        m_weekVerified.offer(v.value(0).toInt() - FirstBoard, v.value(1).toString(), v.value(2).toLongLong(),
+                             v.value(3).toLongLong(), fromIso(v.value(4)));
+    }
+    return true;
+}
+
+bool ScoreStore::readReplaysSince()
+{
+    for (;;) {
+        m_replaysSince->bindValue(0, m_lastReplayId);
+        if (!m_replaysSince->exec())
+            return fail(*m_replaysSince);
+        int rows = 0;
+        while (m_replaysSince->next()) {
+            ++rows;
+            m_lastReplayId = m_replaysSince->value(0).toLongLong();
+            const qint64 submission = m_replaysSince->value(1).toLongLong();
+            const int board = m_replaysSince->value(2).toInt();
+            const QString name = m_replaysSince->value(3).toString();
+            const qint64 score = m_replaysSince->value(4).toLongLong();
+            const QDateTime at = fromIso(m_replaysSince->value(5));
+            if (board < FirstBoard || board > LastBoard)
+                continue;
+            m_verified.offer(board - FirstBoard, name, score, submission, at);
+            if (at >= m_weekStart)
+                m_weekVerified.offer(board - FirstBoard, name, score, submission, at);
+            m_verifiedKeys.insert(QStringLiteral("%1|%2|%3").arg(board).arg(score).arg(name));
+        }
+        m_replaysSince->finish();
+        if (rows < 5000)
+            return true;
+    }
+}
+
+bool ScoreStore::isVerified(int board, const QString& name, qint64 score) const
+{
+    return score > 0 && m_verifiedKeys.contains(QStringLiteral("%1|%2|%3").arg(board).arg(score).arg(name));
+}
+
+void ScoreStore::markVerified(PageData& page) const
+{
+    for (int i = 0; i < 4; ++i) {
+        for (RankedEntry& e : page.best[i])
+            e.verified = isVerified(FirstBoard + i, e.name, e.score);
+        for (RankedEntry& e : page.week[i])
+            e.verified = isVerified(FirstBoard + i, e.name, e.score);
+    }
+}
+
+QList<BoardRank> ScoreStore::ranks(const QString& name) const
+{
+    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
+    QList<BoardRank> out;
+    for (int i = 0; i < 4; ++i) {
+        if (const std::optional<BoardRank> r = standings.rank(i, name))
+            out.append(*r);
+    }
+    return out;
+}
+
+QList<PlayerBoard> ScoreStore::player(const QString& name) const
+{
+    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
+    QList<PlayerBoard> out;
+    for (int i = 0; i < 4; ++i) {
+        const std::optional<Standings::Best> best = standings.best(i, name);
+        const std::optional<BoardRank> rank = standings.rank(i, name);
+        if (best && rank)
+            out.append({FirstBoard + i, best->score, *rank, isVerified(FirstBoard + i, name, best->score)});
+    }
+    return out;
+}
+
+bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
+{
+    // Nearly always the name's best, which the standings know; otherwise the table is asked.
+    if (const std::optional<Standings::Best> best = m_all.best(index, name); best && best->score == whole) {
+        *id = best->id;
+        *at = best->at;
+        return true;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT id, submitted_at FROM submissions WHERE name = ? AND score%1 = ? "
+                             "ORDER BY id DESC LIMIT 1")
+                  .arg(FirstBoard + index));
+    q.addBindValue(name);
+    q.addBindValue(whole);
+    if (!q.exec())
+        return fail(q);
+    if (q.next()) {
+        *id = q.value(0).toLongLong();
+        *at = fromIso(q.value(1));
+    } else {
+        *id = 0;
+    }
+    return true;
+}
+
+bool ScoreStore::retry(const std::function<bool()>& transaction, int attempts, int pauseMs)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (transaction())
+            return true;
+        const QString error = m_error, code = m_errorCode;
+        exec(QStringLiteral("ROLLBACK"));
+        m_error = error; // the reason, not the rollback's own complaint
+        m_errorCode = code;
+        if (!isBusyError() || attempt + 1 >= attempts)
+            return false;
+        QThread::msleep(pauseMs * (attempt + 1));
+    }
+}
+
+bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
+{
+    if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
+        return false;
+    return readReplaysSince();
+}
+
+bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
+{
+    results->clear();
+    if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
+        return false;
+    // The verified records are locked for the transaction, as the records are by submissions.
+    WorldRecords current;
+    if (!readRecords(*m_lockVerified, current))
+        return false;
+    const QString now = isoNow();
+    for (const SubmittedReplay& r : submission.replays) {
+        const int board = r.replay.boardSize;
+        const int index = board - FirstBoard;
+        ReplayResult result;
+        result.board = board;
+        const ReplayVerdict verdict = verifyReplay(r.replay, r.whole);
+        qint64 id = 0;
+        QDateTime at;
+        if (!findSubmission(index, submission.name, r.whole, &id, &at))
+            return false;
+        result.verified = verdict == ReplayVerdict::Verified && id > 0;
+        result.reason = verdict != ReplayVerdict::Verified ? QString::fromLatin1(replayVerdictText(verdict))
+            : id == 0                                      ? QStringLiteral("no such submission")
+                                                           : QStringLiteral(""); // empty, not NULL
+        m_insertReplay->bindValue(0, id > 0 ? QVariant(id) : QVariant(QMetaType::fromType<qint64>()));
+        m_insertReplay->bindValue(1, board);
+        m_insertReplay->bindValue(2, submission.name);
+        m_insertReplay->bindValue(3, r.whole);
+        m_insertReplay->bindValue(4, r.replay.clockCycles);
+        m_insertReplay->bindValue(5, encodeClicks(r.replay.clicks));
+        m_insertReplay->bindValue(6, result.verified ? 1 : 0);
+        m_insertReplay->bindValue(7, result.reason);
+        m_insertReplay->bindValue(8, client);
+        m_insertReplay->bindValue(9, now);
+        if (!m_insertReplay->exec())
+            return fail(*m_insertReplay);
+        m_insertReplay->finish();
+        if (result.verified && r.whole > current[index].score) {
+            m_updateVerified->bindValue(0, r.whole);
+            m_updateVerified->bindValue(1, submission.name);
+            m_updateVerified->bindValue(2, at.toString(Qt::ISODateWithMs));
+            m_updateVerified->bindValue(3, board);
+            m_updateVerified->bindValue(4, r.whole);
+            if (!m_updateVerified->exec())
+                return fail(*m_updateVerified);
+            if (m_updateVerified->numRowsAffected() > 0) {
+                result.newRecord = true;
+                current[index].score = r.whole;
+            }
+        }
+        results->append(result);
+    }
+    return exec(QStringLiteral("COMMIT"));
 }
 
 } // namespace zimble::server

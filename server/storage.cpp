@@ -16,9 +16,9 @@ public:
     PageData page;
     QPointer<Storage> owner;
 
-    void open(const QString& location, bool* ok, QString* error, PageData* initial)
+    void open(const QString& location, bool verifiedOnly, bool* ok, QString* error, PageData* initial)
     {
-        store = std::make_unique<ScoreStore>(location);
+        store = std::make_unique<ScoreStore>(location, verifiedOnly);
         *ok = store->isOpen() && store->pageData(page);
         *error = store->lastError();
         *initial = page;
@@ -48,9 +48,28 @@ public:
             o.error = store->lastError();
             return o;
         }
+        for (const Submission& s : batch)
+            o.ranks.append(store->ranks(s.name));
         // The ten best follow the commit in memory; only a change is passed on.
         const PageData fresh = store->pageWith(o.records);
         if (!(fresh == page)) {
+            page = fresh;
+            o.page = fresh;
+        }
+        return o;
+    }
+
+    ReplayOutcome verify(const ReplaySubmission& submission, const QString& client)
+    {
+        ReplayOutcome o;
+        o.ok = store->storeReplays(submission, client, &o.results);
+        if (!o.ok) {
+            o.error = store->lastError();
+            return o;
+        }
+        o.ranks = store->ranks(submission.name);
+        PageData fresh;
+        if (store->pageData(fresh) && !(fresh == page)) {
             page = fresh;
             o.page = fresh;
         }
@@ -77,7 +96,7 @@ public:
     }
 };
 
-Storage::Storage(const QString& location, QObject* parent)
+Storage::Storage(const QString& location, bool verifiedOnly, QObject* parent)
     : QObject(parent)
 {
     m_thread.setObjectName(QStringLiteral("zimble-storage"));
@@ -86,7 +105,7 @@ Storage::Storage(const QString& location, QObject* parent)
     m_worker->owner = this;
     m_worker->moveToThread(&m_thread);
     QMetaObject::invokeMethod(
-        m_worker, [this, location] { m_worker->open(location, &m_open, &m_openError, &m_initialPage); },
+        m_worker, [this, location, verifiedOnly] { m_worker->open(location, verifiedOnly, &m_open, &m_openError, &m_initialPage); },
         Qt::BlockingQueuedConnection);
 }
 
@@ -111,6 +130,45 @@ void Storage::commit(const QList<Submission>& batch, std::function<void(const Ba
                 [self, o = std::move(o), done] {
                     if (self)
                         done(o);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void Storage::verify(const ReplaySubmission& submission, const QString& client,
+                     std::function<void(const ReplayOutcome&)> done)
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [w = m_worker, submission, client, done = std::move(done), self = QPointer<Storage>(this)] {
+            ReplayOutcome o = w->verify(submission, client);
+            if (!self)
+                return;
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, o = std::move(o), done] {
+                    if (self)
+                        done(o);
+                },
+                Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void Storage::player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done)
+{
+    QMetaObject::invokeMethod(
+        m_worker,
+        [w = m_worker, name, done = std::move(done), self = QPointer<Storage>(this)] {
+            QList<PlayerBoard> standing = w->store->player(name);
+            if (!self)
+                return;
+            QMetaObject::invokeMethod(
+                self.data(),
+                [self, standing = std::move(standing), done] {
+                    if (self)
+                        done(standing);
                 },
                 Qt::QueuedConnection);
         },

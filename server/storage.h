@@ -20,6 +20,15 @@ struct BatchOutcome {
     WorldRecords records;        // as the transaction left them
     std::optional<PageData> page; // set when the page's content changed
     double seconds = 0;          // the transaction, commit included
+    QList<QList<BoardRank>> ranks; // per submission: the name's ranks after the commit
+};
+
+struct ReplayOutcome {
+    bool ok = false;
+    QString error;
+    QList<ReplayResult> results;
+    QList<BoardRank> ranks;       // the name's ranks after the replays were taken in
+    std::optional<PageData> page; // set when the page's content changed
 };
 
 class StorageWorker;
@@ -28,7 +37,7 @@ class Storage : public QObject {
     Q_OBJECT
 public:
     // Opens the database on the storage thread and waits for the outcome.
-    explicit Storage(const QString& location, QObject* parent = nullptr);
+    explicit Storage(const QString& location, bool verifiedOnly = false, QObject* parent = nullptr);
     ~Storage() override;
 
     bool isOpen() const { return m_open; }
@@ -37,6 +46,10 @@ public:
 
     // Commits the batch on the storage thread; `done` then runs on this object's thread.
     void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
+    // Checks and stores replays on the storage thread; `done` then runs on this object's thread.
+    void verify(const ReplaySubmission& submission, const QString& client, std::function<void(const ReplayOutcome&)> done);
+    // One player's standing, read on the storage thread; `done` runs on this object's thread.
+    void player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done);
     // Called on this object's thread when another writer (an instance or the moderation command)
     // changed what the page shows; checked once a second.
     void setPageListener(std::function<void(const PageData&)> listener) { m_pageListener = std::move(listener); }

@@ -50,7 +50,7 @@ count=$(as_pg "$bin/../bin/psql" -h "$work" -p "$pgport" -U postgres -Atc "SELEC
 [ "$count" = "$((total + 1))" ] || { echo "expected $((total + 1)) submissions, found $count"; exit 1; }
 
 # Moderation while both instances serve: the forged record goes, the earlier one comes back.
-curl -sf "http://127.0.0.1:$portA/zm2.asp?999999&0&0&0&Forger&1999998" | grep -q "Congratulations, Forger" ||
+curl -sf "http://127.0.0.1:$portA/zm2.asp?999999&0&0&0&Forger&1999998" | grep -q "Congratulations! New world record on 4 x 4" ||
   { echo "the forged submission was not stored"; exit 1; }
 out=$("$build/server/zimble-scored" --db "$url" --remove-name Forger)
 grep -q "4 x 4: record 999999 by Forger -> 200 by P200" <<<"$out" || { echo "unexpected moderation output: $out"; exit 1; }
@@ -65,4 +65,17 @@ for port in $portA $portB; do
   done
   [ -n "$ok" ] || { echo "instance on $port still shows the removed record: $reply"; exit 1; }
 done
+# A replay checked by one instance is marked on the other's page: tiles 0 to 4 four times each,
+# one clock cycle, make a ZQ of 683.3104, sent as 683.
+curl -sf "http://127.0.0.1:$portA/zm2.asp?683&0&0&0&Replayer&1366" >/dev/null
+verdict=$(curl -sf "http://127.0.0.1:$portB/zr.asp?Replayer&4.683.1.AAAABBBBCCCCDDDDEEEE")
+grep -q "^Verified: 4 x 4\." <<<"$verdict" || { echo "the replay was not verified: $verdict"; exit 1; }
+forged=$(curl -sf "http://127.0.0.1:$portB/zr.asp?Replayer&4.683.200.AAAABBBBCCCCDDDDEEEE")
+grep -q "^Not verified: 4 x 4\." <<<"$forged" || { echo "a forged replay was verified: $forged"; exit 1; }
+ok=
+for _ in $(seq 30); do
+  curl -sf "http://127.0.0.1:$portA/zimble1.asp?name=Replayer" | grep -q 'data-verified="yes"' && { ok=1; break; }
+  sleep 0.1
+done
+[ -n "$ok" ] || { echo "the other instance does not mark the verified replay"; exit 1; }
 echo "PostgreSQL, two instances: ok"

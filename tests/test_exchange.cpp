@@ -3,10 +3,12 @@
 
 #include "testsupport.h"
 
+#include "app/playingfield.h"
 #include "app/session.h"
 #include "app/summarywindow.h"
 #include "scores/httptransfer.h"
 #include "scores/scorefile.h"
+#include "server/protocol.h"
 #include "server/scoreservice.h"
 #include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
@@ -399,6 +401,60 @@ private slots:
         QCOMPARE(after.mid(526, 50), QByteArray(50, ' '));
     }
 
+    void aRealGamesReplayIsVerifiedEndToEnd()
+    {
+        QVERIFY(test::copyPictures(m_dir.path()));
+        server::ScoreService service({m_dir.filePath(QStringLiteral("replays.sqlite")), 0, false});
+        const quint16 port = service.listenOn(QHostAddress::LocalHost, 0);
+        QVERIFY(port);
+        // A game played on the playing field: five tiles four times each, the clock running.
+        std::optional<GameReplay> replay;
+        double score = 0;
+        {
+            PlayingField field(m_session);
+            field.setFrameDelay([](float) {});
+            for (int tile = 0; tile < 5; ++tile) {
+                for (int k = 0; k < 4; ++k)
+                    field.tile(tile)->click();
+                for (int tick = 0; tick < 16; ++tick)
+                    field.onClockTick();
+            }
+            replay = field.state().replay();
+            score = field.scoreDisplay()->value();
+        }
+        QCOMPARE(replay->clockCycles, 4);
+        auto s = openSummary(QStringLiteral("127.0.0.1:%1").arg(port));
+        s.reset();
+        QFile::remove(QStringLiteral("Scores.dat"));
+        QFile::remove(m_session.replayFileName());
+        auto summary = std::make_unique<SummaryWindow>(m_session, score, 4, replay);
+        summary->nameEdit()->setText(QStringLiteral("Real Player"));
+        QVERIFY(QFile::exists(m_session.replayFileName()));
+        summary->updateButton()->click();
+        QTRY_VERIFY(!summary->isUpdating());
+        const QString status = summary->statusLine()->caption();
+        QVERIFY2(status.startsWith(QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 1st of 1.")), qPrintable(status));
+        QVERIFY(service.gamePage().contains("<tr data-verified=\"yes\"><td>4 &times; 4</td>"));
+        QVERIFY(summary->statusLine()->captionFits());
+    }
+
+    void statusPanelHoldsTheLongestMessages()
+    {
+        auto s = openSummary(QStringLiteral("127.0.0.1:1"));
+        const QList<server::BoardRank> worst{{4, 99999, 99999}, {5, 99999, 99999}, {6, 99999, 99999}, {7, 99999, 99999}};
+        const QList<server::BoardRank> first{{4, 1, 99999}, {5, 1, 99999}, {6, 1, 99999}, {7, 12345, 99999}};
+        const QStringList messages{
+            server::thanksMessage({4, 5, 6}, first),
+            server::thanksMessage({}, worst),
+            server::replayMessage({{4, true, {}, true}, {5, true, {}, false}, {6, false, QStringLiteral("x"), false},
+                                   {7, false, QStringLiteral("x"), false}},
+                                  worst)};
+        for (const QString& m : messages) {
+            s->statusLine()->setCaption(m);
+            QVERIFY2(s->statusLine()->captionFits(), qPrintable(m));
+        }
+    }
+
     void againstTheRealService()
     {
         server::ScoreService service({m_dir.filePath(QStringLiteral("real.sqlite")), 0, false});
@@ -421,8 +477,9 @@ private slots:
         QCOMPARE(s->worldHighDisplay(7)->value(), 42.0);
         QCOMPARE(s->holderPanel(4)->caption(), QStringLiteral("Ann Lee"));
         QCOMPARE(s->holderPanel(6)->caption(), QString());
-        QVERIFY2(firstStatus.startsWith(QStringLiteral("Congratulations, Ann Lee!")), qPrintable(firstStatus));
-        QVERIFY(s->statusLine()->caption().startsWith(QStringLiteral("Thank you, Ann Lee.")));
+        QVERIFY2(firstStatus.startsWith(QStringLiteral("Congratulations! New world record on 4 x 4 and 7 x 7.")),
+                 qPrintable(firstStatus));
+        QVERIFY(s->statusLine()->caption().contains(QStringLiteral("Your ranks: 4 x 4 1st of 1; 7 x 7 1st of 1.")));
         QVERIFY(service.gamePage().contains("Ann Lee"));
     }
 };

@@ -3,6 +3,7 @@
 
 #include "server/protocol.h"
 #include "server/scoreservice.h"
+#include "servicesupport.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -22,38 +23,9 @@
 
 using namespace zimble;
 using namespace zimble::server;
+using namespace zimble::test;
 
 namespace {
-
-struct Reply {
-    int status = 0;
-    QByteArray body;
-    QByteArray type;
-    QStringList fields() const { return QString::fromLatin1(body).split(QLatin1Char('|')); }
-};
-
-Reply get(quint16 port, const QByteArray& target)
-{
-    static QNetworkAccessManager nam;
-    QNetworkRequest req(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(port) + target, QUrl::StrictMode));
-    QNetworkReply* r = nam.get(req);
-    QSignalSpy done(r, &QNetworkReply::finished);
-    if (!r->isFinished())
-        done.wait(10000);
-    Reply out;
-    out.status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    out.body = r->readAll();
-    out.type = r->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-    r->deleteLater();
-    return out;
-}
-
-QByteArray target(qint64 a, qint64 b, qint64 c, qint64 d, const QByteArray& name)
-{
-    const qint64 check = 2 * a + 3 * b + 5 * c + 4 * d;
-    return "/zm2.asp?" + QByteArray::number(a) + '&' + QByteArray::number(b) + '&' + QByteArray::number(c) + '&'
-        + QByteArray::number(d) + '&' + name + '&' + QByteArray::number(check);
-}
 
 // Sends raw bytes on one connection (optionally half-closing it after them) and collects what
 // comes back until `enough` says so, the service closes, or the time is up. The service runs on
@@ -126,12 +98,16 @@ std::function<bool(const QByteArray&)> replies(int n, bool head = false)
 }
 
 // Rows of one board's top ten on the page: (name, score).
-QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board)
+// The ten best of a board as the page lists them: of all time, or of this week.
+QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board, bool thisWeek = false)
 {
     const QString html = QString::fromUtf8(page);
     const qsizetype from = html.indexOf(QStringLiteral("<section class=\"board\"><h2>%1 &times;").arg(board));
-    const QString section = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
-    static const QRegularExpression row(QStringLiteral("<tr><td>\\d+</td><td>(.*?)</td><td class=\"zq\">(\\d+)</td>"));
+    QString section = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
+    const qsizetype week = section.indexOf(QStringLiteral("<h3>This week</h3>"));
+    section = thisWeek ? section.mid(week) : section.left(week);
+    static const QRegularExpression row(QStringLiteral("<tr(?: data-verified=\"yes\")?><td>\\d+</td><td>(.*?)</td>"
+                                                       "<td class=\"mark\"[^>]*>[^<]*</td><td class=\"zq\">(\\d+)</td>"));
     QList<std::pair<QString, qint64>> out;
     for (auto it = row.globalMatch(section); it.hasNext();) {
         const auto m = it.next();
@@ -195,7 +171,11 @@ class TestService : public QObject {
 
     int submissionsOnPage()
     {
-        return int(get(m_port, "/zimble1.asp").body.count("<tr><td>") - 4); // less the four record rows
+        const QByteArray page = get(m_port, "/zimble1.asp").body;
+        int rows = 0;
+        for (int board = 4; board <= 7; ++board)
+            rows += int(topTen(page, board).size());
+        return rows;
     }
 
 private slots:
@@ -253,9 +233,43 @@ private slots:
         r[3] = {3305, QString::fromUtf8("J\u00F6rg \u0416|x"), {}};
         const QByteArray body = formatReply(r, QStringLiteral("Thank you | more"));
         QCOMPARE(body, QByteArray("Zimble World Scores|980|0|0|3305|Bo%20Kim|||J\xF6rg%20?%20x|Thank you   more"));
-        QCOMPARE(thanksMessage(QStringLiteral("Ann"), {5}),
-                 QStringLiteral("Congratulations, Ann! You set the new world record for the 5 x 5 board."));
-        QCOMPARE(thanksMessage(QStringLiteral("Ann"), {}), QStringLiteral("Thank you, Ann. Your scores have been recorded."));
+        QCOMPARE(thanksMessage({5}), QStringLiteral("Congratulations! New world record on 5 x 5."));
+        QCOMPARE(thanksMessage({}), QStringLiteral("Thank you! Your scores have been recorded."));
+        QCOMPARE(thanksMessage({4, 6}, {{4, 1, 12}, {6, 1, 918}}),
+                 QStringLiteral("Congratulations! New world record on 4 x 4 and 6 x 6. "
+                                "Your ranks: 4 x 4 1st of 12; 6 x 6 1st of 918."));
+    }
+
+    void ordinalsAndRanks_data()
+    {
+        QTest::addColumn<qint64>("n");
+        QTest::addColumn<QString>("text");
+        const std::pair<qint64, const char*> cases[] = {{1, "1st"},     {2, "2nd"},     {3, "3rd"},     {4, "4th"},
+                                                        {11, "11th"},   {12, "12th"},   {13, "13th"},   {21, "21st"},
+                                                        {22, "22nd"},   {23, "23rd"},   {101, "101st"}, {111, "111th"},
+                                                        {112, "112th"}, {1001, "1,001st"}, {4512, "4,512th"}};
+        for (const auto& [n, text] : cases)
+            QTest::newRow(text) << n << QString::fromLatin1(text);
+    }
+
+    void ordinalsAndRanks()
+    {
+        QFETCH(qint64, n);
+        QFETCH(QString, text);
+        QCOMPARE(ordinal(n), text);
+        QCOMPARE(ranksText({{4, n, 4512}, {6, 3, 918}}),
+                 QStringLiteral("Your ranks: 4 x 4 %1 of 4,512; 6 x 6 3rd of 918.").arg(text));
+    }
+
+    void replayMessages()
+    {
+        QCOMPARE(replayMessage({}, {}), QStringLiteral("Thank you!"));
+        QCOMPARE(replayMessage({{4, true, {}, true}, {6, true, {}, false}}, {{4, 1, 3}}),
+                 QStringLiteral("New verified world record on 4 x 4! Verified: 4 x 4 and 6 x 6. Your ranks: 4 x 4 1st of 3."));
+        QCOMPARE(replayMessage({{4, true, {}, false}, {5, false, QStringLiteral("score mismatch"), false}}, {}),
+                 QStringLiteral("Verified: 4 x 4; not verified: 5 x 5."));
+        QCOMPARE(replayMessage({{7, false, QStringLiteral("tile off the board"), false}}, {{7, 12, 13}}),
+                 QStringLiteral("Not verified: 7 x 7. Your ranks: 7 x 7 12th of 13."));
     }
 
     void recordsGoToStrictlyHigherScores()
@@ -272,9 +286,10 @@ private slots:
         // A tie keeps the earlier holder; a higher score takes the record.
         f = get(m_port, target(120, 341, 0, 0, "Bo%20Kim")).fields();
         QCOMPARE(f.mid(1, 8), (QStringList{"120", "341", "0", "16", "Ann", "Bo%20Kim", "", "Ann"}));
-        QVERIFY(f[9].contains(QStringLiteral("5 x 5 board.")));
+        QVERIFY(f[9].startsWith(QStringLiteral("Congratulations! New world record on 5 x 5.")));
         f = get(m_port, target(1, 1, 0, 1, "Cy")).fields();
-        QCOMPARE(f[9], QStringLiteral("Thank you, Cy. Your scores have been recorded."));
+        QCOMPARE(f[9], QStringLiteral("Thank you! Your scores have been recorded. Your ranks: 4 x 4 3rd of 3; "
+                                      "5 x 5 3rd of 3; 7 x 7 2nd of 2."));
         // Ranked rows on the page: boards 4 and 5 have three scores above 0 each, board 6 none, board 7 two.
         QCOMPARE(submissionsOnPage(), 8);
     }
@@ -537,9 +552,9 @@ private slots:
             + "GET " + target(49, 7, 0, 0, "Third") + " HTTP/1.1\r\nHost: x\r\n\r\n";
         const QList<RawReply> r = parseReplies(raw(m_port, burst, replies(3)).data);
         QCOMPARE(r.size(), 3);
-        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations, First!")));
-        QVERIFY(QString::fromLatin1(r[1].body).contains(QStringLiteral("Thank you, Second.")));
-        QVERIFY(QString::fromLatin1(r[2].body).contains(QStringLiteral("Congratulations, Third! You set the new world record for the 5 x 5 board.")));
+        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations! New world record on 4 x 4.")));
+        QVERIFY(QString::fromLatin1(r[1].body).contains(QStringLiteral("Thank you! Your scores have been recorded. Your ranks: 4 x 4 2nd of ")));
+        QVERIFY(QString::fromLatin1(r[2].body).contains(QStringLiteral("Congratulations! New world record on 5 x 5. Your ranks: 4 x 4 3rd of 3; 5 x 5 1st of 1.")));
         QCOMPARE(QString::fromLatin1(r[2].body).split(QLatin1Char('|')).mid(1, 6),
                  (QStringList{"50", "7", "0", "0", "First", "Third"}));
     }
@@ -710,7 +725,7 @@ private slots:
         const RawResult got = raw(m_port, "GET " + target(33, 0, 0, 0, "HalfClose") + " HTTP/1.1\r\nHost: x\r\n\r\n", {}, 5000, true);
         const QList<RawReply> r = parseReplies(got.data);
         QCOMPARE(r.size(), 1);
-        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations, HalfClose!")));
+        QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations! New world record on 4 x 4.")));
         QVERIFY(got.closed);
     }
 
@@ -951,7 +966,7 @@ private slots:
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("locker"));
         QTRY_VERIFY_WITH_TIMEOUT(pending->isFinished(), 15000);
-        QVERIFY(QString::fromLatin1(pending->readAll()).contains(QStringLiteral("Congratulations, Waiter!")));
+        QVERIFY(QString::fromLatin1(pending->readAll()).contains(QStringLiteral("Congratulations! New world record")));
         pending->deleteLater();
     }
 

@@ -1,0 +1,258 @@
+// Replays on the score service: verified when they give the submitted ZQ from a legal game,
+// refused with a reason otherwise, marked on the page, counted alone with --verified-only, and
+// each player's ranks and this week's ten best.
+
+#include "servicesupport.h"
+
+#include "server/protocol.h"
+#include "server/scoreservice.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#ifndef Q_MOC_RUN
+#include "game/gamestate.h"
+#include "scores/exchange.h"
+#endif
+
+using namespace zimble;
+using namespace zimble::server;
+using namespace zimble::test;
+
+namespace {
+
+// A 4 x 4 game as the playing field records it: every tile of the first `tiles` four times,
+// one clock cycle after the second tile.
+GameReplay playedGame(int tiles = 5)
+{
+    GameState g;
+    for (int tile = 0; tile < tiles; ++tile) {
+        for (int k = 0; k < 4; ++k) {
+            g.addHit(tile);
+            g.recordClick(tile);
+            g.finishClick();
+        }
+        if (tile == 1)
+            g.addClockCycle();
+    }
+    return g.replay();
+}
+
+qint64 wholeScore(const GameReplay& r)
+{
+    return toInt32HalfEven(r.score().toDouble());
+}
+
+QByteArray replayTarget(const QString& name, const std::vector<SubmittedReplay>& replays)
+{
+    QByteArray t = replayRequestTarget(name, replays).toUtf8();
+    return t.replace(' ', "%20");
+}
+
+} // namespace
+
+class TestReplays : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<ScoreService> m_service;
+    quint16 m_port = 0;
+    int m_dbIndex = 0;
+    QString m_db;
+
+    void start(bool verifiedOnly = false, const QString& db = {})
+    {
+        m_service.reset();
+        m_db = db.isEmpty() ? m_dir.filePath(QStringLiteral("r%1.sqlite").arg(++m_dbIndex)) : db;
+        ScoreService::Options o(m_db, 0, false);
+        o.verifiedOnly = verifiedOnly;
+        m_service = std::make_unique<ScoreService>(o);
+        QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
+        m_port = m_service->listenOn(QHostAddress::LocalHost, 0);
+        QVERIFY(m_port);
+    }
+
+    QString submitReplays(const QString& name, const std::vector<SubmittedReplay>& replays)
+    {
+        const Reply r = get(m_port, replayTarget(name, replays));
+        return QString::fromLatin1(r.body);
+    }
+
+    // Whether the page lists the name on board 4 (all time), and with the verified mark.
+    QString pageRow(const QString& name)
+    {
+        const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
+        const qsizetype section = page.indexOf(QStringLiteral("<section class=\"board\"><h2>4 &times;"));
+        const qsizetype at = page.indexOf(QStringLiteral("<td>%1</td>").arg(name), section);
+        if (section < 0 || at < 0)
+            return {};
+        const qsizetype rowStart = page.lastIndexOf(QStringLiteral("<tr"), at);
+        return page.mid(rowStart, page.indexOf(QStringLiteral("</tr>"), at) - rowStart);
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(m_dir.isValid()); }
+
+    void playedReplayIsVerifiedAndMarked()
+    {
+        start();
+        const GameReplay game = playedGame();
+        const qint64 whole = wholeScore(game);
+        QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Honest")).status, 200);
+        // A forged submission is stored as it always was, only not verified.
+        QVERIFY(get(m_port, target(whole + 1, 0, 0, 0, "Forger")).fields()[9].startsWith(QStringLiteral("Congratulations")));
+        QCOMPARE(submitReplays(QStringLiteral("Honest"), {{whole, game}}),
+                 QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 2nd of 2."));
+        const QString honest = pageRow(QStringLiteral("Honest"));
+        QVERIFY2(honest.startsWith(QStringLiteral("<tr data-verified=\"yes\">")), qPrintable(honest));
+        QVERIFY(honest.contains(QStringLiteral("title=\"Verified:")));
+        QVERIFY(pageRow(QStringLiteral("Forger")).startsWith(QStringLiteral("<tr><td>")));
+        // The player's own page.
+        const QString mine = QString::fromUtf8(get(m_port, "/zimble1.asp?name=Honest").body);
+        QVERIFY2(mine.contains(QStringLiteral("<tr data-verified=\"yes\"><td>4 &times; 4</td><td class=\"zq\">%1</td>"
+                                              "<td>2nd of 2</td>").arg(whole)),
+                 qPrintable(mine));
+        QVERIFY(QString::fromUtf8(get(m_port, "/zimble1.asp?name=Nobody").body).contains(QStringLiteral("No scores")));
+        // A name is HTML-escaped on its own page.
+        QVERIFY(!get(m_port, "/zimble1.asp?name=%3Cscript%3E").body.contains("<script>"));
+    }
+
+    void tamperedReplaysAreRefused_data()
+    {
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("one click changed") << "change" << "score_mismatch";
+        QTest::newRow("cycles inflated") << "cycles" << "score_mismatch";
+        QTest::newRow("a tile clicked five times") << "fifth" << "tile_clicked_too_often";
+        QTest::newRow("an index off the board") << "off" << "tile_off_the_board";
+        QTest::newRow("a score never submitted") << "unsubmitted" << "no_such_submission";
+    }
+
+    void tamperedReplaysAreRefused()
+    {
+        QFETCH(QString, tamper);
+        QFETCH(QString, reason);
+        start();
+        GameReplay game = playedGame();
+        qint64 whole = wholeScore(game);
+        QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Tamperer")).status, 200);
+        if (tamper == QLatin1String("change"))
+            game.clicks[7] = 9;
+        else if (tamper == QLatin1String("cycles"))
+            game.clockCycles = 400;
+        else if (tamper == QLatin1String("fifth"))
+            game.clicks.push_back(0);
+        else if (tamper == QLatin1String("off"))
+            game.clicks[3] = 16;
+        else if (tamper == QLatin1String("unsubmitted"))
+            game = playedGame(6), whole = wholeScore(game);
+        QCOMPARE(submitReplays(QStringLiteral("Tamperer"), {{whole, game}}).left(20), QStringLiteral("Not verified: 4 x 4."));
+        QVERIFY(pageRow(QStringLiteral("Tamperer")).startsWith(QStringLiteral("<tr><td>")));
+        const QByteArray metrics = get(m_port, "/metrics").body;
+        QVERIFY2(metrics.contains("zimble_replays_total{outcome=\"" + reason.toLatin1() + "\"} 1"), metrics.constData());
+        // The replay is kept with the submission, verdict and all.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+        db.setDatabaseName(m_db);
+        QVERIFY(db.open());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("SELECT verified, reason FROM replays")) && q.next());
+            QCOMPARE(q.value(0).toInt(), 0);
+            QCOMPARE(q.value(1).toString().replace(QLatin1Char(' '), QLatin1Char('_')), reason);
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+    }
+
+    void verifiedOnlyCountsVerifiedGames()
+    {
+        start(true);
+        const GameReplay game = playedGame();
+        const qint64 whole = wholeScore(game);
+        QCOMPARE(get(m_port, target(999999, 0, 0, 0, "Forger")).status, 200);
+        QStringList f = get(m_port, target(whole, 0, 0, 0, "Honest")).fields();
+        // Nothing verified yet: no record, no ranks, and the forger is nowhere.
+        QCOMPARE(f.mid(1, 1), QStringList{QStringLiteral("0")});
+        QCOMPARE(f[9], QStringLiteral("Thank you! Your scores have been recorded."));
+        QCOMPARE(submitReplays(QStringLiteral("Honest"), {{whole, game}}),
+                 QStringLiteral("New verified world record on 4 x 4! Verified: 4 x 4. Your ranks: 4 x 4 1st of 1."));
+        f = get(m_port, target(0, 0, 0, 0, "Peek")).fields();
+        QCOMPARE(f.mid(1, 1), QStringList{QString::number(whole)});
+        QCOMPARE(f[5], QStringLiteral("Honest"));
+        QVERIFY(pageRow(QStringLiteral("Forger")).isEmpty());
+        QVERIFY(pageRow(QStringLiteral("Honest")).startsWith(QStringLiteral("<tr data-verified=\"yes\">")));
+        QVERIFY(get(m_port, "/zimble1.asp").body.contains("Only verified games count here"));
+        // A second verified player ranks below.
+        const GameReplay shorter = playedGame(3);
+        QCOMPARE(get(m_port, target(wholeScore(shorter), 0, 0, 0, "Second")).status, 200);
+        QCOMPARE(submitReplays(QStringLiteral("Second"), {{wholeScore(shorter), shorter}}),
+                 QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 2nd of 2."));
+    }
+
+    void weekStartsOnMonday_data()
+    {
+        QTest::addColumn<QDateTime>("at");
+        QTest::addColumn<QDateTime>("start");
+        const QDateTime monday(QDate(2026, 12, 7), QTime(0, 0), Qt::UTC);
+        QTest::newRow("Monday midnight") << monday << monday;
+        QTest::newRow("a millisecond before") << monday.addMSecs(-1) << monday.addDays(-7);
+        QTest::newRow("Sunday night") << QDateTime(QDate(2026, 12, 13), QTime(23, 59, 59), Qt::UTC) << monday;
+        QTest::newRow("another time zone") << QDateTime(QDate(2026, 12, 7), QTime(0, 30), QTimeZone(3600)) << monday.addDays(-7);
+    }
+
+    void weekStartsOnMonday()
+    {
+        QFETCH(QDateTime, at);
+        QFETCH(QDateTime, start);
+        QCOMPARE(weekStart(at), start);
+    }
+
+    void thisWeeksTenBestLeaveLastWeekOut()
+    {
+        start();
+        QCOMPARE(get(m_port, target(500, 0, 0, 0, "LastWeek")).status, 200);
+        QCOMPARE(get(m_port, target(300, 0, 0, 0, "ThisWeek")).status, 200);
+        m_service.reset();
+        // Move the first submission to just before this week began.
+        const QString before = weekStart(QDateTime::currentDateTimeUtc()).addMSecs(-1).toString(Qt::ISODateWithMs);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("age"));
+            db.setDatabaseName(m_db);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("UPDATE submissions SET submitted_at = '%1' WHERE name = 'LastWeek'").arg(before)));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("age"));
+        start(false, m_db);
+        const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
+        const qsizetype section = page.indexOf(QStringLiteral("<section class=\"board\"><h2>4 &times;"));
+        const qsizetype week = page.indexOf(QStringLiteral("<h3>This week</h3>"), section);
+        const qsizetype end = page.indexOf(QStringLiteral("</section>"), week);
+        const QString allTime = page.mid(section, week - section);
+        const QString thisWeek = page.mid(week, end - week);
+        QVERIFY(allTime.contains(QStringLiteral("LastWeek")) && allTime.contains(QStringLiteral("ThisWeek")));
+        QVERIFY(!thisWeek.contains(QStringLiteral("LastWeek")));
+        QVERIFY(thisWeek.contains(QStringLiteral("ThisWeek")));
+    }
+
+    void malformedReplayRequests()
+    {
+        start();
+        for (const QByteArray& t : {QByteArray("/zr.asp?Ann&4.1.0"), QByteArray("/zr.asp?Ann&9.1.0.A"),
+                                    QByteArray("/zr.asp?Ann&4.1.0.A%21"), QByteArray("/zr.asp?Ann&4.1.0.A&4.1.0.A")}) {
+            const Reply r = get(m_port, t);
+            QCOMPARE(r.status, 200);
+            QVERIFY2(r.body.startsWith("Your replays were not checked"), r.body.constData());
+        }
+        // No replays at all: just the ranks.
+        QCOMPARE(get(m_port, target(10, 0, 0, 0, "Ann")).status, 200);
+        QCOMPARE(get(m_port, "/zr.asp?Ann").body, QByteArray("Your ranks: 4 x 4 1st of 1."));
+    }
+};
+
+QTEST_MAIN(TestReplays)
+#include "test_replays.moc"
