@@ -59,17 +59,14 @@ QString ranksText(const QList<BoardRank>& ranks)
     return QStringLiteral("Your ranks: ") + parts.join(QStringLiteral("; ")) + QLatin1Char('.');
 }
 
-QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks)
+QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks, const QList<int>& recordsHeld)
 {
-    QList<int> verified, refused, records;
-    for (const ReplayResult& r : results) {
+    QList<int> verified, refused;
+    for (const ReplayResult& r : results)
         (r.verified ? verified : refused).append(r.board);
-        if (r.newRecord)
-            records.append(r.board);
-    }
     QStringList sentences;
-    if (!records.isEmpty())
-        sentences << QStringLiteral("New verified world record on %1!").arg(joinBoards(records));
+    if (!recordsHeld.isEmpty())
+        sentences << QStringLiteral("Congratulations! World record on %1.").arg(joinBoards(recordsHeld));
     if (!verified.isEmpty() && !refused.isEmpty())
         sentences << QStringLiteral("Verified: %1; not verified: %2.").arg(joinBoards(verified), joinBoards(refused));
     else if (!verified.isEmpty())

@@ -24,7 +24,9 @@ QString thanksMessage(const QList<int>& newRecords, const QList<BoardRank>& rank
 QString ordinal(qint64 n);
 // "Your ranks: 4 x 4 17th of 4,512; 6 x 6 3rd of 918." (empty without ranks).
 QString ranksText(const QList<BoardRank>& ranks);
-// The answer to a replay request: what became of each replay, then the ranks.
-QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks);
+// The answer to a replay request: the boards whose world record the player holds, what became of
+// each replay, then the ranks.
+QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks,
+                      const QList<int>& recordsHeld = {});
 
 } // namespace zimble::server

@@ -420,19 +420,24 @@ void ScoreService::replays(const HttpRequest& request, const HttpResponder& resp
             }
             if (o.page)
                 setPage(*o.page);
-            // Verified records are the world records only when only verified games count.
-            QList<ReplayResult> results = o.results;
-            for (ReplayResult& result : results) {
-                result.newRecord = result.newRecord && m_options.verifiedOnly;
+            for (const ReplayResult& result : o.results) {
                 m_metrics.replay(result.verified ? QByteArray("verified") : result.reason.toLatin1());
-                if (result.newRecord)
+                // Verified records are the world records only when only verified games count.
+                if (result.newRecord && m_options.verifiedOnly)
                     m_metrics.recordsSet(1);
                 if (!result.verified && m_options.log)
                     std::fprintf(stderr, "zimble-scored: replay for %d x %d by %s refused: %s\n", result.board,
                                  result.board, logSafe(name).constData(), logSafe(result.reason).constData());
             }
             std::fflush(stderr);
-            done.body = toCp1252(replayMessage(results, o.ranks));
+            // The player's congratulation stands beside the verdict, since this line replaces the
+            // exchange's message in the game.
+            QList<int> held;
+            for (int i = 0; i < 4; ++i) {
+                if (!m_page.records[i].holder.isEmpty() && m_page.records[i].holder == name)
+                    held.append(FirstBoard + i);
+            }
+            done.body = toCp1252(replayMessage(o.results, o.ranks, held));
             reply(request, responder, done, startedNs);
         });
         return;

@@ -92,6 +92,7 @@ ScoreStore::~ScoreStore()
     m_updateVerified.reset();
     m_readVerified.reset();
     m_lockVerified.reset();
+    m_submissionExists.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -179,7 +180,8 @@ bool ScoreStore::createSchema()
                                 " board INTEGER PRIMARY KEY,"
                                 " score BIGINT NOT NULL,"
                                 " holder TEXT NOT NULL,"
-                                " set_at TEXT NOT NULL)")))
+                                " set_at TEXT NOT NULL,"
+                                " submission_id BIGINT NOT NULL DEFAULT 0)")))
         return false;
     for (int board = FirstBoard; board <= LastBoard; ++board) {
         // Score indexes of an earlier version cost every insert; the ten best are kept in memory.
@@ -223,8 +225,11 @@ bool ScoreStore::prepareStatements()
                                                "WHERE r.id > ? AND r.verified = 1 ORDER BY r.id LIMIT 5000"))
         && make(m_insertReplay, QStringLiteral("INSERT INTO replays (submission_id, board, name, score, cycles, clicks, "
                                                "verified, reason, client, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
-        && make(m_updateVerified, QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ? "
-                                                 "WHERE board = ? AND score < ?"))
+        // Strictly higher wins; on an equal score the earlier submission does, as in the standings.
+        && make(m_updateVerified, QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, "
+                                                 "submission_id = ? WHERE board = ? AND (score < ? OR (score = ? AND "
+                                                 "submission_id > ?))"))
+        && make(m_submissionExists, QStringLiteral("SELECT id FROM submissions WHERE id = ?"))
         && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
         && make(m_lockVerified, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board")
                                          : QStringLiteral("SELECT board, score, holder, set_at FROM verified_records "
@@ -482,7 +487,9 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
         if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
             return false;
         // PostgreSQL: lock the records, so submissions of other instances wait for the new ones.
-        if (!m_sqlite && !exec(QStringLiteral("SELECT board FROM records FOR UPDATE")))
+        if (!m_sqlite
+            && !(exec(QStringLiteral("SELECT board FROM records FOR UPDATE"))
+                 && exec(QStringLiteral("SELECT board FROM verified_records FOR UPDATE"))))
             return false;
         if (!records(*before))
             return false;
@@ -521,18 +528,20 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
             // The verified record: the highest remaining verified replay, the earliest of equal ones.
             QSqlQuery vtop(db);
             vtop.setForwardOnly(true);
-            vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at FROM replays r JOIN submissions s "
-                                        "ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
-                                        "ORDER BY r.score DESC, r.id ASC LIMIT 1"));
+            vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at, r.submission_id FROM replays r "
+                                        "JOIN submissions s ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
+                                        "ORDER BY r.score DESC, r.submission_id ASC LIMIT 1"));
             vtop.addBindValue(board);
             if (!vtop.exec())
                 return fail(vtop);
             const bool vany = vtop.next();
             QSqlQuery vset(db);
-            vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ? WHERE board = ?"));
+            vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? "
+                                        "WHERE board = ?"));
             vset.addBindValue(vany ? vtop.value(1).toLongLong() : 0);
             vset.addBindValue(vany ? vtop.value(0).toString() : QStringLiteral(""));
             vset.addBindValue(vany ? vtop.value(2).toString() : QStringLiteral(""));
+            vset.addBindValue(vany ? vtop.value(3).toLongLong() : 0);
             vset.addBindValue(board);
             vtop.finish();
             if (!vset.exec())
@@ -555,13 +564,26 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
     }
 }
 
+bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 score) const
+{
+    // Every Update sends all four bests: a score the name already had before the week began is
+    // an old best sent again, not one of this week's.
+    const std::optional<Standings::Best> best = m_all.best(index, name);
+    return best && best->score >= score && best->at < m_weekStart;
+}
+
 void ScoreStore::offerStored(const StoredSubmission& s)
 {
     for (int i = 0; i < 4; ++i) {
-        m_all.offer(i, s.name, s.scores[i], s.id, s.at);
-        if (s.at >= m_weekStart)
+        if (s.at >= m_weekStart && !reachedBeforeThisWeek(i, s.name, s.scores[i]))
             m_week.offer(i, s.name, s.scores[i], s.id, s.at);
+        m_all.offer(i, s.name, s.scores[i], s.id, s.at);
     }
+}
+
+bool ScoreStore::weekTurned() const
+{
+    return weekStart(QDateTime::currentDateTimeUtc()) != m_weekStart;
 }
 
 bool ScoreStore::followWeek()
@@ -569,10 +591,9 @@ bool ScoreStore::followWeek()
     const QDateTime start = weekStart(QDateTime::currentDateTimeUtc());
     if (start == m_weekStart)
         return true;
-    // A new week: its ten best start from this week's submissions and verified replays.
-    m_weekStart = start;
-    m_week.clear();
-    m_weekVerified.clear();
+    // A new week: its ten best start from this week's submissions and verified replays. The
+    // week moves on only once they have been read, so a failed read is tried again.
+    TopTens week, weekVerified;
     const QString from = start.toString(Qt::ISODateWithMs);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
@@ -583,10 +604,17 @@ bool ScoreStore::followWeek()
     q.addBindValue(m_lastId);
     if (!q.exec())
         return fail(q);
+    const QDateTime previousStart = m_weekStart;
+    m_weekStart = start; // what reachedBeforeThisWeek compares with
     while (q.next()) {
-        for (int i = 0; i < 4; ++i)
-            m_week.offer(i, q.value(1).toString(), q.value(2 + i).toLongLong(), q.value(0).toLongLong(), fromIso(q.value(6)));
+        for (int i = 0; i < 4; ++i) {
+            const QString name = q.value(1).toString();
+            const qint64 score = q.value(2 + i).toLongLong();
+            if (!reachedBeforeThisWeek(i, name, score))
+                week.offer(i, name, score, q.value(0).toLongLong(), fromIso(q.value(6)));
+        }
     }
+    m_weekStart = previousStart;
     QSqlQuery v(db);
     v.setForwardOnly(true);
     v.prepare(QStringLiteral("SELECT r.board, r.name, r.score, r.submission_id, s.submitted_at FROM replays r "
@@ -597,9 +625,12 @@ bool ScoreStore::followWeek()
     if (!v.exec())
         return fail(v);
     while (v.next()) {
-        m_weekVerified.offer(v.value(0).toInt() - FirstBoard, v.value(1).toString(), v.value(2).toLongLong(),
-                             v.value(3).toLongLong(), fromIso(v.value(4)));
+        weekVerified.offer(v.value(0).toInt() - FirstBoard, v.value(1).toString(), v.value(2).toLongLong(),
+                           v.value(3).toLongLong(), fromIso(v.value(4)));
     }
+    m_weekStart = start;
+    m_week = week;
+    m_weekVerified = weekVerified;
     return true;
 }
 
@@ -672,27 +703,27 @@ QList<PlayerBoard> ScoreStore::player(const QString& name) const
 
 bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
 {
-    // Nearly always the name's best, which the standings know; otherwise the table is asked.
-    if (const std::optional<Standings::Best> best = m_all.best(index, name); best && best->score == whole) {
+    // A replay backs the name's best on the board, which the standings know; anything else is
+    // refused without searching the table. The row is read again inside the transaction, after
+    // the records' lock, so a name being removed cannot get a verified record back.
+    *id = 0;
+    std::optional<Standings::Best> best = m_all.best(index, name);
+    if (!best || best->score != whole) {
+        // The submission may have gone to another instance a moment ago: take in what others stored.
+        if (!readSince(nullptr))
+            return false;
+        best = m_all.best(index, name);
+        if (!best || best->score != whole)
+            return true;
+    }
+    m_submissionExists->bindValue(0, best->id);
+    if (!m_submissionExists->exec())
+        return fail(*m_submissionExists);
+    if (m_submissionExists->next()) {
         *id = best->id;
         *at = best->at;
-        return true;
     }
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT id, submitted_at FROM submissions WHERE name = ? AND score%1 = ? "
-                             "ORDER BY id DESC LIMIT 1")
-                  .arg(FirstBoard + index));
-    q.addBindValue(name);
-    q.addBindValue(whole);
-    if (!q.exec())
-        return fail(q);
-    if (q.next()) {
-        *id = q.value(0).toLongLong();
-        *at = fromIso(q.value(1));
-    } else {
-        *id = 0;
-    }
+    m_submissionExists->finish();
     return true;
 }
 
@@ -740,8 +771,13 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
             return false;
         result.verified = verdict == ReplayVerdict::Verified && id > 0;
         result.reason = verdict != ReplayVerdict::Verified ? QString::fromLatin1(replayVerdictText(verdict))
-            : id == 0                                      ? QStringLiteral("no such submission")
+            : id == 0                                      ? QStringLiteral("no such best")
                                                            : QStringLiteral(""); // empty, not NULL
+        // The same game verified before (every Update sends it again): nothing new to store.
+        if (result.verified && isVerified(board, submission.name, r.whole)) {
+            results->append(result);
+            continue;
+        }
         m_insertReplay->bindValue(0, id > 0 ? QVariant(id) : QVariant(QMetaType::fromType<qint64>()));
         m_insertReplay->bindValue(1, board);
         m_insertReplay->bindValue(2, submission.name);
@@ -755,12 +791,15 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
         if (!m_insertReplay->exec())
             return fail(*m_insertReplay);
         m_insertReplay->finish();
-        if (result.verified && r.whole > current[index].score) {
+        if (result.verified && r.whole >= current[index].score) {
             m_updateVerified->bindValue(0, r.whole);
             m_updateVerified->bindValue(1, submission.name);
             m_updateVerified->bindValue(2, at.toString(Qt::ISODateWithMs));
-            m_updateVerified->bindValue(3, board);
-            m_updateVerified->bindValue(4, r.whole);
+            m_updateVerified->bindValue(3, id);
+            m_updateVerified->bindValue(4, board);
+            m_updateVerified->bindValue(5, r.whole);
+            m_updateVerified->bindValue(6, r.whole);
+            m_updateVerified->bindValue(7, id);
             if (!m_updateVerified->exec())
                 return fail(*m_updateVerified);
             if (m_updateVerified->numRowsAffected() > 0) {

@@ -110,6 +110,8 @@ public:
     PageData pageWith(const WorldRecords& records) const;
     // Takes in what other writers stored since, or after a moderation reads the ten best anew.
     bool catchUp();
+    // Whether a new week has begun since this week's ten best were started.
+    bool weekTurned() const;
     // True when another connection changed the database since the last call (SQLite); always
     // true for PostgreSQL, which does not tell.
     bool changedElsewhere();
@@ -141,6 +143,7 @@ private:
     // Starts a new week's ten best when the week has turned.
     bool followWeek();
     bool isVerified(int board, const QString& name, qint64 score) const;
+    bool reachedBeforeThisWeek(int index, const QString& name, qint64 score) const;
     void markVerified(PageData& page) const;
     bool retry(const std::function<bool()>& transaction, int attempts, int pauseMs);
 
@@ -161,6 +164,7 @@ private:
     std::unique_ptr<QSqlQuery> m_updateVerified;
     std::unique_ptr<QSqlQuery> m_readVerified;
     std::unique_ptr<QSqlQuery> m_lockVerified;
+    std::unique_ptr<QSqlQuery> m_submissionExists;
     const bool m_verifiedOnly;
     Standings m_all;      // every submission's score
     Standings m_verified; // the scores of verified replays

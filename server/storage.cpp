@@ -78,7 +78,9 @@ public:
 
     void checkElsewhere()
     {
-        if (!store->changedElsewhere() || !store->catchUp())
+        // Other writers' changes, and the week turning on a quiet service, both change the page.
+        const bool turned = store->weekTurned();
+        if ((!store->changedElsewhere() && !turned) || !store->catchUp())
             return;
         PageData fresh;
         if (!store->pageData(fresh) || fresh == page)

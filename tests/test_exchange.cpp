@@ -433,7 +433,8 @@ private slots:
         summary->updateButton()->click();
         QTRY_VERIFY(!summary->isUpdating());
         const QString status = summary->statusLine()->caption();
-        QVERIFY2(status.startsWith(QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 1st of 1.")), qPrintable(status));
+        // The congratulation for the record stays beside the verdict.
+        QCOMPARE(status, QStringLiteral("Congratulations! World record on 4 x 4. Verified: 4 x 4. Your ranks: 4 x 4 1st of 1."));
         QVERIFY(service.gamePage().contains("<tr data-verified=\"yes\"><td>4 &times; 4</td>"));
         QVERIFY(summary->statusLine()->captionFits());
     }
@@ -448,7 +449,13 @@ private slots:
             server::thanksMessage({}, worst),
             server::replayMessage({{4, true, {}, true}, {5, true, {}, false}, {6, false, QStringLiteral("x"), false},
                                    {7, false, QStringLiteral("x"), false}},
-                                  worst)};
+                                  worst),
+            server::replayMessage({{4, true, {}, true}, {5, true, {}, false}, {6, false, QStringLiteral("x"), false},
+                                   {7, false, QStringLiteral("x"), false}},
+                                  first, {4, 5, 6}),
+            // The exchange's message when the replays could not be checked afterwards.
+            server::thanksMessage({4, 5, 6}, first) + QStringLiteral(" Your replays could not be checked just now."),
+            server::thanksMessage({}, worst) + QStringLiteral(" Your replays could not be checked just now.")};
         for (const QString& m : messages) {
             s->statusLine()->setCaption(m);
             QVERIFY2(s->statusLine()->captionFits(), qPrintable(m));

@@ -6,6 +6,7 @@
 
 #include "server/protocol.h"
 #include "server/scoreservice.h"
+#include "server/scorestore.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -127,7 +128,7 @@ private slots:
         QTest::newRow("cycles inflated") << "cycles" << "score_mismatch";
         QTest::newRow("a tile clicked five times") << "fifth" << "tile_clicked_too_often";
         QTest::newRow("an index off the board") << "off" << "tile_off_the_board";
-        QTest::newRow("a score never submitted") << "unsubmitted" << "no_such_submission";
+        QTest::newRow("not the name's best") << "unsubmitted" << "no_such_best";
     }
 
     void tamperedReplaysAreRefused()
@@ -148,7 +149,9 @@ private slots:
             game.clicks[3] = 16;
         else if (tamper == QLatin1String("unsubmitted"))
             game = playedGame(6), whole = wholeScore(game);
-        QCOMPARE(submitReplays(QStringLiteral("Tamperer"), {{whole, game}}).left(20), QStringLiteral("Not verified: 4 x 4."));
+        const QString answer = submitReplays(QStringLiteral("Tamperer"), {{whole, game}});
+        QVERIFY2(answer.contains(QStringLiteral("Not verified: 4 x 4.")) && !answer.contains(QStringLiteral(" Verified")),
+                 qPrintable(answer));
         QVERIFY(pageRow(QStringLiteral("Tamperer")).startsWith(QStringLiteral("<tr><td>")));
         const QByteArray metrics = get(m_port, "/metrics").body;
         QVERIFY2(metrics.contains("zimble_replays_total{outcome=\"" + reason.toLatin1() + "\"} 1"), metrics.constData());
@@ -178,7 +181,7 @@ private slots:
         QCOMPARE(f.mid(1, 1), QStringList{QStringLiteral("0")});
         QCOMPARE(f[9], QStringLiteral("Thank you! Your scores have been recorded."));
         QCOMPARE(submitReplays(QStringLiteral("Honest"), {{whole, game}}),
-                 QStringLiteral("New verified world record on 4 x 4! Verified: 4 x 4. Your ranks: 4 x 4 1st of 1."));
+                 QStringLiteral("Congratulations! World record on 4 x 4. Verified: 4 x 4. Your ranks: 4 x 4 1st of 1."));
         f = get(m_port, target(0, 0, 0, 0, "Peek")).fields();
         QCOMPARE(f.mid(1, 1), QStringList{QString::number(whole)});
         QCOMPARE(f[5], QStringLiteral("Honest"));
@@ -190,6 +193,57 @@ private slots:
         QCOMPARE(get(m_port, target(wholeScore(shorter), 0, 0, 0, "Second")).status, 200);
         QCOMPARE(submitReplays(QStringLiteral("Second"), {{wholeScore(shorter), shorter}}),
                  QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 2nd of 2."));
+    }
+
+    void equalVerifiedScoresGoToTheEarlierSubmission()
+    {
+        start(true);
+        const GameReplay game = playedGame();
+        const qint64 whole = wholeScore(game);
+        QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Early")).status, 200);
+        QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Late")).status, 200);
+        // Late's replay is checked first; Early's equal one, submitted first, still takes the record.
+        QVERIFY(submitReplays(QStringLiteral("Late"), {{whole, game}}).contains(QStringLiteral("Verified: 4 x 4.")));
+        QCOMPARE(submitReplays(QStringLiteral("Early"), {{whole, game}}),
+                 QStringLiteral("Congratulations! World record on 4 x 4. Verified: 4 x 4. Your ranks: 4 x 4 1st of 2."));
+        QCOMPARE(get(m_port, target(0, 0, 0, 0, "Peek")).fields()[5], QStringLiteral("Early"));
+        // Sent again with the next Update, the same verified game stores nothing new.
+        QVERIFY(submitReplays(QStringLiteral("Early"), {{whole, game}}).contains(QStringLiteral("Verified: 4 x 4.")));
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("count"));
+        db.setDatabaseName(m_db);
+        QVERIFY(db.open());
+        {
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("SELECT count(*) FROM replays")) && q.next());
+            QCOMPARE(q.value(0).toInt(), 2);
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("count"));
+    }
+
+    void removedNameLosesItsVerifiedRecord()
+    {
+        start(true);
+        const GameReplay game = playedGame();
+        const qint64 whole = wholeScore(game);
+        QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Bad")).status, 200);
+        QVERIFY(submitReplays(QStringLiteral("Bad"), {{whole, game}}).startsWith(QStringLiteral("Congratulations!")));
+        {
+            ScoreStore moderator(m_db);
+            QVERIFY(moderator.isOpen());
+            int removed = 0;
+            WorldRecords before, after;
+            QVERIFY(moderator.removeName(QStringLiteral("Bad"), &removed, &before, &after));
+            QCOMPARE(removed, 1);
+        }
+        // Straight after the removal, before the service has noticed it, the replay finds no
+        // submission to back and cannot bring the record back.
+        QVERIFY(submitReplays(QStringLiteral("Bad"), {{whole, game}}).contains(QStringLiteral("Not verified: 4 x 4.")));
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, target(0, 0, 0, 0, "Peek")).fields().mid(1, 1), QStringList{QStringLiteral("0")},
+                                  5000);
+        QCOMPARE(get(m_port, target(0, 0, 0, 0, "Peek")).fields()[5], QString());
+        QTRY_VERIFY_WITH_TIMEOUT(pageRow(QStringLiteral("Bad")).isEmpty(), 5000);
     }
 
     void weekStartsOnMonday_data()
@@ -228,6 +282,8 @@ private slots:
         }
         QSqlDatabase::removeDatabase(QStringLiteral("age"));
         start(false, m_db);
+        // An old best sent again with this week's Update is not one of this week's.
+        QCOMPARE(get(m_port, target(500, 0, 0, 0, "LastWeek")).status, 200);
         const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
         const qsizetype section = page.indexOf(QStringLiteral("<section class=\"board\"><h2>4 &times;"));
         const qsizetype week = page.indexOf(QStringLiteral("<h3>This week</h3>"), section);
@@ -250,7 +306,7 @@ private slots:
         }
         // No replays at all: just the ranks.
         QCOMPARE(get(m_port, target(10, 0, 0, 0, "Ann")).status, 200);
-        QCOMPARE(get(m_port, "/zr.asp?Ann").body, QByteArray("Your ranks: 4 x 4 1st of 1."));
+        QCOMPARE(get(m_port, "/zr.asp?Ann").body, QByteArray("Congratulations! World record on 4 x 4. Your ranks: 4 x 4 1st of 1."));
     }
 };
 

@@ -264,8 +264,8 @@ private slots:
     void replayMessages()
     {
         QCOMPARE(replayMessage({}, {}), QStringLiteral("Thank you!"));
-        QCOMPARE(replayMessage({{4, true, {}, true}, {6, true, {}, false}}, {{4, 1, 3}}),
-                 QStringLiteral("New verified world record on 4 x 4! Verified: 4 x 4 and 6 x 6. Your ranks: 4 x 4 1st of 3."));
+        QCOMPARE(replayMessage({{4, true, {}, true}, {6, true, {}, false}}, {{4, 1, 3}}, {4}),
+                 QStringLiteral("Congratulations! World record on 4 x 4. Verified: 4 x 4 and 6 x 6. Your ranks: 4 x 4 1st of 3."));
         QCOMPARE(replayMessage({{4, true, {}, false}, {5, false, QStringLiteral("score mismatch"), false}}, {}),
                  QStringLiteral("Verified: 4 x 4; not verified: 5 x 5."));
         QCOMPARE(replayMessage({{7, false, QStringLiteral("tile off the board"), false}}, {{7, 12, 13}}),
