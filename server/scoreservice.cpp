@@ -134,6 +134,7 @@ ScoreService::ScoreService(const Options& options, QObject* parent)
     , m_storage(std::make_unique<Storage>(options.database, options.verifiedOnly))
     , m_limiter(options.rateLimitPerMinute)
     , m_replayLimiter(options.rateLimitPerMinute)
+    , m_playerPageLimiter(options.rateLimitPerMinute > 0 ? PlayerPagesPerMinute : 0)
 {
     m_clock.start();
     m_gather.setSingleShot(true);
@@ -276,8 +277,16 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
     } else if (request.path == "/zimble1.asp" || request.path == "/") {
         const QUrlQuery query(QString::fromLatin1(request.query));
         if (query.hasQueryItem(QStringLiteral("name"))) {
-            const QString name = cleanPlayerName(query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
-            player(request, responder, name, started);
+            const QHostAddress client = clientAddress(request, m_options.trustedProxies);
+            if (m_playerPageLimiter.allow(client.toString())) {
+                const QString name = cleanPlayerName(query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
+                player(request, responder, name, started);
+                return;
+            }
+            r.status = 429;
+            r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "60"));
+            r.body = "Too many player pages from your address; please try again in a minute.\n";
+            reply(request, responder, r, started);
             return;
         }
         page(request, responder, started);

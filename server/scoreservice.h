@@ -43,6 +43,8 @@ class ScoreService : public QObject {
     Q_OBJECT
 public:
     static constexpr int MaxBatch = 512;
+    // Player pages served to one client address in any minute, when submissions are limited.
+    static constexpr int PlayerPagesPerMinute = 60;
 
     struct Options {
         Options(QString db = {}, int perMinute = 10, bool logRequests = true)
@@ -99,6 +101,7 @@ private:
     std::unique_ptr<Storage> m_storage;
     RateLimiter m_limiter;
     RateLimiter m_replayLimiter;
+    RateLimiter m_playerPageLimiter; // a player's page goes through the storage thread
     Metrics m_metrics;
     QList<HttpServer*> m_servers;
     QElapsedTimer m_clock;

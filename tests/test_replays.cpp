@@ -295,6 +295,17 @@ private slots:
         QVERIFY(thisWeek.contains(QStringLiteral("ThisWeek")));
     }
 
+    void playerPagesAreLimitedPerAddress()
+    {
+        m_service.reset();
+        m_service = std::make_unique<ScoreService>(ScoreService::Options(m_dir.filePath(QStringLiteral("limit.sqlite")), 1, false));
+        m_port = m_service->listenOn(QHostAddress::LocalHost, 0);
+        for (int i = 0; i < ScoreService::PlayerPagesPerMinute; ++i)
+            QCOMPARE(get(m_port, "/zimble1.asp?name=Ann").status, 200);
+        QCOMPARE(get(m_port, "/zimble1.asp?name=Ann").status, 429);
+        QCOMPARE(get(m_port, "/zimble1.asp").status, 200); // the cached page is not limited
+    }
+
     void malformedReplayRequests()
     {
         start();
