@@ -119,62 +119,49 @@ Storage::~Storage()
     delete m_worker;
 }
 
-void Storage::commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done)
+namespace {
+
+// Runs `work` with the worker on the storage thread, then `done` with its result on the thread of
+// `storage`, unless the storage is gone by then.
+template <class Result>
+void onStorageThread(Storage* storage, StorageWorker* worker, std::function<Result(StorageWorker*)> work,
+                     std::function<void(const Result&)> done)
 {
     QMetaObject::invokeMethod(
-        m_worker,
-        [w = m_worker, batch, done = std::move(done), self = QPointer<Storage>(this)] {
-            BatchOutcome o = w->commit(batch);
+        worker,
+        [worker, work = std::move(work), done = std::move(done), self = QPointer<Storage>(storage)] {
+            Result result = work(worker);
             if (!self)
                 return;
             QMetaObject::invokeMethod(
                 self.data(),
-                [self, o = std::move(o), done] {
+                [self, result = std::move(result), done] {
                     if (self)
-                        done(o);
+                        done(result);
                 },
                 Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
+}
+
+} // namespace
+
+void Storage::commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done)
+{
+    onStorageThread<BatchOutcome>(this, m_worker, [batch](StorageWorker* w) { return w->commit(batch); }, std::move(done));
 }
 
 void Storage::verify(const ReplaySubmission& submission, const QString& client,
                      std::function<void(const ReplayOutcome&)> done)
 {
-    QMetaObject::invokeMethod(
-        m_worker,
-        [w = m_worker, submission, client, done = std::move(done), self = QPointer<Storage>(this)] {
-            ReplayOutcome o = w->verify(submission, client);
-            if (!self)
-                return;
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, o = std::move(o), done] {
-                    if (self)
-                        done(o);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    onStorageThread<ReplayOutcome>(
+        this, m_worker, [submission, client](StorageWorker* w) { return w->verify(submission, client); }, std::move(done));
 }
 
 void Storage::player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done)
 {
-    QMetaObject::invokeMethod(
-        m_worker,
-        [w = m_worker, name, done = std::move(done), self = QPointer<Storage>(this)] {
-            QList<PlayerBoard> standing = w->store->player(name);
-            if (!self)
-                return;
-            QMetaObject::invokeMethod(
-                self.data(),
-                [self, standing = std::move(standing), done] {
-                    if (self)
-                        done(standing);
-                },
-                Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    onStorageThread<QList<PlayerBoard>>(
+        this, m_worker, [name](StorageWorker* w) { return w->store->player(name); }, std::move(done));
 }
 
 } // namespace zimble::server

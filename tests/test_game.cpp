@@ -11,6 +11,7 @@
 #include "game/gamestate.h"
 #include "game/replay.h"
 #include "game/scoring.h"
+#include "gamesupport.h"
 
 #include <chrono>
 #include <cmath>
@@ -317,16 +318,7 @@ private slots:
         QFETCH(QString, tamper);
         QFETCH(int, verdict);
         // A 4 x 4 game as the playing field records it: 20 clicks, one clock cycle on the way.
-        GameState g;
-        for (int tile = 0; tile < 5; ++tile) {
-            for (int k = 0; k < 4; ++k) {
-                g.addHit(tile);
-                g.recordClick(tile);
-                g.finishClick();
-            }
-            if (tile == 1)
-                g.addClockCycle();
-        }
+        const GameState g = test::playedGame();
         GameReplay r = g.replay();
         QCOMPARE(r.score(), g.score());
         std::int64_t claimed = toInt32HalfEven(g.score().toDouble());

@@ -14,7 +14,7 @@
 #include <QtTest>
 
 #ifndef Q_MOC_RUN
-#include "game/gamestate.h"
+#include "gamesupport.h"
 #include "scores/exchange.h"
 #endif
 
@@ -24,21 +24,9 @@ using namespace zimble::test;
 
 namespace {
 
-// A 4 x 4 game as the playing field records it: every tile of the first `tiles` four times,
-// one clock cycle after the second tile.
-GameReplay playedGame(int tiles = 5)
+GameReplay playedReplay(int tiles = 5)
 {
-    GameState g;
-    for (int tile = 0; tile < tiles; ++tile) {
-        for (int k = 0; k < 4; ++k) {
-            g.addHit(tile);
-            g.recordClick(tile);
-            g.finishClick();
-        }
-        if (tile == 1)
-            g.addClockCycle();
-    }
-    return g.replay();
+    return playedGame(tiles).replay();
 }
 
 qint64 wholeScore(const GameReplay& r)
@@ -99,7 +87,7 @@ private slots:
     void playedReplayIsVerifiedAndMarked()
     {
         start();
-        const GameReplay game = playedGame();
+        const GameReplay game = playedReplay();
         const qint64 whole = wholeScore(game);
         QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Honest")).status, 200);
         // A forged submission is stored as it always was, only not verified.
@@ -136,7 +124,7 @@ private slots:
         QFETCH(QString, tamper);
         QFETCH(QString, reason);
         start();
-        GameReplay game = playedGame();
+        GameReplay game = playedReplay();
         qint64 whole = wholeScore(game);
         QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Tamperer")).status, 200);
         if (tamper == QLatin1String("change"))
@@ -148,7 +136,7 @@ private slots:
         else if (tamper == QLatin1String("off"))
             game.clicks[3] = 16;
         else if (tamper == QLatin1String("unsubmitted"))
-            game = playedGame(6), whole = wholeScore(game);
+            game = playedReplay(6), whole = wholeScore(game);
         const QString answer = submitReplays(QStringLiteral("Tamperer"), {{whole, game}});
         QVERIFY2(answer.contains(QStringLiteral("Not verified: 4 x 4.")) && !answer.contains(QStringLiteral(" Verified")),
                  qPrintable(answer));
@@ -173,7 +161,7 @@ private slots:
     void verifiedOnlyCountsVerifiedGames()
     {
         start(true);
-        const GameReplay game = playedGame();
+        const GameReplay game = playedReplay();
         const qint64 whole = wholeScore(game);
         QCOMPARE(get(m_port, target(999999, 0, 0, 0, "Forger")).status, 200);
         QStringList f = get(m_port, target(whole, 0, 0, 0, "Honest")).fields();
@@ -189,7 +177,7 @@ private slots:
         QVERIFY(pageRow(QStringLiteral("Honest")).startsWith(QStringLiteral("<tr data-verified=\"yes\">")));
         QVERIFY(get(m_port, "/zimble1.asp").body.contains("Only verified games count here"));
         // A second verified player ranks below.
-        const GameReplay shorter = playedGame(3);
+        const GameReplay shorter = playedReplay(3);
         QCOMPARE(get(m_port, target(wholeScore(shorter), 0, 0, 0, "Second")).status, 200);
         QCOMPARE(submitReplays(QStringLiteral("Second"), {{wholeScore(shorter), shorter}}),
                  QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 2nd of 2."));
@@ -198,7 +186,7 @@ private slots:
     void equalVerifiedScoresGoToTheEarlierSubmission()
     {
         start(true);
-        const GameReplay game = playedGame();
+        const GameReplay game = playedReplay();
         const qint64 whole = wholeScore(game);
         QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Early")).status, 200);
         QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Late")).status, 200);
@@ -225,7 +213,7 @@ private slots:
     void removedNameLosesItsVerifiedRecord()
     {
         start(true);
-        const GameReplay game = playedGame();
+        const GameReplay game = playedReplay();
         const qint64 whole = wholeScore(game);
         QCOMPARE(get(m_port, target(whole, 0, 0, 0, "Bad")).status, 200);
         QVERIFY(submitReplays(QStringLiteral("Bad"), {{whole, game}}).startsWith(QStringLiteral("Congratulations!")));
