@@ -56,20 +56,6 @@ bool isToken(const QByteArray& s)
     return true;
 }
 
-// The Date header, formatted once a second.
-QByteArray httpDate()
-{
-    static qint64 second = -1;
-    static QByteArray text;
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (now != second) {
-        second = now;
-        text = QLocale::c()
-                   .toString(QDateTime::fromSecsSinceEpoch(now, Qt::UTC), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
-                   .toLatin1();
-    }
-    return text;
-}
 
 QHostAddress normalized(const QHostAddress& a)
 {
@@ -472,6 +458,19 @@ void HttpConnection::refuse(int status, const QByteArray& text, qint64 requestBy
         complete(slot.seq, r);
 }
 
+QByteArray HttpServer::dateHeader()
+{
+    // Formatted once a second, not for every reply.
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    if (now != m_dateSecond) {
+        m_dateSecond = now;
+        m_dateText = QLocale::c()
+                         .toString(QDateTime::fromSecsSinceEpoch(now, Qt::UTC), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
+                         .toLatin1();
+    }
+    return m_dateText;
+}
+
 void HttpConnection::complete(quint64 seq, const HttpResponse& response)
 {
     if (m_dead)
@@ -484,7 +483,7 @@ void HttpConnection::complete(quint64 seq, const HttpResponse& response)
         QByteArray& d = s.data;
         d.reserve(200 + response.body.size());
         d += "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
-        d += "Date: " + httpDate() + "\r\nServer: zimble-scored\r\n";
+        d += "Date: " + m_server->dateHeader() + "\r\nServer: zimble-scored\r\n";
         if (response.status != 304) {
             d += "Content-Type: " + response.contentType + "\r\n";
             d += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";

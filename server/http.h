@@ -94,6 +94,8 @@ private:
     void dispatch(const HttpRequest& request, const HttpResponder& responder) { m_handler(request, responder); }
     void connectionClosed(HttpConnection* c, const QString& address);
     void sweep();
+    // The Date header's value for a reply sent now.
+    QByteArray dateHeader();
 
     Handler m_handler;
     std::function<void(int, const QHostAddress&)> m_refused;
@@ -103,6 +105,8 @@ private:
     QHash<QString, int> m_perAddress;
     QList<HttpConnection*> m_all;
     QTimer m_sweep;
+    qint64 m_dateSecond = -1;
+    QByteArray m_dateText;
 };
 
 class HttpConnection : public QObject {

@@ -1,6 +1,5 @@
 #include "scorestore.h"
 
-#include <QAtomicInteger>
 #include <QDeadlineTimer>
 #include <QSet>
 #include <QSqlDatabase>
@@ -13,8 +12,6 @@
 namespace zimble::server {
 
 namespace {
-
-QAtomicInteger<quint64> connectionCounter;
 
 QString isoNow()
 {
@@ -29,7 +26,8 @@ QDateTime fromIso(const QVariant& v)
 } // namespace
 
 ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
-    : m_connection(QStringLiteral("zimble-store-%1").arg(connectionCounter.fetchAndAddRelaxed(1)))
+    // Unique among the stores alive at once; the destructor removes the connection by this name.
+    : m_connection(QStringLiteral("zimble-store-%1").arg(quintptr(this), 0, 16))
     , m_verifiedOnly(verifiedOnly)
 {
     const QUrl url(location);
