@@ -14,8 +14,8 @@ PACKAGES=(
   desktop-file-utils appstream dpkg-dev file
 )
 # Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium for
-# the page layout test and nginx for the reverse-proxy test.
-TEST_PACKAGES=(postgresql curl chromium nginx-light)
+# the page layout test, nginx for the reverse-proxy test and lintian for the packages.
+TEST_PACKAGES=(postgresql curl chromium nginx-light lintian)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
