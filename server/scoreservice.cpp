@@ -36,17 +36,18 @@ const QByteArray PageStyle =
     "overflow-wrap:anywhere;word-break:break-word}\n"
     "th{color:#ffd76a;font-weight:600}\n"
     "td.zq,th.zq{font-family:'DejaVu Sans Mono',monospace;text-align:right;color:#ff6b5a}\n"
-    "col.rank{width:2.6em}col.zq{width:7.6em}col.date{width:7.2em}col.board{width:4.6em}col.set{width:9.5em}"
+    "col.rank{width:2.4em}col.zq{width:6.2em}col.date{width:7.6em}col.board{width:4.6em}col.set{width:9.5em}"
     "col.mark{width:1.6em}\n"
     "td.mark{color:#7dffa0;text-align:center;cursor:help}\n"
-    ".boards{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,20em),1fr));gap:16px}\n"
+    ".boards{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,25em),1fr));gap:16px}\n"
     ".board{min-width:0}\n"
     ".board h2{font-size:1.2em;color:#9fd0ff;margin:.4em 0}\n"
     ".lists{display:grid;grid-template-columns:repeat(auto-fit,minmax(min(100%,17em),1fr));gap:12px}\n"
     ".lists>div{min-width:0}\n"
     ".board h3{font-size:1em;color:#cfc8ff;margin:.2em 0}\n"
     "p.note{color:#7dffa0}\n"
-    "footer{color:#a89fd6;font-size:.85em;margin-top:2em}\n";
+    "footer{color:#a89fd6;font-size:.85em;margin-top:2em}\n"
+    "footer a{color:#cfc8ff}\n";
 
 // No scripts, no outside resources; only the page's own style sheet, named by its hash.
 const QByteArray PagePolicy = "default-src 'none'; style-src 'sha256-"
@@ -378,7 +379,7 @@ QByteArray ScoreService::playerPage(const QString& name, const QList<PlayerBoard
         }
         html << "</table>\n";
     }
-    html << "<footer><a href=\"/zimble1.asp\" style=\"color:inherit\">All records</a></footer>\n</main>\n</body>\n</html>\n";
+    html << "<footer><a href=\"/zimble1.asp\">All records</a></footer>\n</main>\n</body>\n</html>\n";
     html.flush();
     return out.toUtf8();
 }
