@@ -1,5 +1,7 @@
 #include "aboutwindow.h"
 
+#include "texturedbutton.h"
+
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/windowstyle.h"
@@ -41,11 +43,8 @@ AboutWindow::AboutWindow(const QString& productPage, QWidget* parent)
     m_container = panel(this, QStringLiteral("container"), QString());
     place(m_container, 0, 0, 7110, 2460);
 
-    m_exitButton = new ThreeDButton(QStringLiteral("E&xit"), m_container);
-    m_exitButton->setObjectName(QStringLiteral("exitButton"));
-    m_exitButton->setFont(sansFont(8.25));
-    m_exitButton->setPicture(QPixmap(QStringLiteral(":/pictures/button.jpg")));
-    place(m_exitButton, 5235, 1740, 1200, 390);
+    m_exitButton =
+        texturedButton(m_container, QStringLiteral("exitButton"), QStringLiteral("E&xit"), 5235, 1740, 1200, 390);
     connect(m_exitButton, &QAbstractButton::clicked, this, &QDialog::accept);
 
     m_webAddress = panel(m_container, QStringLiteral("webAddressPanel"), productPage);

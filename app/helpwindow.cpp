@@ -1,5 +1,7 @@
 #include "helpwindow.h"
 
+#include "texturedbutton.h"
+
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/windowstyle.h"
@@ -23,11 +25,7 @@ HelpWindow::HelpWindow(QWidget* parent)
     m_message->setForeColor(palette().color(QPalette::ButtonText));
     place(m_message, 930, 750, 2745, 1455);
 
-    m_exitButton = new ThreeDButton(QStringLiteral("E&xit"), this);
-    m_exitButton->setObjectName(QStringLiteral("exitButton"));
-    m_exitButton->setFont(sansFont(8.25));
-    m_exitButton->setPicture(QPixmap(QStringLiteral(":/pictures/button.jpg")));
-    place(m_exitButton, 3225, 2490, 1200, 390);
+    m_exitButton = texturedButton(this, QStringLiteral("exitButton"), QStringLiteral("E&xit"), 3225, 2490, 1200, 390);
     connect(m_exitButton, &QAbstractButton::clicked, this, &QDialog::accept);
     m_exitButton->setFocus();
 }

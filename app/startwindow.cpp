@@ -5,6 +5,7 @@
 #include "helpwindow.h"
 #include "playingfield.h"
 #include "session.h"
+#include "texturedbutton.h"
 
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
@@ -17,19 +18,6 @@
 namespace zimble {
 
 using namespace ui;
-
-namespace {
-
-ThreeDButton* texturedButton(QWidget* parent, const QString& name, const QString& caption, bool wide = false)
-{
-    auto* b = new ThreeDButton(caption, parent);
-    b->setObjectName(name);
-    b->setFont(sansFont(8.25));
-    b->setPicture(QPixmap(wide ? QStringLiteral(":/pictures/button-wide.jpg") : QStringLiteral(":/pictures/button.jpg")));
-    return b;
-}
-
-} // namespace
 
 StartWindow::StartWindow(Session& session, QWidget* parent)
     : QDialog(parent)
@@ -64,16 +52,13 @@ void StartWindow::buildControls()
     place(m_goalPanel, 1155, 4950, 4785, 1005);
 
     // Created in tab order: Exit, Web Page, Enter, Help, About (picture and panel take no focus).
-    m_exitButton = texturedButton(this, QStringLiteral("exitButton"), QStringLiteral("E&xit"));
-    place(m_exitButton, 5625, 6240, 1200, 390);
-    m_webPageButton = texturedButton(this, QStringLiteral("webPageButton"), QStringLiteral("&Web Page"));
-    place(m_webPageButton, 4290, 6240, 1200, 390);
-    m_playButton = texturedButton(this, QStringLiteral("playButton"), QStringLiteral("&Enter the Playing Field"), true);
-    place(m_playButton, 2310, 6825, 2490, 390);
-    m_helpButton = texturedButton(this, QStringLiteral("helpButton"), QStringLiteral("&Help"));
-    place(m_helpButton, 300, 6240, 1200, 390);
-    m_aboutButton = texturedButton(this, QStringLiteral("aboutButton"), QStringLiteral("&About"));
-    place(m_aboutButton, 1635, 6240, 1200, 390);
+    m_exitButton = texturedButton(this, QStringLiteral("exitButton"), QStringLiteral("E&xit"), 5625, 6240, 1200, 390);
+    m_webPageButton =
+        texturedButton(this, QStringLiteral("webPageButton"), QStringLiteral("&Web Page"), 4290, 6240, 1200, 390);
+    m_playButton = texturedButton(this, QStringLiteral("playButton"), QStringLiteral("&Enter the Playing Field"), 2310,
+                                  6825, 2490, 390, true);
+    m_helpButton = texturedButton(this, QStringLiteral("helpButton"), QStringLiteral("&Help"), 300, 6240, 1200, 390);
+    m_aboutButton = texturedButton(this, QStringLiteral("aboutButton"), QStringLiteral("&About"), 1635, 6240, 1200, 390);
 
     connect(m_helpButton, &QAbstractButton::clicked, this, &StartWindow::onHelpClicked);
     connect(m_aboutButton, &QAbstractButton::clicked, this, &StartWindow::onAboutClicked);

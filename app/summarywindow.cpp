@@ -2,6 +2,7 @@
 
 #include "session.h"
 #include "shell.h"
+#include "texturedbutton.h"
 
 #include "scores/exchange.h"
 #include "scores/replayfile.h"
@@ -87,12 +88,7 @@ void SummaryWindow::buildControls()
         return d;
     };
     auto button = [&](const QString& name, const QString& caption, double l) {
-        auto* b = new ThreeDButton(caption, this);
-        b->setObjectName(name);
-        b->setFont(sansFont(8.25));
-        b->setPicture(QPixmap(QStringLiteral(":/pictures/button.jpg")));
-        place(b, l, 6525, 1200, 390);
-        return b;
+        return texturedButton(this, name, caption, l, 6525, 1200, 390);
     };
 
     // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
