@@ -54,6 +54,15 @@ const QByteArray PagePolicy = "default-src 'none'; style-src 'sha256-"
     + QCryptographicHash::hash(PageStyle, QCryptographicHash::Sha256).toBase64()
     + "'; img-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+// What every HTML page is sent with: a short cache life, no type sniffing, no scripts.
+QList<std::pair<QByteArray, QByteArray>> pageHeaders()
+{
+    return {{"Cache-Control", "public, max-age=10"},
+            {"X-Content-Type-Options", "nosniff"},
+            {"Content-Security-Policy", PagePolicy},
+            {"Referrer-Policy", "no-referrer"}};
+}
+
 QByteArray routeOf(const QByteArray& path)
 {
     if (path == "/zm2.asp" || path == "/zr.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics")
@@ -308,11 +317,8 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
 {
     gamePage();
     HttpResponse r;
-    r.headers = {{"ETag", m_pageTag},
-                 {"Cache-Control", "public, max-age=10"},
-                 {"X-Content-Type-Options", "nosniff"},
-                 {"Content-Security-Policy", PagePolicy},
-                 {"Referrer-Policy", "no-referrer"}};
+    r.headers = pageHeaders();
+    r.headers.append({"ETag", m_pageTag});
     const QByteArray match = request.header("if-none-match");
     bool same = false;
     for (const QByteArray& tag : match.split(',')) {
@@ -389,10 +395,7 @@ void ScoreService::player(const HttpRequest& request, const HttpResponder& respo
 {
     m_storage->player(name, [this, request, responder, name, startedNs](const QList<PlayerBoard>& boards) {
         HttpResponse r;
-        r.headers = {{"Cache-Control", "public, max-age=10"},
-                     {"X-Content-Type-Options", "nosniff"},
-                     {"Content-Security-Policy", PagePolicy},
-                     {"Referrer-Policy", "no-referrer"}};
+        r.headers = pageHeaders();
         r.contentType = "text/html; charset=utf-8";
         r.body = playerPage(name, boards, m_options.verifiedOnly);
         reply(request, responder, r, startedNs);
