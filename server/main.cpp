@@ -1,7 +1,7 @@
 // zimble-scored: the Zimble world high-score service.
 
 #include "scoreservice.h"
-#include "scorestore.h"
+#include "server/store/scorestore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

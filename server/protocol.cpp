@@ -40,14 +40,6 @@ QString thanksMessage(const QList<int>& newRecords, const QList<BoardRank>& rank
     return standing.isEmpty() ? thanks : thanks + QLatin1Char(' ') + standing;
 }
 
-QString ordinal(qint64 n)
-{
-    const qint64 lastTwo = n % 100;
-    const qint64 last = n % 10;
-    const char* suffix = (lastTwo >= 11 && lastTwo <= 13) ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
-    return QLocale(QLocale::English, QLocale::UnitedStates).toString(n) + QLatin1String(suffix);
-}
-
 QString ranksText(const QList<BoardRank>& ranks)
 {
     if (ranks.isEmpty())

@@ -3,7 +3,8 @@
 // the message that thanks or congratulates the player. Parsing and the reply format are shared
 // with the game (scores/exchange.h).
 
-#include "scorestore.h"
+#include "server/store/scorestore.h"
+#include "server/web/pages.h"
 
 #include "scores/exchange.h"
 
@@ -20,8 +21,6 @@ QByteArray formatReply(const WorldRecords& records, const QString& message);
 // Short enough for the game's status panel whatever the name, so the name is left out.
 QString thanksMessage(const QList<int>& newRecords, const QList<BoardRank>& ranks = {});
 
-// "1st", "2nd", "3rd", "4th", "11th", "21st", "1,234th".
-QString ordinal(qint64 n);
 // "Your ranks: 4 x 4 17th of 4,512; 6 x 6 3rd of 918." (empty without ranks).
 QString ranksText(const QList<BoardRank>& ranks);
 // The answer to a replay request: the boards whose world record the player holds, what became of

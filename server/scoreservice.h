@@ -1,9 +1,9 @@
 #pragma once
 // The HTTP side of the score service: routes, limits, the game's page, metrics and the request log.
 
-#include "http.h"
+#include "server/http/http.h"
 #include "metrics.h"
-#include "storage.h"
+#include "server/store/storage.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -66,12 +66,8 @@ public:
     // Starts listening on address:port; returns the port, 0 on failure.
     quint16 listenOn(const QHostAddress& address, quint16 port);
 
-    // The game's page: world records and the ten best players of each board, of all time and of
-    // this week, verified ones marked; HTML-escaped once. Rendered again only when what it shows
-    // has changed.
+    // The game's page (see recordsPage), rendered again only when what it shows has changed.
     QByteArray gamePage();
-    // One player's page: the player's best on each board, its rank and whether it is verified.
-    static QByteArray playerPage(const QString& name, const QList<PlayerBoard>& boards, bool verifiedOnly);
     QByteArray metricsText() const;
     // Stops listening; `drained` runs once every submission taken has been stored and answered.
     void stopAccepting(std::function<void()> drained);

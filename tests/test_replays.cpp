@@ -6,7 +6,7 @@
 
 #include "server/protocol.h"
 #include "server/scoreservice.h"
-#include "server/scorestore.h"
+#include "server/store/scorestore.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
