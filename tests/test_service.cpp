@@ -1097,7 +1097,7 @@ private slots:
     }
 
     // Under systemd (Type=notify) the program says READY=1 once it listens and STOPPING=1 when
-    // asked to stop.
+    // asked to stop. Its log lines go through categories an operator can switch off one by one.
     void tellsSystemdWhenReadyAndStopping()
     {
         const QString path = m_dir.filePath(QStringLiteral("notify"));
@@ -1122,6 +1122,7 @@ private slots:
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("NOTIFY_SOCKET"), path);
+        env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("zimble.scored.http.info=false"));
         p.setProcessEnvironment(env);
         const quint16 port = startProgram(p, {QStringLiteral("--db"), m_dir.filePath(QStringLiteral("notified.sqlite"))});
         QVERIFY(port);
@@ -1131,6 +1132,8 @@ private slots:
         QCOMPARE(receive(), QByteArray("STOPPING=1"));
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 0);
+        const QByteArray log = p.readAllStandardError();
+        QVERIFY2(('\n' + log).contains("\nzimble-scored: stopping\n") && !log.contains("/health"), log.constData());
     }
 
     // Every start-up failure names what is wrong, with the manual's status: 2 for a wrong
