@@ -1139,7 +1139,8 @@ private slots:
     // Every start-up failure names what is wrong, with the manual's status: 2 for a wrong
     // command line, 1 for the rest; no output carries the password. In the arguments and the
     // message, {dir} is a folder of this test, {open} one anyone may write, {busy} a port in use,
-    // {free} a port nobody serves, {first} the first port anyone may listen on. Rows marked
+    // {free} a port nobody serves, {first} the first port anyone may listen on and {privileged}
+    // the one below it, {user} the user the program runs as. Rows marked
     // unprivileged run as nobody when the tests run as root (root may write anywhere and bind
     // any port).
     void startupFailures_data()
