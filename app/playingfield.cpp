@@ -63,13 +63,13 @@ void PlayingField::buildControls()
     m_scoreDisplay->setDecimals(4);
     place(m_scoreDisplay, 675, 105, 9585, 1380);
 
-    // The pool of 49 tiles, in rows of 7 until the layout places them.
+    // The pool of tiles, in rows of the largest board until the layout places them.
     for (int i = 0; i < TilePoolSize; ++i) {
         auto* b = new ThreeDButton(this);
         b->setObjectName(QStringLiteral("tile%1").arg(i));
         b->setBackColor(Qt::black);
         b->setBevelWidth(2);
-        place(b, 120 + (i % 7) * 1200, 1560 + (i / 7) * 1200, 1200, 1200);
+        place(b, 120 + (i % MaxBoardSize) * 1200, 1560 + (i / MaxBoardSize) * 1200, 1200, 1200);
         connect(b, &QAbstractButton::clicked, this, [this, i] { onTileClicked(i); });
         m_tiles[static_cast<std::size_t>(i)] = b;
     }

@@ -45,17 +45,17 @@ SummaryWindow::~SummaryWindow() = default;
 
 LedDisplay* SummaryWindow::bestDisplay(int board) const
 {
-    return board >= FirstBoard && board <= LastBoard ? m_bests[std::size_t(slot(board))] : nullptr;
+    return isBoardSize(board) ? m_bests[std::size_t(slot(board))] : nullptr;
 }
 
 LedDisplay* SummaryWindow::worldHighDisplay(int board) const
 {
-    return board >= FirstBoard && board <= LastBoard ? m_worldHighs[std::size_t(slot(board))] : nullptr;
+    return isBoardSize(board) ? m_worldHighs[std::size_t(slot(board))] : nullptr;
 }
 
 ThreeDPanel* SummaryWindow::holderPanel(int board) const
 {
-    return board >= FirstBoard && board <= LastBoard ? m_holders[std::size_t(slot(board))] : nullptr;
+    return isBoardSize(board) ? m_holders[std::size_t(slot(board))] : nullptr;
 }
 
 void SummaryWindow::buildControls()
@@ -92,17 +92,18 @@ void SummaryWindow::buildControls()
     };
 
     // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
-    const double rowTop[4] = {1650, 2445, 3255, 4050};
-    const double ledTop[4] = {1500, 2295, 3105, 3900};
-    const double holderTop[4] = {1575, 2370, 3180, 3975};
-    for (int k = 0; k < 4; ++k) {
-        const int board = FirstBoard + k;
+    // One row per board size, smallest first.
+    const double rowTop[BoardSizeCount] = {1650, 2445, 3255, 4050};
+    const double ledTop[BoardSizeCount] = {1500, 2295, 3105, 3900};
+    const double holderTop[BoardSizeCount] = {1575, 2370, 3180, 3975};
+    for (int k = 0; k < BoardSizeCount; ++k) {
+        const int board = MinBoardSize + k;
         label(QStringLiteral("rowLabel%1").arg(board), QStringLiteral("%1 Game").arg(board), 180, rowTop[k], 1215, 495,
               Qt::AlignLeft | Qt::AlignTop);
         m_bests[std::size_t(k)] = led(QStringLiteral("best%1").arg(board), 1080, ledTop[k]);
     }
-    for (int k = 0; k < 4; ++k)
-        m_worldHighs[std::size_t(k)] = led(QStringLiteral("worldHigh%1").arg(FirstBoard + k), 3810, ledTop[k]);
+    for (int k = 0; k < BoardSizeCount; ++k)
+        m_worldHighs[std::size_t(k)] = led(QStringLiteral("worldHigh%1").arg(MinBoardSize + k), 3810, ledTop[k]);
     label(QStringLiteral("bestsHeading"), QStringLiteral("Your High ZQs"), 1335, 990, 2415, 495,
           Qt::AlignHCenter | Qt::AlignTop);
     label(QStringLiteral("worldHighsHeading"), QStringLiteral("WorldWideHigh ZQs"), 4020, 990, 2490, 495,
@@ -118,8 +119,8 @@ void SummaryWindow::buildControls()
     m_holders[0] = panel(QStringLiteral("holder4"), 6585, holderTop[0], 2670, 450);
     label(QStringLiteral("holdersHeading"), QStringLiteral("Record Holders"), 6675, 990, 2490, 495,
           Qt::AlignHCenter | Qt::AlignTop);
-    for (int k = 1; k < 4; ++k)
-        m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(FirstBoard + k), 6585, holderTop[k], 2670, 450);
+    for (int k = 1; k < BoardSizeCount; ++k)
+        m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(MinBoardSize + k), 6585, holderTop[k], 2670, 450);
     m_webPageButton = button(QStringLiteral("webPageButton"), QStringLiteral("&Web Page"), 4755);
 
     m_headline = panel(QStringLiteral("headline"), 765, 195, 7680, 510);
@@ -174,11 +175,11 @@ void SummaryWindow::load()
     QString error;
     const bool loaded = loadScores(m_session.scoreFileName(), record, &error);
     const FixedPoint score = FixedPoint::fromDouble(m_gameScore);
-    const bool newBest = m_boardSize >= FirstBoard && m_boardSize <= LastBoard && score > record.bests[m_boardSize];
+    const bool newBest = isBoardSize(m_boardSize) && score > record.bests[m_boardSize];
     if (newBest)
         record.bests[m_boardSize] = score;
 
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         bestDisplay(board)->setValue(record.bests[board].toDouble());
         worldHighDisplay(board)->setValue(record.worldHighs[board].toDouble());
         holderPanel(board)->setCaption(shownText(record.holders[board]));
@@ -282,7 +283,7 @@ void SummaryWindow::sendScores()
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
     ScoreRecord& record = m_session.scores();
     BoardScores bests{};
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         // Whole numbers in memory only; the file keeps the fractions.
         const std::int32_t whole = toInt32HalfEven(record.bests[board].toDouble());
         record.bests[board] = FixedPoint::fromInt(whole);
@@ -343,7 +344,7 @@ bool SummaryWindow::applyReply()
         reportFileError(error);
         return false;
     }
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         const std::size_t k = std::size_t(slot(board));
         const FixedPoint high = FixedPoint::fromDouble(reply->highs[k]);
         worldHighDisplay(board)->setValue(high.toDouble());
@@ -365,7 +366,7 @@ void SummaryWindow::sendReplays()
     if (!loadReplays(m_session.replayFileName(), replays, nullptr))
         replays = ReplayRecord(); // already told when the game was kept; the exchange goes on
     std::vector<SubmittedReplay> submitted;
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         const std::optional<GameReplay>& r = replays.byBoard[std::size_t(board)];
         const qint64 whole = m_sentBests[std::size_t(slot(board))];
         if (r && r->boardSize == board && r->score() == m_session.scores().bests[board]

@@ -2,6 +2,7 @@
 // The summary window that closes every game: this game's ZQ, the player's bests, the world highs
 // and holders, the player's name, and the exchange with the score service.
 
+#include "game/boardsize.h"
 #include "game/replay.h"
 #include "scores/exchange.h"
 #include "scores/httptransfer.h"
@@ -27,16 +28,13 @@ class ThreeDPanel;
 class SummaryWindow : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int FirstBoard = 4;
-    static constexpr int LastBoard = 7;
-
     // gameScore is the ZQ the playing field showed at the end of the game on a boardSize board;
     // replay is that game's replay, kept when the game sets the player's best.
     SummaryWindow(Session& session, double gameScore, int boardSize, std::optional<GameReplay> replay = std::nullopt,
                   QWidget* parent = nullptr);
     ~SummaryWindow() override;
 
-    // The displays of one board size (4 to 7).
+    // The displays of one board size.
     ui::LedDisplay* bestDisplay(int board) const;
     ui::LedDisplay* worldHighDisplay(int board) const;
     ui::ThreeDPanel* holderPanel(int board) const;
@@ -76,7 +74,7 @@ private:
     void keepReplay();
     void sendReplays();
     void reportFileError(const QString& error);
-    int slot(int board) const { return board - FirstBoard; }
+    int slot(int board) const { return board - MinBoardSize; }
 
     Session& m_session;
     const double m_gameScore;
@@ -87,9 +85,9 @@ private:
     bool m_unloaded = false;
     bool m_fileErrorReported = false;
 
-    std::array<ui::LedDisplay*, 4> m_bests{};
-    std::array<ui::LedDisplay*, 4> m_worldHighs{};
-    std::array<ui::ThreeDPanel*, 4> m_holders{};
+    std::array<ui::LedDisplay*, BoardSizeCount> m_bests{};
+    std::array<ui::LedDisplay*, BoardSizeCount> m_worldHighs{};
+    std::array<ui::ThreeDPanel*, BoardSizeCount> m_holders{};
     ui::ThreeDPanel* m_headline = nullptr;
     ui::ThreeDPanel* m_instructions = nullptr;
     ui::ThreeDPanel* m_status = nullptr;

@@ -2,6 +2,7 @@
 // One game in progress: board size, the clicks each tile has taken, the click history, the
 // clock's completed cycles and the current ZQ.
 
+#include "boardsize.h"
 #include "fixedpoint.h"
 #include "replay.h"
 
@@ -11,7 +12,7 @@
 
 namespace zimble {
 
-inline constexpr int TilePoolSize = 49;  // enough for the largest board, 7 x 7
+inline constexpr int TilePoolSize = MaxBoardSize * MaxBoardSize; // enough for the largest board
 inline constexpr int HitsToRemoveTile = 4;
 
 class GameState {
@@ -19,7 +20,7 @@ public:
     GameState();
 
     int boardSize() const { return m_boardSize; }
-    // Sizes outside 4..7 are brought into that range.
+    // Sizes outside the playable range are brought into it.
     void setBoardSize(int size);
     int tileCount() const { return m_boardSize * m_boardSize; }
     // Clicks of a complete game: every tile four times.
@@ -56,7 +57,7 @@ public:
     void clear();
 
 private:
-    int m_boardSize = 4;
+    int m_boardSize = MinBoardSize;
     std::array<int, TilePoolSize> m_hits{};
     std::vector<std::int32_t> m_history;
     int m_clickCount = 0;

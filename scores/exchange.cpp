@@ -2,6 +2,8 @@
 
 #include "codepage.h"
 
+#include "game/gamestate.h"
+
 #include <QRegularExpression>
 #include <QStringList>
 
@@ -164,7 +166,7 @@ std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QStri
 namespace {
 
 const QString ClickLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw");
-constexpr int MaxReplayClicks = 4 * 49;
+constexpr int MaxReplayClicks = HitsToRemoveTile * TilePoolSize;
 
 } // namespace
 
@@ -224,7 +226,7 @@ std::optional<ReplaySubmission> parseReplaySubmission(const QByteArray& rawQuery
         const qint64 whole = parts.value(1).toLongLong(&wholeOk);
         const int cycles = parts.value(2).toInt(&cyclesOk);
         const auto clicks = decodeClicks(QString::fromLatin1(parts.value(3)));
-        if (parts.size() != 4 || !boardOk || !wholeOk || !cyclesOk || !clicks || board < 4 || board > 7)
+        if (parts.size() != 4 || !boardOk || !wholeOk || !cyclesOk || !clicks || !isBoardSize(board))
             return refuse(QStringLiteral("Your replays were not checked: a replay could not be read."));
         for (const SubmittedReplay& earlier : s.replays) {
             if (earlier.replay.boardSize == board)
