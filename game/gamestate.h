@@ -15,6 +15,9 @@ namespace zimble {
 inline constexpr int TilePoolSize = MaxBoardSize * MaxBoardSize; // enough for the largest board
 inline constexpr int HitsToRemoveTile = 4;
 
+// The moves of the keyboard focus between tiles.
+enum class TileMove { Left, Right, Up, Down, First, Last, Next };
+
 class GameState {
 public:
     GameState();
@@ -29,6 +32,12 @@ public:
     int hitCount(int tile) const;
     // Whether a tile is on the board and can still be clicked.
     bool isClickable(int tile) const;
+    // The clickable tile a move leads to from `from`. Left, Right, Up and Down go to the nearest
+    // clickable tile in that direction, wrapping round the board's edge: on the same row (or
+    // column) if there is one, else on the nearest row (column) beside it, the upper (left) one on
+    // a tie; `from` itself when there is none. First and Last are the first and last clickable tiles in reading order,
+    // Next the one after `from` in reading order, wrapping. -1 when no tile is clickable.
+    int tileAfterMove(int from, TileMove move) const;
     // Counts a click against a tile; returns its new hit count (1 to 4).
     int addHit(int tile);
 

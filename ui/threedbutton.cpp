@@ -3,8 +3,6 @@
 #include "bevel.h"
 
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace zimble::ui {
 
@@ -41,6 +39,12 @@ void ThreeDButton::setPicture(const QPixmap& picture)
 void ThreeDButton::setBevelWidth(int width)
 {
     m_bevel = qMax(0, width);
+    update();
+}
+
+void ThreeDButton::setFocusColor(const QColor& color)
+{
+    m_focusColor = color;
     update();
 }
 
@@ -98,13 +102,36 @@ void ThreeDButton::paintEvent(QPaintEvent*)
         p.drawText(faceRect, flags, text());
     }
 
-    if (hasFocus() && !text().isEmpty()) {
-        QStyleOptionFocusRect opt;
-        opt.initFrom(this);
-        opt.rect = faceRect.adjusted(3, 3, -3, -3);
-        opt.backgroundColor = face;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &opt, &p, this);
+    // Drawn by the button itself, so that it shows whatever the style and however the focus came.
+    if (hasFocus())
+        drawFocusMark(p, faceRect, palette().color(QPalette::ButtonText));
+}
+
+void ThreeDButton::drawFocusMark(QPainter& p, const QRect& face, const QColor& ink) const
+{
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    if (!text().isEmpty()) {
+        // A dotted frame just inside the face, around the caption.
+        const QRect frame = face.adjusted(3, 3, -4, -4);
+        if (frame.width() < 2 || frame.height() < 2)
+            return;
+        QPen pen(ink, 1);
+        pen.setDashPattern({1, 1});
+        p.setPen(pen);
+        p.drawRect(frame);
+        return;
     }
+    // A lit ring two pixels wide between dark one-pixel edges.
+    const QRect outer = face.adjusted(1, 1, -2, -2);
+    if (outer.width() < 8 || outer.height() < 8)
+        return;
+    p.setPen(QPen(QColor(0, 0, 0), 1));
+    p.drawRect(outer);
+    p.drawRect(outer.adjusted(3, 3, -3, -3));
+    p.setPen(QPen(m_focusColor, 1));
+    p.drawRect(outer.adjusted(1, 1, -1, -1));
+    p.drawRect(outer.adjusted(2, 2, -2, -2));
 }
 
 } // namespace zimble::ui

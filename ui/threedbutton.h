@@ -28,6 +28,11 @@ public:
     int bevelWidth() const { return m_bevel; }
     void setBevelWidth(int width);
 
+    // The focus mark of a button without a caption: a ring of this colour between dark edges,
+    // which shows on a black face and on any picture. Captioned buttons get a dotted frame.
+    QColor focusColor() const { return m_focusColor; }
+    void setFocusColor(const QColor& color);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -35,8 +40,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void drawFocusMark(QPainter& painter, const QRect& face, const QColor& ink) const;
+
+private:
     QColor m_backColor;
     QPixmap m_picture;
+    QColor m_focusColor = QColor(255, 196, 64);
     int m_bevel = 2;
 };
 
