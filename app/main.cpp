@@ -16,7 +16,7 @@ int main(int argc, char* argv[])
 
     zimble::Session session;
     zimble::StartWindow start(session);
-    zimble::ui::centreOnScreen(&start);
+    zimble::ui::placeOnScreen(&start);
     start.show();
     return app.exec();
 }

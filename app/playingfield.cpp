@@ -275,6 +275,7 @@ void PlayingField::showSummary()
     if (!m_state.history().empty())
         replay = m_state.replay();
     SummaryWindow summary(m_session, m_scoreDisplay->value(), m_state.boardSize(), replay, this);
+    placeOnScreen(&summary, this);
     summary.exec();
 }
 

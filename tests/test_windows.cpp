@@ -16,6 +16,7 @@
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/twips.h"
+#include "ui/windowstyle.h"
 
 #include <QLabel>
 #include <QtTest>
@@ -229,6 +230,71 @@ private slots:
         QCOMPARE(title, QStringLiteral("Zimble Playing Field"));
         QVERIFY(startBlocked);
         QCOMPARE(boardSize, 4);
+    }
+
+    void windowsOpenOnScreen_data()
+    {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSize>("screen"); // in device pixels, with a 40-pixel panel along the top
+        for (const QSize screen : {QSize(1280, 1024), QSize(1920, 1080)}) {
+            for (double scale : {1.0, 1.25, 1.5, 2.0})
+                QTest::addRow("%dx%d at %g", screen.width(), screen.height(), scale) << scale << screen;
+        }
+    }
+
+    // Every window opens with its top-left corner inside the available area: centred where it
+    // fits, at the area's edge along a side where it does not. Then the real thing on this screen.
+    void windowsOpenOnScreen()
+    {
+        QFETCH(double, scale);
+        QFETCH(QSize, screen);
+        const int panel = qRound(40 / scale);
+        const QRect available(0, panel, qRound(screen.width() / scale), qRound(screen.height() / scale) - panel);
+        const QSize start(479, 492), field(725, 561);
+        const QSize owned[] = {QSize(624, 467), QSize(312, 206), QSize(475, 165)}; // summary, help, about
+        auto check = [&](const QSize& size, std::optional<QPoint> centre) {
+            const QPoint at = windowPosition(available, size, centre);
+            const QRect placed(at, size);
+            QVERIFY2(available.contains(at), qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
+            const QPoint c = centre.value_or(available.center());
+            if (size.width() <= available.width()) {
+                QVERIFY(placed.left() >= available.left() && placed.right() <= available.right());
+                if (c.x() - size.width() / 2 >= available.left() && c.x() - size.width() / 2 + size.width() <= available.right() + 1)
+                    QCOMPARE(at.x(), c.x() - size.width() / 2);
+            } else {
+                QCOMPARE(at.x(), available.left());
+            }
+            if (size.height() <= available.height())
+                QVERIFY(placed.top() >= available.top() && placed.bottom() <= available.bottom());
+            else
+                QCOMPARE(at.y(), available.top());
+        };
+        check(start, std::nullopt);
+        check(field, std::nullopt);
+        const QPoint startAt = windowPosition(available, start);
+        const QPoint fieldAt = windowPosition(available, field);
+        for (const QSize& size : owned) {
+            check(size, QRect(startAt, start).center());
+            check(size, QRect(fieldAt, field).center());
+        }
+        // At twice the size a 1280 x 1024 screen is 640 x 512: the field goes to the area's corner.
+        if (scale == 2.0 && screen == QSize(1280, 1024))
+            QCOMPARE(fieldAt, available.topLeft());
+
+        // The real windows on the screen this test runs on.
+        StartWindow w(m_session);
+        placeOnScreen(&w);
+        w.show();
+        const QRect area = w.screen()->availableGeometry();
+        QVERIFY(area.contains(w.frameGeometry().topLeft()));
+        QPoint fieldTopLeft(-1000, -1000);
+        test::onNextModal([&](QWidget* modal) {
+            fieldTopLeft = modal->frameGeometry().topLeft();
+            modal->close();
+        }, &w);
+        w.playButton()->click();
+        QVERIFY2(area.contains(fieldTopLeft), qPrintable(QStringLiteral("%1,%2 in %3x%4").arg(fieldTopLeft.x())
+                                                           .arg(fieldTopLeft.y()).arg(area.width()).arg(area.height())));
     }
 
     void playingFieldCatalogue()
