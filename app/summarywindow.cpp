@@ -11,6 +11,7 @@
 #include "ui/threedpanel.h"
 #include "ui/windowstyle.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -82,7 +83,8 @@ void SummaryWindow::buildControls()
     auto led = [&](const QString& name, double l, double t) {
         auto* d = new LedDisplay(this);
         d->setObjectName(name);
-        d->setDigitCount(9);
+        d->setDigitCount(ScoreDisplayDigits);
+        d->setFocusPolicy(Qt::NoFocus); // Tab goes to what the player can use
         d->setDecimals(2);
         place(d, l, t, 2700, 645);
         return d;
@@ -172,8 +174,7 @@ void SummaryWindow::load()
     setWindowTitle(Title + QStringLiteral(" ZQ Summary"));
 
     ScoreRecord& record = m_session.scores();
-    QString error;
-    const bool loaded = loadScores(m_session.scoreFileName(), record, &error);
+    const bool loaded = loadRecord();
     const FixedPoint score = FixedPoint::fromDouble(m_gameScore);
     const bool newBest = isBoardSize(m_boardSize) && score > record.bests[m_boardSize];
     if (newBest)
@@ -190,15 +191,48 @@ void SummaryWindow::load()
     m_nameEdit->setText(shownText(record.playerName));
 
     // A file that could not be read is never overwritten.
-    if (!loaded)
-        reportFileError(error);
-    else if (!saveScores(m_session.scoreFileName(), record, &error))
-        reportFileError(error);
-    else if (newBest)
-        keepReplay();
+    if (loaded) {
+        QString error;
+        if (!saveScores(m_session.scoreFileName(), record, &error))
+            reportFileError(error);
+        else if (newBest)
+            keepReplay();
+    }
 
     m_headline->setCaption(scoreLine(m_gameScore));
     m_status->setCaption(QString());
+}
+
+bool SummaryWindow::loadRecord()
+{
+    ScoreRecord& record = m_session.scores();
+    const QString file = m_session.scoreFileName();
+    QString error;
+    if (!loadScores(file, record, &error)) {
+        reportFileError(error);
+        return false;
+    }
+    const QString damage = recordDamage(record);
+    if (damage.isEmpty())
+        return true;
+    if (m_damageKept) {
+        // Kept aside once already, but the fresh record could not replace it: leave it alone.
+        reportFileError(describeFileError(QStringLiteral("score file"), QStringLiteral("used"), file,
+                                          QStringLiteral("it still holds the damaged record")));
+        return false;
+    }
+    // Its bytes are copied aside before anything is saved over them; the game goes on afresh.
+    const QString copy = keepDamagedCopy(file, QDateTime::currentDateTime(), &error);
+    if (copy.isEmpty()) {
+        reportFileError(error);
+        return false;
+    }
+    m_damageKept = true;
+    record = ScoreRecord();
+    m_session.showMessage(this, QStringLiteral("The score file \"%1\" looks damaged: %2. Its bytes are kept in \"%3\", "
+                                               "and the game goes on with a fresh record.")
+                                    .arg(QFileInfo(file).absoluteFilePath(), damage, QFileInfo(copy).absoluteFilePath()));
+    return true;
 }
 
 void SummaryWindow::keepReplay()
@@ -223,13 +257,12 @@ void SummaryWindow::unload()
     m_transfer->cancel(); // an abandoned exchange's reply is never applied
     m_replayTransfer->cancel();
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
+    if (!loadRecord())
+        return;
     ScoreRecord& record = m_session.scores();
     QString error;
-    if (!loadScores(m_session.scoreFileName(), record, &error)) {
-        reportFileError(error);
-        return;
-    }
-    record.playerName = fixedText(m_nameEdit->text());
+    // A pasted control character is stored as a space: the file holds nothing it would not read.
+    record.playerName = fixedText(replaceControlCharacters(m_nameEdit->text()));
     if (!saveScores(m_session.scoreFileName(), record, &error))
         reportFileError(error);
 }
@@ -338,12 +371,10 @@ bool SummaryWindow::applyReply()
                                             "nothing was changed."));
         return false;
     }
+    if (!loadRecord())
+        return false;
     ScoreRecord& record = m_session.scores();
     QString error;
-    if (!loadScores(m_session.scoreFileName(), record, &error)) {
-        reportFileError(error);
-        return false;
-    }
     for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         const std::size_t k = std::size_t(slot(board));
         const FixedPoint high = FixedPoint::fromDouble(reply->highs[k]);

@@ -74,6 +74,10 @@ private:
     void keepReplay();
     void sendReplays();
     void reportFileError(const QString& error);
+    // Loads the score file into the session's record. A file holding values the game never
+    // writes is copied aside, reported and replaced by a fresh record. False, with the player
+    // told, when the file cannot be used; nothing may then be saved over it.
+    bool loadRecord();
     int slot(int board) const { return board - MinBoardSize; }
 
     Session& m_session;
@@ -84,6 +88,7 @@ private:
     QString m_exchangeMessage;
     bool m_unloaded = false;
     bool m_fileErrorReported = false;
+    bool m_damageKept = false;
 
     std::array<ui::LedDisplay*, BoardSizeCount> m_bests{};
     std::array<ui::LedDisplay*, BoardSizeCount> m_worldHighs{};

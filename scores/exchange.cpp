@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include "codepage.h"
+#include "scorefile.h"
 
 #include "game/gamestate.h"
 
@@ -28,7 +29,7 @@ std::optional<qint64> parseWholeScore(const QByteArray& text)
     return v;
 }
 
-// A number in a reply: plain decimal, optional sign and fraction, within what the score file holds.
+// A number in a reply: plain decimal, optional sign and fraction.
 std::optional<double> parseReplyNumber(const QString& field)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\s*[-+]?(\\d+(\\.\\d*)?|\\.\\d+)\\s*$"));
@@ -36,7 +37,7 @@ std::optional<double> parseReplyNumber(const QString& field)
         return std::nullopt;
     bool ok = false;
     const double value = field.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value) || std::fabs(value) >= 9.2e14)
+    if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
 }
@@ -113,8 +114,9 @@ std::optional<ScoreReply> parseReply(const QString& body)
         return std::nullopt;
     ScoreReply r;
     for (int i = 0; i < BoardCount; ++i) {
+        // A world high is a score the displays can show; anything else is no reply of a score service.
         const auto high = parseReplyNumber(fields[1 + i]);
-        if (!high)
+        if (!high || !isShowableScore(FixedPoint::fromDouble(*high)))
             return std::nullopt;
         r.highs[i] = *high;
         const QString holder = QString(fields[5 + i]).replace(QStringLiteral("%20"), QStringLiteral(" "));

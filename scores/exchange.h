@@ -46,7 +46,8 @@ struct ScoreReply {
     QString message;                         // control characters turned into spaces
 };
 
-// Empty when the body has fewer than ten fields or a field 1 to 4 is not a plain decimal number.
+// Empty when the body has fewer than ten fields or a field 1 to 4 is not a plain decimal number
+// the displays can show (negative, or past nine digits).
 // Holder names are cleaned like typed names and control characters become spaces, so nothing
 // received can hide a name or break a line.
 std::optional<ScoreReply> parseReply(const QString& body);
