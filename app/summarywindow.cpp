@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProgressBar>
+#include <QTimer>
 
 #include <cmath>
 
@@ -130,6 +132,17 @@ void SummaryWindow::buildControls()
     m_headline->setForeColor(QColor(0, 0, 255));
     m_status = panel(QStringLiteral("statusLine"), 1995, 5520, 5265, 840);
     m_status->setForeColor(QColor(255, 0, 0));
+    // Under the status line while a request is under way: how much of its time limit has passed.
+    m_waitBar = new QProgressBar(this);
+    m_waitBar->setObjectName(QStringLiteral("waitBar"));
+    m_waitBar->setRange(0, 1000);
+    m_waitBar->setTextVisible(false);
+    m_waitBar->setFocusPolicy(Qt::NoFocus);
+    m_waitBar->setVisible(false);
+    place(m_waitBar, 1995, 6390, 5265, 90);
+    m_waitTicker = new QTimer(this);
+    m_waitTicker->setInterval(100);
+    connect(m_waitTicker, &QTimer::timeout, this, &SummaryWindow::showWaiting);
 
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
@@ -256,6 +269,7 @@ void SummaryWindow::unload()
 {
     m_transfer->cancel(); // an abandoned exchange's reply is never applied
     m_replayTransfer->cancel();
+    showWaiting();
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
     if (!loadRecord())
         return;
@@ -324,6 +338,7 @@ void SummaryWindow::sendScores()
     }
     m_sentBests = bests;
     m_transfer->start(requestUrl(requestTarget(bests, trimSpaces(m_nameEdit->text()))));
+    showWaiting();
 }
 
 void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
@@ -349,8 +364,12 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
         // the player reads that, and nothing of it is applied.
         const std::optional<ScoreReply> reply =
             m_transfer->httpStatus() >= 400 ? parseReply(m_transfer->body()) : std::nullopt;
-        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message
-                                   : QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText()));
+        // An error status comes with its number; a service that could not be reached, or a
+        // redirect that could not be followed, is told in words alone.
+        const QString told = m_transfer->httpStatus() >= 400
+            ? QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText())
+            : m_transfer->errorText();
+        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message : told);
         break;
     }
     case State::Completed:
@@ -361,6 +380,26 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
     case State::Disconnecting:
     case State::Disconnected: break;
     }
+    showWaiting();
+}
+
+void SummaryWindow::showWaiting()
+{
+    // While a request is under way: a busy cursor, and the bar fills up towards the time limit.
+    HttpTransfer* running = m_transfer->isRunning() ? m_transfer : m_replayTransfer->isRunning() ? m_replayTransfer : nullptr;
+    if (!running) {
+        m_waitTicker->stop();
+        m_waitBar->setVisible(false);
+        unsetCursor();
+        return;
+    }
+    if (!m_waitTicker->isActive()) {
+        setCursor(Qt::BusyCursor);
+        m_waitTicker->start();
+    }
+    const qint64 passed = running->elapsedMs() * m_waitBar->maximum() / qMax(1, running->timeoutMs());
+    m_waitBar->setValue(int(qMin<qint64>(passed, m_waitBar->maximum())));
+    m_waitBar->setVisible(true);
 }
 
 bool SummaryWindow::applyReply()
@@ -407,10 +446,12 @@ void SummaryWindow::sendReplays()
     if (submitted.empty())
         return; // the exchange's message, with the player's ranks, stands
     m_replayTransfer->start(requestUrl(replayRequestTarget(trimSpaces(m_nameEdit->text()), submitted)));
+    showWaiting();
 }
 
 void SummaryWindow::onReplayTransferStateChanged(HttpTransfer::State state)
 {
+    showWaiting();
     if (state == HttpTransfer::State::Completed) {
         // One line for the status panel; anything after it, and control characters, are dropped.
         const QString line = replaceControlCharacters(m_replayTransfer->body().section(QLatin1Char('\n'), 0, 0)).trimmed();

@@ -14,6 +14,8 @@
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QTimer;
 
 namespace zimble {
 
@@ -46,6 +48,8 @@ public:
     ui::ThreeDButton* exitButton() const { return m_exitButton; }
     HttpTransfer* transfer() const { return m_transfer; }
     HttpTransfer* replayTransfer() const { return m_replayTransfer; }
+    // Shown while an Update is under way: how much of the request's time limit has passed.
+    QProgressBar* waitBar() const { return m_waitBar; }
     // Whether an Update (the exchange or the replays after it) is still under way.
     bool isUpdating() const { return m_transfer->isRunning() || m_replayTransfer->isRunning(); }
 
@@ -74,6 +78,8 @@ private:
     void keepReplay();
     void sendReplays();
     void reportFileError(const QString& error);
+    // The busy cursor and the time-limit bar, following the transfers.
+    void showWaiting();
     // Loads the score file into the session's record. A file holding values the game never
     // writes is copied aside, reported and replaced by a fresh record. False, with the player
     // told, when the file cannot be used; nothing may then be saved over it.
@@ -102,6 +108,8 @@ private:
     ui::ThreeDButton* m_exitButton = nullptr;
     HttpTransfer* m_transfer = nullptr;
     HttpTransfer* m_replayTransfer = nullptr;
+    QProgressBar* m_waitBar = nullptr;
+    QTimer* m_waitTicker = nullptr;
 };
 
 } // namespace zimble
