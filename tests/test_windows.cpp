@@ -198,6 +198,16 @@ private slots:
                 support = about->supportPanel()->caption();
                 QCOMPARE(about->exitButton()->parentWidget(), about->container());
                 QCOMPARE(about->iconPicture()->geometry(), px(210, 105, 480, 480));
+                // The two addresses read cleanly: apart, inside the window, on one line with room to spare.
+                ThreeDPanel* const addresses[] = {about->supportPanel(), about->webAddressPanel()};
+                QVERIFY(!addresses[0]->geometry().intersects(addresses[1]->geometry()));
+                for (ThreeDPanel* p : addresses) {
+                    QVERIFY(about->container()->rect().contains(p->geometry()));
+                    QVERIFY(!p->geometry().intersects(about->exitButton()->geometry()));
+                    const QFontMetrics fm(p->font());
+                    QVERIFY2(fm.horizontalAdvance(p->caption()) + 2 * (p->bevelWidth() + 6) <= p->width(), qPrintable(p->caption()));
+                    QVERIFY(fm.height() + 2 * p->bevelWidth() + 2 <= p->height());
+                }
                 if (round == 1)
                     about->close();
                 else
