@@ -133,6 +133,14 @@ private slots:
         for (int i = 0; i < 256; ++i)
             all.append(char(i));
         QCOMPARE(toCp1252(fromCp1252(all)), all);
+        // 0x80 to 0x9F as the published Windows-1252 table has them; its five unassigned bytes
+        // stand for the C1 controls of the same value.
+        const char16_t published[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        for (int b = 0x80; b <= 0x9F; ++b)
+            QCOMPARE(fromCp1252(QByteArray(1, char(b))), QString(QChar(published[b - 0x80])));
     }
 
     void absentFileIsCreatedEmpty()
@@ -415,19 +423,31 @@ private slots:
         QCOMPARE(b.mid(726), QByteArray("Enter your name here") + QByteArray(30, ' '));
     }
 
+    void bestIsKeptOnlyWhenStrictlyHigher_data()
+    {
+        QTest::addColumn<int>("board");
+        QTest::addColumn<int>("offset"); // of the board's best in the file
+        for (int board = 4; board <= 7; ++board)
+            QTest::addRow("%d x %d", board, board) << board << 32 + 8 * (board - 4);
+    }
+
     void bestIsKeptOnlyWhenStrictlyHigher()
     {
-        playSummary(0, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(0));
-        playSummary(-3, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(0));
-        playSummary(812.5, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
+        QFETCH(int, board);
+        QFETCH(int, offset);
+        playSummary(0, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(0));
+        playSummary(-3, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(0));
+        playSummary(812.5, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(8125000));
         QString headline;
-        playSummary(812.5, 4, [&](SummaryWindow& s) { headline = s.headline()->caption(); });
+        playSummary(812.5, board, [&](SummaryWindow& s) { headline = s.headline()->caption(); });
         QCOMPARE(headline, QStringLiteral("You scored a ZQ of 813"));
-        playSummary(700, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
+        playSummary(700, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(8125000));
+        const QByteArray bests = readAll(m_file).mid(32, 32);
+        QCOMPARE(bests.count('\0'), 32 - 3); // no other board's best moved (812.5 takes three bytes)
     }
 
     void scoreLineFormats()
@@ -513,6 +533,7 @@ private slots:
         QTest::newRow("two boards") << QByteArray("Zimble replays, version 1\n4 3 AAAAB\n7 0 wvu\n") << QString();
         QTest::newRow("no replays yet") << QByteArray("Zimble replays, version 1\n") << QString();
         QTest::newRow("a newer version") << QByteArray("Zimble replays, version 2\n4 0 A\n") << "of version 2";
+        QTest::newRow("version 0") << QByteArray("Zimble replays, version 0\n4 0 A\n") << "of version 0";
         QTest::newRow("not a replay file") << QByteArray("\x89PNG\r\n") << "not a replay file";
         QTest::newRow("empty") << QByteArray() << "not a replay file";
         QTest::newRow("letter outside the alphabet") << QByteArray("Zimble replays, version 1\n4 0 AB!\n") << "line 2 is damaged";
