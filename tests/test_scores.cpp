@@ -497,6 +497,27 @@ private slots:
             QTest::keyClick(&s, Qt::Key_Escape);
         }
         QCOMPARE(readAll(m_file).mid(726, 7), QByteArray("Esc \xE9? "));
+        {
+            // From the keyboard alone: Tab and Shift+Tab reach the buttons and the name box, Alt+X leaves.
+            SummaryWindow s(m_session, 0, 4);
+            s.show();
+            QVERIFY(QTest::qWaitForWindowActive(&s));
+            QCOMPARE(QApplication::focusWidget(), s.updateButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.exitButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.nameEdit());
+            QTest::keyClick(s.nameEdit(), Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(s.nameEdit(), QStringLiteral("Keys"));
+            QTest::keyClick(s.nameEdit(), Qt::Key_Backtab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), s.exitButton());
+            QTest::keyClick(s.exitButton(), Qt::Key_X, Qt::AltModifier);
+            QTRY_VERIFY(!s.isVisible());
+        }
+        QCOMPARE(readAll(m_file).mid(726, 5), QByteArray("Keys "));
     }
 
     void otherSlotsSurviveEverySave()
