@@ -440,13 +440,7 @@ bool PlayingField::eventFilter(QObject* watched, QEvent* event)
     case Qt::Key_Down: move = TileMove::Down; break;
     case Qt::Key_Home: move = TileMove::First; break;
     case Qt::Key_End: move = TileMove::Last; break;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // One click per press, as with Space and the mouse; a held key does not repeat it.
-        if (!key->isAutoRepeat())
-            tile(index)->click();
-        return true;
-    default: return false; // Space is the button's own: pressed on the key, clicked on its release
+    default: return false; // Space, Enter and Return click: the button's own keys
     }
     const int to = m_state.tileAfterMove(index, move);
     if (to >= 0)

@@ -65,7 +65,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
-    // Arrow keys, Home, End, Enter and Return on the tiles.
+    // Arrow keys, Home and End on the tiles.
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Tab and Shift+Tab: the board is one stop, then the knob and the reset button where shown.
     bool focusNextPrevChild(bool next) override;

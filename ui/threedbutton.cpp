@@ -2,6 +2,7 @@
 
 #include "bevel.h"
 
+#include <QKeyEvent>
 #include <QPainter>
 
 namespace zimble::ui {
@@ -105,6 +106,18 @@ void ThreeDButton::paintEvent(QPaintEvent*)
     // Drawn by the button itself, so that it shows whatever the style and however the focus came.
     if (hasFocus())
         drawFocusMark(p, faceRect, palette().color(QPalette::ButtonText));
+}
+
+void ThreeDButton::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QAbstractButton::keyPressEvent(event);
 }
 
 void ThreeDButton::drawFocusMark(QPainter& p, const QRect& face, const QColor& ink) const

@@ -38,6 +38,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Enter and Return click the button with the focus, once per press, like Space.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void drawFocusMark(QPainter& painter, const QRect& face, const QColor& ink) const;
