@@ -20,6 +20,8 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace zimble {
 
 using namespace ui;

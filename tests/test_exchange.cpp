@@ -384,6 +384,10 @@ private slots:
                                            << QStringLiteral("The score service redirected to https://127.0.0.1:1/zm2.asp?0&0&0&0&Ann&0, "
                                                              "which the game cannot follow")
                                            << false;
+        // Plain-HTTP redirects are followed, but not without end.
+        QTest::newRow("redirect loop") << QByteArray("HTTP/1.1 302 Found") << QByteArray("Location: /zm2.asp?again\r\n")
+                                       << QByteArray() << QStringLiteral("The score service redirected more than 5 times")
+                                       << false;
         QTest::newRow("a negative world high") << QByteArray("HTTP/1.1 200 OK") << QByteArray()
                                                << QByteArray("x|-5|2|3|4|a|b|c|d|m")
                                                << QStringLiteral("The score service sent a reply that could not be understood")
