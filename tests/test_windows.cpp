@@ -208,10 +208,15 @@ private slots:
                     QVERIFY2(fm.horizontalAdvance(p->caption()) + 2 * (p->bevelWidth() + 6) <= p->width(), qPrintable(p->caption()));
                     QVERIFY(fm.height() + 2 * p->bevelWidth() + 2 <= p->height());
                 }
-                if (round == 1)
+                if (round == 1) {
                     about->close();
-                else
+                } else if (round == 2) {
+                    // From the keyboard: the Exit button has the focus, and Enter presses it.
+                    QCOMPARE(about->focusWidget(), about->exitButton());
+                    QTest::keyClick(about->exitButton(), Qt::Key_Return);
+                } else {
                     about->exitButton()->click();
+                }
             }, &w);
             w.aboutButton()->click();
             QCOMPARE(title, QStringLiteral("About Zimble"));
