@@ -47,13 +47,12 @@ AboutWindow::AboutWindow(const QString& productPage, QWidget* parent)
         texturedButton(m_container, QStringLiteral("exitButton"), QStringLiteral("E&xit"), 5235, 1740, 1200, 390);
     connect(m_exitButton, &QAbstractButton::clicked, this, &QDialog::accept);
 
-    m_webAddress = panel(m_container, QStringLiteral("webAddressPanel"), productPage);
-    place(m_webAddress, 315, 2025, 2325, 360);
+    // The two addresses one above the other, as wide as each other, with a gap between them, so
+    // that neither panel covers the other and each address has room inside its border.
     m_support = panel(m_container, QStringLiteral("supportPanel"), supportAddress());
-    QFont condensed = m_support->font();
-    condensed.setStretch(QFont::SemiCondensed);
-    m_support->setFont(condensed);
-    place(m_support, 285, 1710, 1725, 360);
+    place(m_support, 315, 1530, 2325, 360);
+    m_webAddress = panel(m_container, QStringLiteral("webAddressPanel"), productPage);
+    place(m_webAddress, 315, 1980, 2325, 360);
 
     // Drawn in front of the container.
     m_icon = new QLabel(this);

@@ -16,8 +16,11 @@
 #include <QApplication>
 #include <QImageReader>
 #include <QKeyEvent>
+#include <QScopedValueRollback>
 #include <QShortcut>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace zimble {
 
@@ -61,16 +64,18 @@ void PlayingField::buildControls()
     m_scoreDisplay->setObjectName(QStringLiteral("scoreDisplay"));
     m_scoreDisplay->setDigitCount(12);
     m_scoreDisplay->setDecimals(4);
+    m_scoreDisplay->setFocusPolicy(Qt::NoFocus); // shows the ZQ; the focus stays on the board
     place(m_scoreDisplay, 675, 105, 9585, 1380);
 
-    // The pool of 49 tiles, in rows of 7 until the layout places them.
+    // The pool of tiles, in rows of the largest board until the layout places them.
     for (int i = 0; i < TilePoolSize; ++i) {
         auto* b = new ThreeDButton(this);
         b->setObjectName(QStringLiteral("tile%1").arg(i));
         b->setBackColor(Qt::black);
         b->setBevelWidth(2);
-        place(b, 120 + (i % 7) * 1200, 1560 + (i / 7) * 1200, 1200, 1200);
+        place(b, 120 + (i % MaxBoardSize) * 1200, 1560 + (i / MaxBoardSize) * 1200, 1200, 1200);
         connect(b, &QAbstractButton::clicked, this, [this, i] { onTileClicked(i); });
+        b->installEventFilter(this);
         m_tiles[static_cast<std::size_t>(i)] = b;
     }
 
@@ -144,6 +149,7 @@ void PlayingField::load()
     m_state.setBoardSize(MinBoardSize);
     layoutBoard();
     resetGame();
+    focusBoard();
     checkPictures();
 }
 
@@ -186,6 +192,7 @@ void PlayingField::layoutBoard()
     if (!edge)
         return;
     const double e = *edge;
+    const QScopedValueRollback hold(m_holdFocus, true);
 
     // Blank every tile of the pool, so none keeps a picture, colour or size from before.
     for (ThreeDButton* b : m_tiles) {
@@ -213,15 +220,24 @@ void PlayingField::layoutBoard()
 
 void PlayingField::resetGame()
 {
-    m_clockTimer->stop();
-    m_clockGauge->setNeedleValue(MiddleNeedle, 0);
-    m_clockGauge->setNeedleValue(FastNeedle, 0);
-    m_clockGauge->setNeedleValue(SlowNeedle, 0);
-    m_state.clear();
-    m_scoreDisplay->setValue(0);
-    m_sizeKnob->setVisible(true);
-    m_resetButton->setVisible(false);
-    layoutBoard();
+    // A player at the keyboard stays on the board, which starts again at its first tile.
+    const bool boardFocused = focusedTile() >= 0 || focusWidget() == m_resetButton;
+    {
+        const QScopedValueRollback hold(m_holdFocus, true);
+        m_clockTimer->stop();
+        m_clockGauge->setNeedleValue(MiddleNeedle, 0);
+        m_clockGauge->setNeedleValue(FastNeedle, 0);
+        m_clockGauge->setNeedleValue(SlowNeedle, 0);
+        m_state.clear();
+        m_scoreDisplay->setValue(0);
+        m_sizeKnob->setVisible(true);
+        m_resetButton->setVisible(false);
+        layoutBoard();
+    }
+    if (boardFocused) {
+        m_boardFocus = m_state.tileAfterMove(-1, TileMove::First);
+        focusBoard();
+    }
 }
 
 void PlayingField::onSizeKnobChanged()
@@ -261,6 +277,7 @@ void PlayingField::showSummary()
     if (!m_state.history().empty())
         replay = m_state.replay();
     SummaryWindow summary(m_session, m_scoreDisplay->value(), m_state.boardSize(), replay, this);
+    placeOnScreen(&summary, this);
     summary.exec();
 }
 
@@ -307,6 +324,14 @@ void PlayingField::playShrink(ThreeDButton* tile)
         size -= FrameSizeStep;
     }
     m_overlay->setVisible(false);
+    // The focus moves on to the next clickable tile before this one vanishes.
+    const QScopedValueRollback hold(m_holdFocus, true);
+    const int index = tileIndex(tile);
+    if (focusedTile() == index) {
+        const int next = m_state.tileAfterMove(index, TileMove::Next);
+        if (next >= 0)
+            focusTile(next);
+    }
     tile->setVisible(false);
 }
 
@@ -330,6 +355,8 @@ void PlayingField::onTileClicked(int index)
     if (!m_state.isClickable(index) || !m_picturesUsable)
         return;
     ThreeDButton* clicked = tile(index);
+    // However the click came, its tile has the focus and the focus stays on the board.
+    focusTile(index);
 
     m_sizeKnob->setVisible(false);
     if (!m_state.hasStarted())
@@ -352,7 +379,6 @@ void PlayingField::onTileClicked(int index)
 
     const FixedPoint score = m_state.recordClick(index);
     m_scoreDisplay->setValue(score.toDouble());
-    m_scoreDisplay->setFocus();
 
     if (m_state.finishClick())
         endGame();
@@ -366,6 +392,96 @@ void PlayingField::keyPressEvent(QKeyEvent* event)
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+int PlayingField::tileIndex(const QObject* object) const
+{
+    if (!object)
+        return -1;
+    const auto it = std::find(m_tiles.begin(), m_tiles.end(), object);
+    return it == m_tiles.end() ? -1 : int(it - m_tiles.begin());
+}
+
+int PlayingField::focusedTile() const
+{
+    return tileIndex(focusWidget());
+}
+
+void PlayingField::focusTile(int index)
+{
+    if (ThreeDButton* t = tile(index)) {
+        m_boardFocus = index;
+        t->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+void PlayingField::focusBoard()
+{
+    const int index = m_state.isClickable(m_boardFocus) ? m_boardFocus : m_state.tileAfterMove(-1, TileMove::First);
+    focusTile(index);
+}
+
+bool PlayingField::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::FocusIn) {
+        if (const int index = tileIndex(watched); index >= 0)
+            m_boardFocus = index;
+        return false;
+    }
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int index = tileIndex(watched);
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (index < 0 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)))
+        return false;
+    TileMove move;
+    switch (key->key()) {
+    case Qt::Key_Left: move = TileMove::Left; break;
+    case Qt::Key_Right: move = TileMove::Right; break;
+    case Qt::Key_Up: move = TileMove::Up; break;
+    case Qt::Key_Down: move = TileMove::Down; break;
+    case Qt::Key_Home: move = TileMove::First; break;
+    case Qt::Key_End: move = TileMove::Last; break;
+    default: return false; // Space, Enter and Return click: the button's own keys
+    }
+    const int to = m_state.tileAfterMove(index, move);
+    if (to >= 0)
+        focusTile(to);
+    return true;
+}
+
+bool PlayingField::focusNextPrevChild(bool next)
+{
+    if (m_holdFocus)
+        return true; // the focus is placed once the board stands again
+    enum Stop { Board, KnobStop, ResetStop, StopCount };
+    auto shown = [this](int stop) {
+        switch (stop) {
+        case Board: return m_state.tileAfterMove(-1, TileMove::First) >= 0;
+        case KnobStop: return !m_sizeKnob->isHidden();
+        default: return !m_resetButton->isHidden();
+        }
+    };
+    const QWidget* focused = focusWidget();
+    int stop = focusedTile() >= 0     ? Board
+        : focused == m_sizeKnob       ? KnobStop
+        : focused == m_resetButton    ? ResetStop
+        : next                        ? StopCount - 1
+                                      : 0;
+    for (int k = 0; k < StopCount; ++k) {
+        stop = (stop + (next ? 1 : StopCount - 1)) % StopCount;
+        if (!shown(stop))
+            continue;
+        const Qt::FocusReason reason = next ? Qt::TabFocusReason : Qt::BacktabFocusReason;
+        if (stop == Board)
+            focusBoard();
+        else if (stop == KnobStop)
+            m_sizeKnob->setFocus(reason);
+        else
+            m_resetButton->setFocus(reason);
+        return true;
+    }
+    return false;
 }
 
 } // namespace zimble

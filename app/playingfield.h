@@ -65,6 +65,10 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Arrow keys, Home and End on the tiles.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Tab and Shift+Tab: the board is one stop, then the knob and the reset button where shown.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void buildControls();
@@ -79,10 +83,19 @@ private:
     void parkOverlay(const QColor& back, const QPixmap& picture);
     void moveTwips(QWidget* control, double left, double top, double width, double height);
     void showSummary();
+    // The index of a tile of the pool, or -1.
+    int tileIndex(const QObject* object) const;
+    int focusedTile() const;
+    void focusTile(int index);
+    // The board's tab stop: the tile that had the focus last, or the first clickable one.
+    void focusBoard();
 
     Session& m_session;
     GameState m_state;
     bool m_picturesUsable = true;
+    // Set while tiles are hidden and shown again, so that Qt does not move the focus meanwhile.
+    bool m_holdFocus = false;
+    int m_boardFocus = 0;
 
     ui::LedDisplay* m_scoreDisplay = nullptr;
     std::array<ui::ThreeDButton*, TilePoolSize> m_tiles{};

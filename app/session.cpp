@@ -38,16 +38,21 @@ void Session::showMessage(QWidget* owner, const QString& text) const
     }
     QMessageBox box(QMessageBox::NoIcon, ui::Title, text, QMessageBox::Ok, owner);
     box.setWindowIcon(ui::programIcon());
+    // The player can select and copy what a message says, an address above all.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box.exec();
 }
 
 void Session::openWebPage(const QString& address, QWidget* owner) const
 {
-    const WebPageResult result = zimble::openWebPage(address, owner, [this, window = QPointer<QWidget>(owner)] {
-        showMessage(window, webPageFailureMessage(WebPageResult::NotStarted));
-    });
+    // The message ends with the address, so that the player can copy it into a browser.
+    auto failed = [address](WebPageResult result) { return webPageFailureMessage(result) + QStringLiteral("\n\n") + address; };
+    const WebPageResult result =
+        zimble::openWebPage(address, owner, [this, failed, window = QPointer<QWidget>(owner)] {
+            showMessage(window, failed(WebPageResult::NotStarted));
+        });
     if (result != WebPageResult::Opened)
-        showMessage(owner, webPageFailureMessage(result));
+        showMessage(owner, failed(result));
 }
 
 } // namespace zimble

@@ -41,7 +41,8 @@ public:
     using MessageHandler = std::function<void(QWidget* owner, const QString& text)>;
     void setMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
 
-    // Opens an address in the player's browser, telling the player when that fails.
+    // Opens an address in the player's browser, telling the player when that fails, with the
+    // address on a line of its own.
     void openWebPage(const QString& address, QWidget* owner) const;
 
 private:

@@ -81,7 +81,7 @@ void StartWindow::load()
 void StartWindow::onPlayClicked()
 {
     PlayingField field(m_session, this);
-    centreOnScreen(&field);
+    placeOnScreen(&field);
     field.exec();
 }
 
@@ -96,6 +96,7 @@ void StartWindow::onHelpClicked()
 {
     {
         HelpWindow help(this);
+        placeOnScreen(&help, this);
         help.exec();
     }
     m_helpButton->setVisible(false);
@@ -104,6 +105,7 @@ void StartWindow::onHelpClicked()
 void StartWindow::onAboutClicked()
 {
     AboutWindow about(m_session.productPage(), this);
+    placeOnScreen(&about, this);
     about.exec();
 }
 

@@ -11,9 +11,12 @@
 #include "ui/threedpanel.h"
 #include "ui/windowstyle.h"
 
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProgressBar>
+#include <QTimer>
 
 #include <cmath>
 
@@ -45,17 +48,17 @@ SummaryWindow::~SummaryWindow() = default;
 
 LedDisplay* SummaryWindow::bestDisplay(int board) const
 {
-    return board >= FirstBoard && board <= LastBoard ? m_bests[std::size_t(slot(board))] : nullptr;
+    return isBoardSize(board) ? m_bests[std::size_t(slot(board))] : nullptr;
 }
 
 LedDisplay* SummaryWindow::worldHighDisplay(int board) const
 {
-    return board >= FirstBoard && board <= LastBoard ? m_worldHighs[std::size_t(slot(board))] : nullptr;
+    return isBoardSize(board) ? m_worldHighs[std::size_t(slot(board))] : nullptr;
 }
 
 ThreeDPanel* SummaryWindow::holderPanel(int board) const
 {
-    return board >= FirstBoard && board <= LastBoard ? m_holders[std::size_t(slot(board))] : nullptr;
+    return isBoardSize(board) ? m_holders[std::size_t(slot(board))] : nullptr;
 }
 
 void SummaryWindow::buildControls()
@@ -82,7 +85,8 @@ void SummaryWindow::buildControls()
     auto led = [&](const QString& name, double l, double t) {
         auto* d = new LedDisplay(this);
         d->setObjectName(name);
-        d->setDigitCount(9);
+        d->setDigitCount(ScoreDisplayDigits);
+        d->setFocusPolicy(Qt::NoFocus); // Tab goes to what the player can use
         d->setDecimals(2);
         place(d, l, t, 2700, 645);
         return d;
@@ -92,17 +96,18 @@ void SummaryWindow::buildControls()
     };
 
     // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
-    const double rowTop[4] = {1650, 2445, 3255, 4050};
-    const double ledTop[4] = {1500, 2295, 3105, 3900};
-    const double holderTop[4] = {1575, 2370, 3180, 3975};
-    for (int k = 0; k < 4; ++k) {
-        const int board = FirstBoard + k;
+    // One row per board size, smallest first.
+    const double rowTop[BoardSizeCount] = {1650, 2445, 3255, 4050};
+    const double ledTop[BoardSizeCount] = {1500, 2295, 3105, 3900};
+    const double holderTop[BoardSizeCount] = {1575, 2370, 3180, 3975};
+    for (int k = 0; k < BoardSizeCount; ++k) {
+        const int board = MinBoardSize + k;
         label(QStringLiteral("rowLabel%1").arg(board), QStringLiteral("%1 Game").arg(board), 180, rowTop[k], 1215, 495,
               Qt::AlignLeft | Qt::AlignTop);
         m_bests[std::size_t(k)] = led(QStringLiteral("best%1").arg(board), 1080, ledTop[k]);
     }
-    for (int k = 0; k < 4; ++k)
-        m_worldHighs[std::size_t(k)] = led(QStringLiteral("worldHigh%1").arg(FirstBoard + k), 3810, ledTop[k]);
+    for (int k = 0; k < BoardSizeCount; ++k)
+        m_worldHighs[std::size_t(k)] = led(QStringLiteral("worldHigh%1").arg(MinBoardSize + k), 3810, ledTop[k]);
     label(QStringLiteral("bestsHeading"), QStringLiteral("Your High ZQs"), 1335, 990, 2415, 495,
           Qt::AlignHCenter | Qt::AlignTop);
     label(QStringLiteral("worldHighsHeading"), QStringLiteral("WorldWideHigh ZQs"), 4020, 990, 2490, 495,
@@ -118,8 +123,8 @@ void SummaryWindow::buildControls()
     m_holders[0] = panel(QStringLiteral("holder4"), 6585, holderTop[0], 2670, 450);
     label(QStringLiteral("holdersHeading"), QStringLiteral("Record Holders"), 6675, 990, 2490, 495,
           Qt::AlignHCenter | Qt::AlignTop);
-    for (int k = 1; k < 4; ++k)
-        m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(FirstBoard + k), 6585, holderTop[k], 2670, 450);
+    for (int k = 1; k < BoardSizeCount; ++k)
+        m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(MinBoardSize + k), 6585, holderTop[k], 2670, 450);
     m_webPageButton = button(QStringLiteral("webPageButton"), QStringLiteral("&Web Page"), 4755);
 
     m_headline = panel(QStringLiteral("headline"), 765, 195, 7680, 510);
@@ -127,6 +132,17 @@ void SummaryWindow::buildControls()
     m_headline->setForeColor(QColor(0, 0, 255));
     m_status = panel(QStringLiteral("statusLine"), 1995, 5520, 5265, 840);
     m_status->setForeColor(QColor(255, 0, 0));
+    // Under the status line while a request is under way: how much of its time limit has passed.
+    m_waitBar = new QProgressBar(this);
+    m_waitBar->setObjectName(QStringLiteral("waitBar"));
+    m_waitBar->setRange(0, 1000);
+    m_waitBar->setTextVisible(false);
+    m_waitBar->setFocusPolicy(Qt::NoFocus);
+    m_waitBar->setVisible(false);
+    place(m_waitBar, 1995, 6390, 5265, 90);
+    m_waitTicker = new QTimer(this);
+    m_waitTicker->setInterval(100);
+    connect(m_waitTicker, &QTimer::timeout, this, &SummaryWindow::showWaiting);
 
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
@@ -171,14 +187,13 @@ void SummaryWindow::load()
     setWindowTitle(Title + QStringLiteral(" ZQ Summary"));
 
     ScoreRecord& record = m_session.scores();
-    QString error;
-    const bool loaded = loadScores(m_session.scoreFileName(), record, &error);
+    const bool loaded = loadRecord();
     const FixedPoint score = FixedPoint::fromDouble(m_gameScore);
-    const bool newBest = m_boardSize >= FirstBoard && m_boardSize <= LastBoard && score > record.bests[m_boardSize];
+    const bool newBest = isBoardSize(m_boardSize) && score > record.bests[m_boardSize];
     if (newBest)
         record.bests[m_boardSize] = score;
 
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         bestDisplay(board)->setValue(record.bests[board].toDouble());
         worldHighDisplay(board)->setValue(record.worldHighs[board].toDouble());
         holderPanel(board)->setCaption(shownText(record.holders[board]));
@@ -189,15 +204,48 @@ void SummaryWindow::load()
     m_nameEdit->setText(shownText(record.playerName));
 
     // A file that could not be read is never overwritten.
-    if (!loaded)
-        reportFileError(error);
-    else if (!saveScores(m_session.scoreFileName(), record, &error))
-        reportFileError(error);
-    else if (newBest)
-        keepReplay();
+    if (loaded) {
+        QString error;
+        if (!saveScores(m_session.scoreFileName(), record, &error))
+            reportFileError(error);
+        else if (newBest)
+            keepReplay();
+    }
 
     m_headline->setCaption(scoreLine(m_gameScore));
     m_status->setCaption(QString());
+}
+
+bool SummaryWindow::loadRecord()
+{
+    ScoreRecord& record = m_session.scores();
+    const QString file = m_session.scoreFileName();
+    QString error;
+    if (!loadScores(file, record, &error)) {
+        reportFileError(error);
+        return false;
+    }
+    const QString damage = recordDamage(record);
+    if (damage.isEmpty())
+        return true;
+    if (m_damageKept) {
+        // Kept aside once already, but the fresh record could not replace it: leave it alone.
+        reportFileError(describeFileError(QStringLiteral("score file"), QStringLiteral("used"), file,
+                                          QStringLiteral("it still holds the damaged record")));
+        return false;
+    }
+    // Its bytes are copied aside before anything is saved over them; the game goes on afresh.
+    const QString copy = keepDamagedCopy(file, QDateTime::currentDateTime(), &error);
+    if (copy.isEmpty()) {
+        reportFileError(error);
+        return false;
+    }
+    m_damageKept = true;
+    record = ScoreRecord();
+    m_session.showMessage(this, QStringLiteral("The score file \"%1\" looks damaged: %2. Its bytes are kept in \"%3\", "
+                                               "and the game goes on with a fresh record.")
+                                    .arg(QFileInfo(file).absoluteFilePath(), damage, QFileInfo(copy).absoluteFilePath()));
+    return true;
 }
 
 void SummaryWindow::keepReplay()
@@ -221,14 +269,14 @@ void SummaryWindow::unload()
 {
     m_transfer->cancel(); // an abandoned exchange's reply is never applied
     m_replayTransfer->cancel();
+    showWaiting();
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
+    if (!loadRecord())
+        return;
     ScoreRecord& record = m_session.scores();
     QString error;
-    if (!loadScores(m_session.scoreFileName(), record, &error)) {
-        reportFileError(error);
-        return;
-    }
-    record.playerName = fixedText(m_nameEdit->text());
+    // A pasted control character is stored as a space: the file holds nothing it would not read.
+    record.playerName = fixedText(replaceControlCharacters(m_nameEdit->text()));
     if (!saveScores(m_session.scoreFileName(), record, &error))
         reportFileError(error);
 }
@@ -282,7 +330,7 @@ void SummaryWindow::sendScores()
     m_nameEdit->setText(replaceReservedCharacters(m_nameEdit->text()));
     ScoreRecord& record = m_session.scores();
     BoardScores bests{};
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         // Whole numbers in memory only; the file keeps the fractions.
         const std::int32_t whole = toInt32HalfEven(record.bests[board].toDouble());
         record.bests[board] = FixedPoint::fromInt(whole);
@@ -290,6 +338,7 @@ void SummaryWindow::sendScores()
     }
     m_sentBests = bests;
     m_transfer->start(requestUrl(requestTarget(bests, trimSpaces(m_nameEdit->text()))));
+    showWaiting();
 }
 
 void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
@@ -315,8 +364,12 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
         // the player reads that, and nothing of it is applied.
         const std::optional<ScoreReply> reply =
             m_transfer->httpStatus() >= 400 ? parseReply(m_transfer->body()) : std::nullopt;
-        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message
-                                   : QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText()));
+        // An error status comes with its number; a service that could not be reached, or a
+        // redirect that could not be followed, is told in words alone.
+        const QString told = m_transfer->httpStatus() >= 400
+            ? QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText())
+            : m_transfer->errorText();
+        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message : told);
         break;
     }
     case State::Completed:
@@ -327,6 +380,26 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
     case State::Disconnecting:
     case State::Disconnected: break;
     }
+    showWaiting();
+}
+
+void SummaryWindow::showWaiting()
+{
+    // While a request is under way: a busy cursor, and the bar fills up towards the time limit.
+    HttpTransfer* running = m_transfer->isRunning() ? m_transfer : m_replayTransfer->isRunning() ? m_replayTransfer : nullptr;
+    if (!running) {
+        m_waitTicker->stop();
+        m_waitBar->setVisible(false);
+        unsetCursor();
+        return;
+    }
+    if (!m_waitTicker->isActive()) {
+        setCursor(Qt::BusyCursor);
+        m_waitTicker->start();
+    }
+    const qint64 passed = running->elapsedMs() * m_waitBar->maximum() / qMax(1, running->timeoutMs());
+    m_waitBar->setValue(int(qMin<qint64>(passed, m_waitBar->maximum())));
+    m_waitBar->setVisible(true);
 }
 
 bool SummaryWindow::applyReply()
@@ -337,13 +410,11 @@ bool SummaryWindow::applyReply()
                                             "nothing was changed."));
         return false;
     }
+    if (!loadRecord())
+        return false;
     ScoreRecord& record = m_session.scores();
     QString error;
-    if (!loadScores(m_session.scoreFileName(), record, &error)) {
-        reportFileError(error);
-        return false;
-    }
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         const std::size_t k = std::size_t(slot(board));
         const FixedPoint high = FixedPoint::fromDouble(reply->highs[k]);
         worldHighDisplay(board)->setValue(high.toDouble());
@@ -365,7 +436,7 @@ void SummaryWindow::sendReplays()
     if (!loadReplays(m_session.replayFileName(), replays, nullptr))
         replays = ReplayRecord(); // already told when the game was kept; the exchange goes on
     std::vector<SubmittedReplay> submitted;
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         const std::optional<GameReplay>& r = replays.byBoard[std::size_t(board)];
         const qint64 whole = m_sentBests[std::size_t(slot(board))];
         if (r && r->boardSize == board && r->score() == m_session.scores().bests[board]
@@ -375,10 +446,12 @@ void SummaryWindow::sendReplays()
     if (submitted.empty())
         return; // the exchange's message, with the player's ranks, stands
     m_replayTransfer->start(requestUrl(replayRequestTarget(trimSpaces(m_nameEdit->text()), submitted)));
+    showWaiting();
 }
 
 void SummaryWindow::onReplayTransferStateChanged(HttpTransfer::State state)
 {
+    showWaiting();
     if (state == HttpTransfer::State::Completed) {
         // One line for the status panel; anything after it, and control characters, are dropped.
         const QString line = replaceControlCharacters(m_replayTransfer->body().section(QLatin1Char('\n'), 0, 0)).trimmed();

@@ -2,6 +2,7 @@
 // The summary window that closes every game: this game's ZQ, the player's bests, the world highs
 // and holders, the player's name, and the exchange with the score service.
 
+#include "game/boardsize.h"
 #include "game/replay.h"
 #include "scores/exchange.h"
 #include "scores/httptransfer.h"
@@ -13,6 +14,8 @@
 
 class QLabel;
 class QLineEdit;
+class QProgressBar;
+class QTimer;
 
 namespace zimble {
 
@@ -27,16 +30,13 @@ class ThreeDPanel;
 class SummaryWindow : public QDialog {
     Q_OBJECT
 public:
-    static constexpr int FirstBoard = 4;
-    static constexpr int LastBoard = 7;
-
     // gameScore is the ZQ the playing field showed at the end of the game on a boardSize board;
     // replay is that game's replay, kept when the game sets the player's best.
     SummaryWindow(Session& session, double gameScore, int boardSize, std::optional<GameReplay> replay = std::nullopt,
                   QWidget* parent = nullptr);
     ~SummaryWindow() override;
 
-    // The displays of one board size (4 to 7).
+    // The displays of one board size.
     ui::LedDisplay* bestDisplay(int board) const;
     ui::LedDisplay* worldHighDisplay(int board) const;
     ui::ThreeDPanel* holderPanel(int board) const;
@@ -48,6 +48,8 @@ public:
     ui::ThreeDButton* exitButton() const { return m_exitButton; }
     HttpTransfer* transfer() const { return m_transfer; }
     HttpTransfer* replayTransfer() const { return m_replayTransfer; }
+    // Shown while an Update is under way: how much of the request's time limit has passed.
+    QProgressBar* waitBar() const { return m_waitBar; }
     // Whether an Update (the exchange or the replays after it) is still under way.
     bool isUpdating() const { return m_transfer->isRunning() || m_replayTransfer->isRunning(); }
 
@@ -76,7 +78,13 @@ private:
     void keepReplay();
     void sendReplays();
     void reportFileError(const QString& error);
-    int slot(int board) const { return board - FirstBoard; }
+    // The busy cursor and the time-limit bar, following the transfers.
+    void showWaiting();
+    // Loads the score file into the session's record. A file holding values the game never
+    // writes is copied aside, reported and replaced by a fresh record. False, with the player
+    // told, when the file cannot be used; nothing may then be saved over it.
+    bool loadRecord();
+    int slot(int board) const { return board - MinBoardSize; }
 
     Session& m_session;
     const double m_gameScore;
@@ -86,10 +94,11 @@ private:
     QString m_exchangeMessage;
     bool m_unloaded = false;
     bool m_fileErrorReported = false;
+    bool m_damageKept = false;
 
-    std::array<ui::LedDisplay*, 4> m_bests{};
-    std::array<ui::LedDisplay*, 4> m_worldHighs{};
-    std::array<ui::ThreeDPanel*, 4> m_holders{};
+    std::array<ui::LedDisplay*, BoardSizeCount> m_bests{};
+    std::array<ui::LedDisplay*, BoardSizeCount> m_worldHighs{};
+    std::array<ui::ThreeDPanel*, BoardSizeCount> m_holders{};
     ui::ThreeDPanel* m_headline = nullptr;
     ui::ThreeDPanel* m_instructions = nullptr;
     ui::ThreeDPanel* m_status = nullptr;
@@ -99,6 +108,8 @@ private:
     ui::ThreeDButton* m_exitButton = nullptr;
     HttpTransfer* m_transfer = nullptr;
     HttpTransfer* m_replayTransfer = nullptr;
+    QProgressBar* m_waitBar = nullptr;
+    QTimer* m_waitTicker = nullptr;
 };
 
 } // namespace zimble

@@ -1,16 +1,16 @@
 #pragma once
 // Board geometry in twips (1/1440 inch), independent of any toolkit.
 
+#include "boardsize.h"
+
 #include <cstdint>
 #include <optional>
 
 namespace zimble {
 
 inline constexpr int TwipsPerPixel = 15;
-inline constexpr int MinBoardSize = 4;
-inline constexpr int MaxBoardSize = 7;
 
-// Edge length of every board button for an N x N board; empty outside 4..7.
+// Edge length of every board button for an N x N board; empty for a size the game does not play.
 std::optional<int> buttonEdge(std::int32_t boardSize);
 
 struct TwipPoint {

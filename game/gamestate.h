@@ -2,6 +2,7 @@
 // One game in progress: board size, the clicks each tile has taken, the click history, the
 // clock's completed cycles and the current ZQ.
 
+#include "boardsize.h"
 #include "fixedpoint.h"
 #include "replay.h"
 
@@ -11,15 +12,18 @@
 
 namespace zimble {
 
-inline constexpr int TilePoolSize = 49;  // enough for the largest board, 7 x 7
+inline constexpr int TilePoolSize = MaxBoardSize * MaxBoardSize; // enough for the largest board
 inline constexpr int HitsToRemoveTile = 4;
+
+// The moves of the keyboard focus between tiles.
+enum class TileMove { Left, Right, Up, Down, First, Last, Next };
 
 class GameState {
 public:
     GameState();
 
     int boardSize() const { return m_boardSize; }
-    // Sizes outside 4..7 are brought into that range.
+    // Sizes outside the playable range are brought into it.
     void setBoardSize(int size);
     int tileCount() const { return m_boardSize * m_boardSize; }
     // Clicks of a complete game: every tile four times.
@@ -28,6 +32,12 @@ public:
     int hitCount(int tile) const;
     // Whether a tile is on the board and can still be clicked.
     bool isClickable(int tile) const;
+    // The clickable tile a move leads to from `from`. Left, Right, Up and Down go to the nearest
+    // clickable tile in that direction, wrapping round the board's edge: on the same row (or
+    // column) if there is one, else on the nearest row (column) beside it, the upper (left) one on
+    // a tie; `from` itself when there is none. First and Last are the first and last clickable tiles in reading order,
+    // Next the one after `from` in reading order, wrapping. -1 when no tile is clickable.
+    int tileAfterMove(int from, TileMove move) const;
     // Counts a click against a tile; returns its new hit count (1 to 4).
     int addHit(int tile);
 
@@ -56,7 +66,7 @@ public:
     void clear();
 
 private:
-    int m_boardSize = 4;
+    int m_boardSize = MinBoardSize;
     std::array<int, TilePoolSize> m_hits{};
     std::vector<std::int32_t> m_history;
     int m_clickCount = 0;

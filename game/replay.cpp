@@ -25,7 +25,7 @@ ReplayVerdict verifyReplay(const GameReplay& replay, std::int64_t submittedWhole
 {
     if (replay.clicks.empty())
         return ReplayVerdict::NoClicks;
-    if (replay.boardSize < MinBoardSize || replay.boardSize > MaxBoardSize)
+    if (!isBoardSize(replay.boardSize))
         return ReplayVerdict::BadBoardSize;
     const int tiles = replay.boardSize * replay.boardSize;
     if (replay.clicks.size() > std::size_t(HitsToRemoveTile * tiles))

@@ -2,6 +2,7 @@
 // A game's replay: everything its ZQ follows from. The score service replays a submitted game
 // with the same scoring code to tell a real game from a forged number.
 
+#include "boardsize.h"
 #include "fixedpoint.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ struct GameReplay {
 enum class ReplayVerdict {
     Verified,
     NoClicks,            // nothing to replay
-    BadBoardSize,        // not 4 to 7
+    BadBoardSize,        // not a board size the game plays
     TileOffBoard,        // an index outside the board
     TileClickedTooOften, // a tile clicked a fifth time
     TooManyClicks,       // more than four clicks per tile

@@ -1,6 +1,9 @@
 #include "exchange.h"
 
 #include "codepage.h"
+#include "scorefile.h"
+
+#include "game/gamestate.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -26,7 +29,7 @@ std::optional<qint64> parseWholeScore(const QByteArray& text)
     return v;
 }
 
-// A number in a reply: plain decimal, optional sign and fraction, within what the score file holds.
+// A number in a reply: plain decimal, optional sign and fraction.
 std::optional<double> parseReplyNumber(const QString& field)
 {
     static const QRegularExpression pattern(QStringLiteral("^\\s*[-+]?(\\d+(\\.\\d*)?|\\.\\d+)\\s*$"));
@@ -34,7 +37,7 @@ std::optional<double> parseReplyNumber(const QString& field)
         return std::nullopt;
     bool ok = false;
     const double value = field.trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value) || std::fabs(value) >= 9.2e14)
+    if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
 }
@@ -111,8 +114,9 @@ std::optional<ScoreReply> parseReply(const QString& body)
         return std::nullopt;
     ScoreReply r;
     for (int i = 0; i < BoardCount; ++i) {
+        // A world high is a score the displays can show; anything else is no reply of a score service.
         const auto high = parseReplyNumber(fields[1 + i]);
-        if (!high)
+        if (!high || !isShowableScore(FixedPoint::fromDouble(*high)))
             return std::nullopt;
         r.highs[i] = *high;
         const QString holder = QString(fields[5 + i]).replace(QStringLiteral("%20"), QStringLiteral(" "));
@@ -164,7 +168,7 @@ std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QStri
 namespace {
 
 const QString ClickLetters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvw");
-constexpr int MaxReplayClicks = 4 * 49;
+constexpr int MaxReplayClicks = HitsToRemoveTile * TilePoolSize;
 
 } // namespace
 
@@ -224,7 +228,7 @@ std::optional<ReplaySubmission> parseReplaySubmission(const QByteArray& rawQuery
         const qint64 whole = parts.value(1).toLongLong(&wholeOk);
         const int cycles = parts.value(2).toInt(&cyclesOk);
         const auto clicks = decodeClicks(QString::fromLatin1(parts.value(3)));
-        if (parts.size() != 4 || !boardOk || !wholeOk || !cyclesOk || !clicks || board < 4 || board > 7)
+        if (parts.size() != 4 || !boardOk || !wholeOk || !cyclesOk || !clicks || !isBoardSize(board))
             return refuse(QStringLiteral("Your replays were not checked: a replay could not be read."));
         for (const SubmittedReplay& earlier : s.replays) {
             if (earlier.replay.boardSize == board)

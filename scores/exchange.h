@@ -4,6 +4,7 @@
 //   reply    ten "|"-separated fields in Windows-1252: anything, the four world highs, the four
 //            holders (spaces written as "%20"), and a message for the player.
 
+#include "game/boardsize.h"
 #include "game/replay.h"
 
 #include <QByteArray>
@@ -15,12 +16,12 @@
 
 namespace zimble {
 
-inline constexpr int BoardCount = 4;        // board sizes 4 to 7
+inline constexpr int BoardCount = BoardSizeCount; // one value per board size, smallest first
 inline constexpr int ReplyFieldCount = 10;
 inline constexpr int MaxPlayerNameLength = 50;
 inline constexpr int MaxScoreValue = 2147483647;
 
-using BoardScores = std::array<qint64, BoardCount>; // whole numbers, boards 4 to 7
+using BoardScores = std::array<qint64, BoardCount>; // whole numbers, one per board size
 
 // The weighted sum both sides compute over the four whole-number bests.
 qint64 checkValue(const BoardScores& bests);
@@ -45,7 +46,8 @@ struct ScoreReply {
     QString message;                         // control characters turned into spaces
 };
 
-// Empty when the body has fewer than ten fields or a field 1 to 4 is not a plain decimal number.
+// Empty when the body has fewer than ten fields or a field 1 to 4 is not a plain decimal number
+// the displays can show (negative, or past nine digits).
 // Holder names are cleaned like typed names and control characters become spaces, so nothing
 // received can hide a name or break a line.
 std::optional<ScoreReply> parseReply(const QString& body);

@@ -17,14 +17,19 @@ HttpTransfer::HttpTransfer(QObject* parent)
 {
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, [this] {
-        fail(QNetworkReply::TimeoutError,
-             QStringLiteral("The score service did not answer within %1 seconds.").arg(m_timeoutMs / 1000.0));
+        fail(QNetworkReply::TimeoutError, unreachable(QStringLiteral("no answer within %1 s").arg(m_timeoutMs / 1000.0)));
     });
 }
 
 HttpTransfer::~HttpTransfer()
 {
     cancel();
+}
+
+QString HttpTransfer::unreachable(const QString& reason) const
+{
+    const QString host = m_url.host().contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(m_url.host()) : m_url.host();
+    return QStringLiteral("The score service at %1:%2 could not be reached: %3.").arg(host).arg(m_url.port(80)).arg(reason);
 }
 
 QString HttpTransfer::body() const
@@ -57,6 +62,8 @@ bool HttpTransfer::start(const QUrl& url)
     m_httpStatus = 0;
     m_errorCode = 0;
     m_errorText.clear();
+    m_redirects = 0;
+    m_clock.start();
     ++m_generation;
     m_timer->start(m_timeoutMs);
 
@@ -82,8 +89,7 @@ bool HttpTransfer::start(const QUrl& url)
             if (gen != m_generation || !m_running)
                 return;
             if (info.error() != QHostInfo::NoError || info.addresses().isEmpty()) {
-                fail(QNetworkReply::HostNotFoundError,
-                     QStringLiteral("The host %1 could not be found (%2).").arg(m_url.host(), info.errorString()));
+                fail(QNetworkReply::HostNotFoundError, unreachable(QStringLiteral("host not found")));
                 return;
             }
             report(State::HostResolved);
@@ -97,7 +103,8 @@ bool HttpTransfer::start(const QUrl& url)
 void HttpTransfer::startRequest()
 {
     QNetworkRequest request(m_url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Redirects are looked at here, so that one the game cannot follow ends the wait at once.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
     // Ask for the body as it is: nothing is ever decompressed, so no reply can expand in memory.
     request.setRawHeader("Accept-Encoding", "identity");
@@ -139,13 +146,28 @@ void HttpTransfer::conclude(QNetworkReply* reply)
         reply->abort(); // all that may be kept is here; the rest is never read
     reply->deleteLater();
 
+    if (m_httpStatus >= 300 && m_httpStatus < 400 && m_httpStatus != 304) {
+        followRedirect(reply); // goes on, or fails saying why
+        return;
+    }
     if (m_httpStatus >= 400) {
         fail(m_httpStatus, QStringLiteral("The score service answered %1 %2.").arg(m_httpStatus).arg(reason).trimmed(),
              KeepBody);
         return;
     }
     if (complete && error != QNetworkReply::NoError) {
-        fail(error, errorString);
+        // Errors below 100 are those of the connection itself.
+        if (error == QNetworkReply::ConnectionRefusedError)
+            fail(error, unreachable(QStringLiteral("connection refused")));
+        else if (error == QNetworkReply::HostNotFoundError)
+            fail(error, unreachable(QStringLiteral("host not found")));
+        else if (error == QNetworkReply::RemoteHostClosedError)
+            fail(error, unreachable(QStringLiteral("the connection was closed before the answer came")));
+        else if (error < 100)
+            fail(error, unreachable(errorString.isEmpty() ? QStringLiteral("no connection")
+                                                          : errorString.left(1).toLower() + errorString.mid(1)));
+        else
+            fail(error, errorString);
         return;
     }
     m_timer->stop();
@@ -154,6 +176,32 @@ void HttpTransfer::conclude(QNetworkReply* reply)
         return;
     m_running = false;
     report(State::Completed);
+}
+
+bool HttpTransfer::followRedirect(QNetworkReply* reply)
+{
+    const QByteArray location = reply->rawHeader("Location").trimmed();
+    if (location.isEmpty()) {
+        fail(m_httpStatus, QStringLiteral("The score service sent a redirect (%1) without an address to go to; the game "
+                                          "cannot follow it.").arg(m_httpStatus));
+        return false;
+    }
+    const QUrl target = m_url.resolved(QUrl::fromEncoded(location));
+    if (target.scheme() != QLatin1String("http") || target.host().isEmpty()) {
+        fail(m_httpStatus, QStringLiteral("The score service redirected to %1, which the game cannot follow: it speaks "
+                                          "plain HTTP only.").arg(QString::fromLatin1(location.left(200))));
+        return false;
+    }
+    if (++m_redirects > MaxRedirects) {
+        fail(m_httpStatus, QStringLiteral("The score service redirected more than %1 times; the game stopped following.")
+                               .arg(MaxRedirects));
+        return false;
+    }
+    m_url = target;
+    m_body.clear();
+    m_httpStatus = 0;
+    startRequest();
+    return true;
 }
 
 void HttpTransfer::fail(int code, const QString& text, BodyHandling body)

@@ -3,7 +3,7 @@
 #include "exchange.h"
 #include "filecheck.h"
 
-#include "game/boardlayout.h"
+#include "game/boardsize.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -62,7 +62,7 @@ std::optional<ReplayRecord> decodeReplayRecord(const QByteArray& bytes, QString*
         const int board = parts.value(0).toInt(&boardOk);
         const int cycles = parts.value(1).toInt(&cyclesOk);
         const std::optional<std::vector<std::int32_t>> clicks = decodeClicks(QString::fromLatin1(parts.value(2)));
-        if (parts.size() != 3 || !boardOk || !cyclesOk || board < MinBoardSize || board > MaxBoardSize || cycles < 0
+        if (parts.size() != 3 || !boardOk || !cyclesOk || !isBoardSize(board) || cycles < 0
             || !clicks || record.byBoard[std::size_t(board)])
             return refuse(QStringLiteral("line %1 is damaged").arg(i + 1));
         record.byBoard[std::size_t(board)] = GameReplay{board, cycles, *clicks};

@@ -17,7 +17,7 @@ inline constexpr int ReplayFileVersion = 1;
 inline constexpr qint64 MaxReplayFileSize = 64 * 1024;
 
 struct ReplayRecord {
-    std::array<std::optional<GameReplay>, 11> byBoard; // indexed by board size, 4 to 7 in use
+    std::array<std::optional<GameReplay>, MaxBoardSize + 1> byBoard; // indexed by board size
 };
 
 QByteArray encodeReplayRecord(const ReplayRecord& record);

@@ -3,9 +3,12 @@
 #include "codepage.h"
 #include "filecheck.h"
 
+#include "game/boardsize.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStringList>
 #include <QtEndian>
 
 namespace zimble {
@@ -38,6 +41,76 @@ QString fixedText(const QString& text)
     while (cps.size() < FixedTextLength)
         cps.append(' ');
     return QString::fromUcs4(reinterpret_cast<const char32_t*>(cps.constData()), cps.size());
+}
+
+bool isShowableScore(FixedPoint value)
+{
+    return value.raw() >= 0 && value.raw() < MaxShownScore * FixedPoint::Scale + FixedPoint::Scale / 2;
+}
+
+namespace {
+
+// Whether a stored name holds a control character other than the NUL padding at its end.
+bool hasControlCharacters(const QString& text)
+{
+    qsizetype end = text.size();
+    while (end > 0 && text.at(end - 1) == QChar(0))
+        --end;
+    for (qsizetype i = 0; i < end; ++i) {
+        const char16_t u = text.at(i).unicode();
+        if (u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            return true;
+    }
+    return false;
+}
+
+QString boardName(int board)
+{
+    return QStringLiteral("%1 x %1").arg(board);
+}
+
+} // namespace
+
+QString recordDamage(const ScoreRecord& record)
+{
+    QStringList found;
+    auto number = [&](FixedPoint value, const QString& what) {
+        if (value.raw() < 0)
+            found << QStringLiteral("the %1 is negative").arg(what);
+        else if (!isShowableScore(value))
+            found << QStringLiteral("the %1 is larger than the displays can show").arg(what);
+    };
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
+        number(record.bests[board], boardName(board) + QStringLiteral(" best"));
+        number(record.worldHighs[board], boardName(board) + QStringLiteral(" world high"));
+        if (hasControlCharacters(record.holders[board]))
+            found << QStringLiteral("the %1 record holder's name holds control characters").arg(boardName(board));
+    }
+    if (hasControlCharacters(record.playerName))
+        found << QStringLiteral("your name holds control characters");
+    return found.join(QStringLiteral("; "));
+}
+
+QString keepDamagedCopy(const QString& fileName, const QDateTime& when, QString* error)
+{
+    const QString base = fileName + QStringLiteral(".damaged-") + when.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QFile source(fileName);
+    for (int n = 1; n <= 1000; ++n) {
+        const QString copy = n == 1 ? base : base + QStringLiteral("-%1").arg(n);
+        const QFileInfo taken(copy);
+        if (taken.exists() || taken.isSymLink())
+            continue;
+        // QFile::copy never replaces an existing file, so a copy made meanwhile is kept too.
+        if (source.copy(copy))
+            return copy;
+        if (QFileInfo::exists(copy))
+            continue;
+        break;
+    }
+    if (error)
+        *error = describeFileError(QStringLiteral("score file"), QStringLiteral("copied aside"), fileName,
+                                   source.errorString());
+    return {};
 }
 
 QString shownText(const QString& stored)

@@ -7,6 +7,7 @@
 #include "game/fixedpoint.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <array>
@@ -28,6 +29,23 @@ struct ScoreRecord {
 
     ScoreRecord();
 };
+
+// The summary window's displays show nine digits: a best or world high from 0 to just below
+// 999,999,999.5. No game comes near it, and a reply beyond it is refused.
+inline constexpr int ScoreDisplayDigits = 9;
+inline constexpr qint64 MaxShownScore = 999'999'999;
+bool isShowableScore(FixedPoint value);
+
+// What, in the fields the game uses (the bests, world highs and holders of the board sizes it
+// plays, and the player's name), holds a value the game never writes: a negative number, one the
+// displays cannot show, or a control character other than NUL padding at the end of a name.
+// A phrase for the player ("the 5 x 5 best is negative"), several joined by "; ", or empty.
+QString recordDamage(const ScoreRecord& record);
+
+// Copies a file's bytes beside it as "<file>.damaged-YYYYMMDD-HHMMSS" after `when`, with "-2",
+// "-3", ... after it when that name is taken, so never over an earlier copy. Returns the copy's
+// name, or an empty string with error set to a sentence naming the file and the reason.
+QString keepDamagedCopy(const QString& fileName, const QDateTime& when, QString* error);
 
 // Exactly 50 characters: cut after the 50th, or filled with spaces on the right.
 QString fixedText(const QString& text);

@@ -24,6 +24,21 @@ done
 grep -qxF "ExecStart=$work/prefix/bin/zimble-scored --listen 127.0.0.1:8417 --db /var/lib/zimble-scored/scores.sqlite" \
   "$work/prefix/lib/systemd/system/zimble-scored.service" || { echo "the unit does not start $work/prefix/bin/zimble-scored"; exit 1; }
 
+# The command line works with no display and no home, and prepares nothing.
+nodisplay() { env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM -u HOME XDG_DATA_HOME="$work/cli" "$@"; }
+nodisplay "$work/prefix/games/zimble" --help >"$work/out" 2>"$work/err" || { echo "--help failed"; cat "$work/err"; exit 1; }
+grep -q '^Usage: zimble \[options\]' "$work/out" && [ ! -s "$work/err" ] || { echo "--help printed no usage"; exit 1; }
+[ "$(nodisplay "$work/prefix/games/zimble" --version)" = "zimble $(sed -n 's/^project(Zimble VERSION \([0-9.]*\).*/\1/p' "$source/CMakeLists.txt")" ] \
+  || { echo "--version is not the project version"; exit 1; }
+for wrong in --bogus -platform stray; do
+  status=0
+  nodisplay "$work/prefix/games/zimble" "$wrong" >"$work/out" 2>"$work/err" || status=$?
+  [ "$status" = 2 ] || { echo "$wrong: status $status, not 2"; exit 1; }
+  [ ! -s "$work/out" ] && head -n1 "$work/err" | grep -q "^zimble: .*'${wrong##*-}'" && sed -n 2p "$work/err" | grep -q '^Usage: zimble' \
+    || { echo "$wrong: no error and usage on standard error"; cat "$work/err"; exit 1; }
+done
+[ ! -e "$work/cli" ] || { echo "the command line prepared a game directory"; exit 1; }
+
 # A player who already has a score file and a picture of their own.
 data="$work/data/zimble"
 mkdir -p "$data"

@@ -29,6 +29,7 @@ void shoot(QWidget* w, const QString& outDir, const QString& name)
 {
     w->show();
     w->raise();
+    w->activateWindow(); // so that the focus mark shows where the focus is
     for (int i = 0; i < 20; ++i) {
         QApplication::processEvents();
         QThread::msleep(10);

@@ -57,6 +57,8 @@ private slots:
         QCOMPARE(toInt32HalfEven(6.49), 6);
         QCOMPARE(toInt32HalfEven(1e12), std::numeric_limits<std::int32_t>::max());
         QCOMPARE(toInt32HalfEven(-1e12), std::numeric_limits<std::int32_t>::min());
+        QCOMPARE(toInt32HalfEven(std::nan("")), 0);
+        QCOMPARE(toInt32HalfEven(-std::nan("")), 0);
     }
 
     void fixedPointFormats()
@@ -94,6 +96,8 @@ private slots:
         QTest::newRow("step N+1") << QList<int>{0, 5} << 4 << 0 << qint64(49219);
         QTest::newRow("step N+2 back") << QList<int>{6, 0} << 4 << 0 << qint64(50000);
         QTest::newRow("no clicks") << QList<int>{} << 4 << 0 << qint64(0);
+        // Falling straight triples count only when strictly falling: 7, 7 breaks the run twice.
+        QTest::newRow("falling with a repeat") << QList<int>{13, 11, 9, 7, 7, 5} << 4 << 0 << qint64(245593);
     }
 
     void scoringExamples()
@@ -311,14 +315,29 @@ private slots:
         QTest::newRow("board of 8") << "board" << v(ReplayVerdict::BadBoardSize);
         QTest::newRow("negative cycles") << "clock" << v(ReplayVerdict::ImplausibleClock);
         QTest::newRow("no clicks") << "empty" << v(ReplayVerdict::NoClicks);
+        QTest::newRow("a 7 x 7 game as played") << "seven" << v(ReplayVerdict::Verified);
+        QTest::newRow("a 7 x 7 game, a tile off its board") << "seven off" << v(ReplayVerdict::TileOffBoard);
     }
 
     void replaysAreVerified()
     {
         QFETCH(QString, tamper);
         QFETCH(int, verdict);
-        // A 4 x 4 game as the playing field records it: 20 clicks, one clock cycle on the way.
-        const GameState g = test::playedGame();
+        // A 4 x 4 game as the playing field records it: 20 clicks, one clock cycle on the way;
+        // or a 7 x 7 game reaching its last tile.
+        const GameState g = tamper.startsWith(QLatin1String("seven")) ? [] {
+            GameState seven;
+            seven.setBoardSize(7);
+            for (int tile : {48, 0, 47, 6, 42}) {
+                for (int k = 0; k < 4; ++k) {
+                    seven.addHit(tile);
+                    seven.recordClick(tile);
+                    seven.finishClick();
+                }
+                seven.addClockCycle();
+            }
+            return seven;
+        }() : test::playedGame();
         GameReplay r = g.replay();
         QCOMPARE(r.score(), g.score());
         std::int64_t claimed = toInt32HalfEven(g.score().toDouble());
@@ -342,6 +361,8 @@ private slots:
             r.clockCycles = -1;
         else if (tamper == QLatin1String("empty"))
             r.clicks.clear();
+        else if (tamper == QLatin1String("seven off"))
+            r.clicks[5] = 49;
         QCOMPARE(int(verifyReplay(r, claimed)), verdict);
     }
 };

@@ -133,6 +133,14 @@ private slots:
         for (int i = 0; i < 256; ++i)
             all.append(char(i));
         QCOMPARE(toCp1252(fromCp1252(all)), all);
+        // 0x80 to 0x9F as the published Windows-1252 table has them; its five unassigned bytes
+        // stand for the C1 controls of the same value.
+        const char16_t published[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                        0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                        0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+        for (int b = 0x80; b <= 0x9F; ++b)
+            QCOMPARE(fromCp1252(QByteArray(1, char(b))), QString(QChar(published[b - 0x80])));
     }
 
     void absentFileIsCreatedEmpty()
@@ -160,6 +168,103 @@ private slots:
         QVERIFY(loadScores(m_file, r, nullptr));
         QCOMPARE(r.bests[4].raw(), 770000);
         QCOMPARE(r.playerName, QString(50, QChar(0)));
+    }
+
+    void valuesTheGameNeverWrites_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("damage"); // empty: a file the game can write, read without a word
+        auto record = [](const std::function<void(ScoreRecord&)>& edit) {
+            ScoreRecord r;
+            edit(r);
+            return encodeRecord(r);
+        };
+        auto patched = [](QByteArray b, int offset, const QByteArray& with) { return b.replace(offset, with.size(), with); };
+        QByteArray upperHalf; // every byte of 0x80 to 0xFF that stands for a character
+        for (int b = 0x80; b <= 0xFF; ++b) {
+            if (b != 0x81 && b != 0x8D && b != 0x8F && b != 0x90 && b != 0x9D)
+                upperHalf.append(char(b));
+        }
+        // More than a 7 x 7 game can reach: every equal pair a run of 196, the fastest play.
+        const double unreachable = 10.0 * (196 + 2 * 294 * 196.0 * 196) * (0.8 + 0.3 / 0.7) / 4;
+
+        QTest::newRow("all zero, as first created") << QByteArray(776, '\0') << QString();
+        QTest::newRow("edge values the game writes") << record([&](ScoreRecord& r) {
+            r.bests[4] = FixedPoint::fromInt(0);
+            r.bests[7] = FixedPoint::fromDouble(unreachable);
+            r.worldHighs[7] = FixedPoint::fromInt(MaxShownScore);
+            r.worldHighs[5] = FixedPoint::fromDouble(MaxShownScore + 0.4999);
+            for (int board = 4; board <= 7; ++board)
+                r.holders[board] = fixedText(QString(50, QChar(u'A' + board)));
+            r.playerName = fixedText(QString(50, QChar(u'\u00FF')));
+        }) << QString();
+        QTest::newRow("the code page's upper half") << record([&](ScoreRecord& r) {
+            r.playerName = fromCp1252(upperHalf.left(50));
+            r.holders[4] = fromCp1252(upperHalf.mid(50, 50));
+            r.holders[7] = fixedText(fromCp1252(upperHalf.mid(100)));
+        }) << QString();
+        QTest::newRow("a name padded with NULs") << patched(QByteArray(776, '\0'), 726, "Ann") << QString();
+        QTest::newRow("a short file") << record([](ScoreRecord& r) { r.bests[4] = FixedPoint::fromInt(9); }).left(100)
+                                      << QString();
+        QTest::newRow("unused slots hold anything") << patched(patched(QByteArray(776, '\0'), 0, QByteArray(32, '\xFF')), 176, "\x01\x02")
+                                                    << QString();
+        QTest::newRow("a negative best, with a tail")
+            << record([](ScoreRecord& r) { r.bests[5] = FixedPoint::fromRaw(-1); }) + QByteArray("tail\x00\x01", 6)
+            << "the 5 x 5 best is negative";
+        QTest::newRow("a 7 x 7 best past the displays")
+            << record([](ScoreRecord& r) { r.bests[7] = FixedPoint::fromDouble(MaxShownScore + 0.5); })
+            << "the 7 x 7 best is larger than the displays can show";
+        QTest::newRow("a negative world high") << record([](ScoreRecord& r) { r.worldHighs[4] = FixedPoint::fromInt(-5); })
+                                               << "the 4 x 4 world high is negative";
+        QTest::newRow("a tab in a holder") << record([](ScoreRecord& r) { r.holders[6] = fixedText(QStringLiteral("Bo\tKim")); })
+                                           << "the 6 x 6 record holder's name holds control characters";
+        QTest::newRow("DEL in a holder") << patched(QByteArray(776, '\0'), 526, "Dee\x7F") << "the 7 x 7 record holder's name";
+        QTest::newRow("a NUL before the name") << patched(QByteArray(776, '\0'), 727, "Ann") << "your name holds control characters";
+        QTest::newRow("an unassigned code-page byte") << patched(QByteArray(776, '\0'), 726, "A\x81") << "your name";
+    }
+
+    void valuesTheGameNeverWrites()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, damage);
+        writeAll(m_file, bytes);
+        const QDir dir(m_dir.path());
+        for (const QString& old : dir.entryList({QStringLiteral("Scores.dat.damaged-*")}))
+            QVERIFY(QFile::remove(dir.filePath(old)));
+        QString headline;
+        double best4 = -1;
+        playSummary(3, 4, [&](SummaryWindow& s) { best4 = s.bestDisplay(4)->value(); });
+        const QStringList copies = dir.entryList({QStringLiteral("Scores.dat.damaged-*")});
+        const QByteArray after = readAll(m_file);
+        if (damage.isEmpty()) {
+            QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.value(0)));
+            QVERIFY(copies.isEmpty());
+            QCOMPARE(after.left(32), bytes.left(32)); // what the game does not use is as it was
+            QCOMPARE(after.mid(176, 200), bytes.leftJustified(776, '\0').mid(176, 200));
+            return;
+        }
+        QCOMPARE(m_messages.size(), 1);
+        QVERIFY2(m_messages.first().contains(m_file) && m_messages.first().contains(damage), qPrintable(m_messages.first()));
+        QCOMPARE(copies.size(), 1);
+        QVERIFY(QRegularExpression(QStringLiteral("^Scores\\.dat\\.damaged-\\d{8}-\\d{6}$")).match(copies.first()).hasMatch());
+        QVERIFY(m_messages.first().contains(dir.filePath(copies.first())));
+        QCOMPARE(readAll(dir.filePath(copies.first())), bytes); // copied before the first save
+        // A fresh record: this game's 3 is the 4 x 4 best, the name is the default, the tail stays.
+        QCOMPARE(best4, 3.0);
+        QCOMPARE(decodeRecord(after).bests[5].raw(), 0);
+        QCOMPARE(after.mid(726), QByteArray("Enter your name here") + QByteArray(30, ' ') + bytes.mid(776));
+        // Never over an earlier copy.
+        const QDateTime when(QDate(2026, 12, 7), QTime(20, 45, 0));
+        QString error;
+        const QString first = keepDamagedCopy(m_file, when, &error);
+        const QString second = keepDamagedCopy(m_file, when, &error);
+        QCOMPARE(first, m_file + QStringLiteral(".damaged-20261207-204500"));
+        QCOMPARE(second, first + QStringLiteral("-2"));
+        QCOMPARE(readAll(first), after);
+        // The next game finds nothing wrong.
+        m_messages.clear();
+        playSummary(1, 4);
+        QVERIFY(m_messages.isEmpty());
     }
 
     void longerFileKeepsItsTail()
@@ -318,19 +423,31 @@ private slots:
         QCOMPARE(b.mid(726), QByteArray("Enter your name here") + QByteArray(30, ' '));
     }
 
+    void bestIsKeptOnlyWhenStrictlyHigher_data()
+    {
+        QTest::addColumn<int>("board");
+        QTest::addColumn<int>("offset"); // of the board's best in the file
+        for (int board = 4; board <= 7; ++board)
+            QTest::addRow("%d x %d", board, board) << board << 32 + 8 * (board - 4);
+    }
+
     void bestIsKeptOnlyWhenStrictlyHigher()
     {
-        playSummary(0, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(0));
-        playSummary(-3, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(0));
-        playSummary(812.5, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
+        QFETCH(int, board);
+        QFETCH(int, offset);
+        playSummary(0, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(0));
+        playSummary(-3, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(0));
+        playSummary(812.5, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(8125000));
         QString headline;
-        playSummary(812.5, 4, [&](SummaryWindow& s) { headline = s.headline()->caption(); });
+        playSummary(812.5, board, [&](SummaryWindow& s) { headline = s.headline()->caption(); });
         QCOMPARE(headline, QStringLiteral("You scored a ZQ of 813"));
-        playSummary(700, 4);
-        QCOMPARE(numberAt(readAll(m_file), 32), qint64(8125000));
+        playSummary(700, board);
+        QCOMPARE(numberAt(readAll(m_file), offset), qint64(8125000));
+        const QByteArray bests = readAll(m_file).mid(32, 32);
+        QCOMPARE(bests.count('\0'), 32 - 3); // no other board's best moved (812.5 takes three bytes)
     }
 
     void scoreLineFormats()
@@ -380,6 +497,27 @@ private slots:
             QTest::keyClick(&s, Qt::Key_Escape);
         }
         QCOMPARE(readAll(m_file).mid(726, 7), QByteArray("Esc \xE9? "));
+        {
+            // From the keyboard alone: Tab and Shift+Tab reach the buttons and the name box, Alt+X leaves.
+            SummaryWindow s(m_session, 0, 4);
+            s.show();
+            QVERIFY(QTest::qWaitForWindowActive(&s));
+            QCOMPARE(QApplication::focusWidget(), s.updateButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.exitButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.nameEdit());
+            QTest::keyClick(s.nameEdit(), Qt::Key_A, Qt::ControlModifier);
+            QTest::keyClicks(s.nameEdit(), QStringLiteral("Keys"));
+            QTest::keyClick(s.nameEdit(), Qt::Key_Backtab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), s.exitButton());
+            QTest::keyClick(s.exitButton(), Qt::Key_X, Qt::AltModifier);
+            QTRY_VERIFY(!s.isVisible());
+        }
+        QCOMPARE(readAll(m_file).mid(726, 5), QByteArray("Keys "));
     }
 
     void otherSlotsSurviveEverySave()
@@ -387,9 +525,13 @@ private slots:
         QByteArray bytes(776, '\0');
         for (int i = 0; i < 776; ++i)
             bytes[i] = char(QRandomGenerator::global()->bounded(256));
-        bytes.replace(48, 8, QByteArray(8, '\0')); // the 6 x 6 best starts at 0, so the game's score beats it
+        // What the game uses holds what it could have written; the 6 x 6 best is 0, so the game's score beats it.
+        bytes.replace(32, 32, QByteArray::fromHex("0100000000000000020000000000000000000000000000000300000000000000"));
+        bytes.replace(120, 32, QByteArray::fromHex("0700000000000000").repeated(4));
+        bytes.replace(376, 200, QByteArray(200, 'h'));
+        bytes.replace(726, 50, QByteArray(50, 'n'));
         writeAll(m_file, bytes);
-        playSummary(1e9, 6, [](SummaryWindow& s) { s.nameEdit()->setText(QStringLiteral("Someone")); });
+        playSummary(123456.5, 6, [](SummaryWindow& s) { s.nameEdit()->setText(QStringLiteral("Someone")); });
         const QByteArray after = readAll(m_file);
         auto untouched = [](const QByteArray& b) {
             QByteArray kept;
@@ -401,7 +543,7 @@ private slots:
             return kept;
         };
         QCOMPARE(untouched(after), untouched(bytes));
-        QCOMPARE(numberAt(after, 48), qint64(1e9 * 10000));
+        QCOMPARE(numberAt(after, 48), qint64(1234565000));
         QCOMPARE(after.mid(0, 48).mid(32), bytes.mid(32, 16)); // sizes 4 and 5 untouched
     }
 
@@ -412,6 +554,7 @@ private slots:
         QTest::newRow("two boards") << QByteArray("Zimble replays, version 1\n4 3 AAAAB\n7 0 wvu\n") << QString();
         QTest::newRow("no replays yet") << QByteArray("Zimble replays, version 1\n") << QString();
         QTest::newRow("a newer version") << QByteArray("Zimble replays, version 2\n4 0 A\n") << "of version 2";
+        QTest::newRow("version 0") << QByteArray("Zimble replays, version 0\n4 0 A\n") << "of version 0";
         QTest::newRow("not a replay file") << QByteArray("\x89PNG\r\n") << "not a replay file";
         QTest::newRow("empty") << QByteArray() << "not a replay file";
         QTest::newRow("letter outside the alphabet") << QByteArray("Zimble replays, version 1\n4 0 AB!\n") << "line 2 is damaged";
@@ -518,12 +661,15 @@ private slots:
         QCOMPARE(r->holders[0], QStringLiteral("Bo Kim"));
         QCOMPARE(r->holders[1], QStringLiteral("Ann Lee"));
         QCOMPARE(r->message, QStringLiteral("Thank you"));
-        r = parseReply(QStringLiteral("|1.5|-2|0|7||||||extra|more"));
+        r = parseReply(QStringLiteral("|1.5|2|0|7||||||extra|more"));
         QVERIFY(r);
         QCOMPARE(r->highs[0], 1.5);
         QVERIFY(!parseReply(QStringLiteral("x|1|2|3|4|a|b|c|d")));         // nine fields
         QVERIFY(!parseReply(QStringLiteral("x|1|2|three|4|a|b|c|d|m")));   // not a number
         QVERIFY(!parseReply(QStringLiteral("x|1|2|3|1e999|a|b|c|d|m")));   // not plain decimal
+        QVERIFY(!parseReply(QStringLiteral("|1.5|-2|0|7||||||")));         // a negative high
+        QVERIFY(!parseReply(QStringLiteral("|1|2|3|999999999.5|a|b|c|d|m"))); // past nine digits
+        QVERIFY(parseReply(QStringLiteral("|1|2|3|999999999.4999|a|b|c|d|m")));
         QVERIFY(!parseReply(QStringLiteral("<html>error</html>")));
     }
 };

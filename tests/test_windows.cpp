@@ -16,6 +16,7 @@
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
 #include "ui/twips.h"
+#include "ui/windowstyle.h"
 
 #include <QLabel>
 #include <QtTest>
@@ -197,10 +198,25 @@ private slots:
                 support = about->supportPanel()->caption();
                 QCOMPARE(about->exitButton()->parentWidget(), about->container());
                 QCOMPARE(about->iconPicture()->geometry(), px(210, 105, 480, 480));
-                if (round == 1)
+                // The two addresses read cleanly: apart, inside the window, on one line with room to spare.
+                ThreeDPanel* const addresses[] = {about->supportPanel(), about->webAddressPanel()};
+                QVERIFY(!addresses[0]->geometry().intersects(addresses[1]->geometry()));
+                for (ThreeDPanel* p : addresses) {
+                    QVERIFY(about->container()->rect().contains(p->geometry()));
+                    QVERIFY(!p->geometry().intersects(about->exitButton()->geometry()));
+                    const QFontMetrics fm(p->font());
+                    QVERIFY2(fm.horizontalAdvance(p->caption()) + 2 * (p->bevelWidth() + 6) <= p->width(), qPrintable(p->caption()));
+                    QVERIFY(fm.height() + 2 * p->bevelWidth() + 2 <= p->height());
+                }
+                if (round == 1) {
                     about->close();
-                else
+                } else if (round == 2) {
+                    // From the keyboard: the Exit button has the focus, and Enter presses it.
+                    QCOMPARE(about->focusWidget(), about->exitButton());
+                    QTest::keyClick(about->exitButton(), Qt::Key_Return);
+                } else {
                     about->exitButton()->click();
+                }
             }, &w);
             w.aboutButton()->click();
             QCOMPARE(title, QStringLiteral("About Zimble"));
@@ -229,6 +245,71 @@ private slots:
         QCOMPARE(title, QStringLiteral("Zimble Playing Field"));
         QVERIFY(startBlocked);
         QCOMPARE(boardSize, 4);
+    }
+
+    void windowsOpenOnScreen_data()
+    {
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QSize>("screen"); // in device pixels, with a 40-pixel panel along the top
+        for (const QSize screen : {QSize(1280, 1024), QSize(1920, 1080)}) {
+            for (double scale : {1.0, 1.25, 1.5, 2.0})
+                QTest::addRow("%dx%d at %g", screen.width(), screen.height(), scale) << scale << screen;
+        }
+    }
+
+    // Every window opens with its top-left corner inside the available area: centred where it
+    // fits, at the area's edge along a side where it does not. Then the real thing on this screen.
+    void windowsOpenOnScreen()
+    {
+        QFETCH(double, scale);
+        QFETCH(QSize, screen);
+        const int panel = qRound(40 / scale);
+        const QRect available(0, panel, qRound(screen.width() / scale), qRound(screen.height() / scale) - panel);
+        const QSize start(479, 492), field(725, 561);
+        const QSize owned[] = {QSize(624, 467), QSize(312, 206), QSize(475, 165)}; // summary, help, about
+        auto check = [&](const QSize& size, std::optional<QPoint> centre) {
+            const QPoint at = windowPosition(available, size, centre);
+            const QRect placed(at, size);
+            QVERIFY2(available.contains(at), qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
+            const QPoint c = centre.value_or(available.center());
+            if (size.width() <= available.width()) {
+                QVERIFY(placed.left() >= available.left() && placed.right() <= available.right());
+                if (c.x() - size.width() / 2 >= available.left() && c.x() - size.width() / 2 + size.width() <= available.right() + 1)
+                    QCOMPARE(at.x(), c.x() - size.width() / 2);
+            } else {
+                QCOMPARE(at.x(), available.left());
+            }
+            if (size.height() <= available.height())
+                QVERIFY(placed.top() >= available.top() && placed.bottom() <= available.bottom());
+            else
+                QCOMPARE(at.y(), available.top());
+        };
+        check(start, std::nullopt);
+        check(field, std::nullopt);
+        const QPoint startAt = windowPosition(available, start);
+        const QPoint fieldAt = windowPosition(available, field);
+        for (const QSize& size : owned) {
+            check(size, QRect(startAt, start).center());
+            check(size, QRect(fieldAt, field).center());
+        }
+        // At twice the size a 1280 x 1024 screen is 640 x 512: the field goes to the area's corner.
+        if (scale == 2.0 && screen == QSize(1280, 1024))
+            QCOMPARE(fieldAt, available.topLeft());
+
+        // The real windows on the screen this test runs on.
+        StartWindow w(m_session);
+        placeOnScreen(&w);
+        w.show();
+        const QRect area = w.screen()->availableGeometry();
+        QVERIFY(area.contains(w.frameGeometry().topLeft()));
+        QPoint fieldTopLeft(-1000, -1000);
+        test::onNextModal([&](QWidget* modal) {
+            fieldTopLeft = modal->frameGeometry().topLeft();
+            modal->close();
+        }, &w);
+        w.playButton()->click();
+        QVERIFY2(area.contains(fieldTopLeft), qPrintable(QStringLiteral("%1,%2 in %3x%4").arg(fieldTopLeft.x())
+                                                           .arg(fieldTopLeft.y()).arg(area.width()).arg(area.height())));
     }
 
     void playingFieldCatalogue()
@@ -306,6 +387,122 @@ private slots:
         QCOMPARE(f.state().boardSize(), 7);
         QTest::keyClick(knob, Qt::Key_Down);
         QCOMPARE(f.state().boardSize(), 6);
+    }
+
+    void keysMoveTheFocus_data()
+    {
+        QTest::addColumn<int>("board");
+        QTest::addColumn<QList<int>>("removed"); // tiles clicked away first
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("to");
+        const QList<int> none;
+        QTest::newRow("right") << 4 << none << 0 << int(Qt::Key_Right) << 1;
+        QTest::newRow("right wraps at the row's end") << 4 << none << 3 << int(Qt::Key_Right) << 0;
+        QTest::newRow("left wraps at the row's start") << 4 << none << 4 << int(Qt::Key_Left) << 7;
+        QTest::newRow("down") << 4 << none << 1 << int(Qt::Key_Down) << 5;
+        QTest::newRow("down wraps at the bottom") << 4 << none << 13 << int(Qt::Key_Down) << 1;
+        QTest::newRow("up wraps at the top") << 4 << none << 2 << int(Qt::Key_Up) << 14;
+        QTest::newRow("right on 7 x 7 wraps at the last column") << 7 << none << 6 << int(Qt::Key_Right) << 0;
+        QTest::newRow("down on 7 x 7 reaches the last row") << 7 << none << 41 << int(Qt::Key_Down) << 48;
+        QTest::newRow("right skips a removed tile") << 4 << QList<int>{1} << 0 << int(Qt::Key_Right) << 2;
+        QTest::newRow("right with its row empty: the nearest row, upper first") << 4 << QList<int>{4, 6, 7} << 5
+                                                                               << int(Qt::Key_Right) << 2;
+        QTest::newRow("up with its column gone wraps to the nearest row") << 4 << QList<int>{4, 8, 12} << 0
+                                                                          << int(Qt::Key_Up) << 13;
+        QTest::newRow("down wraps and skips a removed tile") << 5 << QList<int>{0} << 20 << int(Qt::Key_Down) << 5;
+        QTest::newRow("left with nothing else in reach stays") << 4 << QList<int>{0, 1, 2, 3, 4, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}
+                                                               << 5 << int(Qt::Key_Left) << 5;
+        QTest::newRow("home: first clickable tile") << 5 << QList<int>{0, 1} << 12 << int(Qt::Key_Home) << 2;
+        QTest::newRow("end: last clickable tile") << 7 << QList<int>{48} << 0 << int(Qt::Key_End) << 47;
+        QTest::newRow("end on 4 x 4") << 4 << none << 5 << int(Qt::Key_End) << 15;
+    }
+
+    void keysMoveTheFocus()
+    {
+        QFETCH(int, board);
+        QFETCH(QList<int>, removed);
+        QFETCH(int, from);
+        QFETCH(int, key);
+        QFETCH(int, to);
+        Field f(m_session);
+        f.game.sizeKnob()->setValue(board);
+        for (int t : removed) {
+            for (int k = 0; k < 4; ++k)
+                f.click(t);
+        }
+        f.game.tile(from)->setFocus();
+        QTest::keyClick(f.game.tile(from), Qt::Key(key));
+        QCOMPARE(f.game.focusWidget(), f.game.tile(to));
+        QCOMPARE(f.state().clickCount(), 4 * int(removed.size())); // moving clicks nothing
+    }
+
+    void keyboardPlaysAWholeGame()
+    {
+        Field f(m_session);
+        PlayingField& g = f.game;
+        g.show();
+        QVERIFY(QTest::qWaitForWindowActive(&g));
+        auto focused = [] { return QApplication::focusWidget(); };
+        QCOMPARE(focused(), g.tile(0));
+        // Tab: the board is one stop, then the knob; the display takes no focus.
+        QTest::keyClick(focused(), Qt::Key_Right);
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QCOMPARE(focused(), g.sizeKnob());
+        QTest::keyClick(focused(), Qt::Key_Tab);
+        QCOMPARE(focused(), g.tile(1)); // back to the tile the board left off at
+        QTest::keyClick(focused(), Qt::Key_Backtab);
+        QCOMPARE(focused(), g.sizeKnob());
+
+        // One mouse click gives its tile the focus; Space does the rest, and each tile's fourth
+        // click hands the focus to the next tile.
+        QTest::mouseClick(g.tile(0), Qt::LeftButton);
+        QCOMPARE(focused(), g.tile(0));
+        QCOMPARE(g.scoreDisplay()->value(), 2.5);
+        std::vector<std::int32_t> expected{0};
+        for (int press = 1; press < 64; ++press) {
+            if (press == 4) {
+                QCOMPARE(focused(), g.tile(1));
+                // Mid-game Tab goes from the board to the reset button (the knob is hidden) and back.
+                QTest::keyClick(focused(), Qt::Key_Tab);
+                QCOMPARE(focused(), g.resetButton());
+                QTest::keyClick(focused(), Qt::Key_Tab);
+                QCOMPARE(focused(), g.tile(1));
+            }
+            if (press < 63)
+                QCOMPARE(f.state().history(), expected);
+            QTest::keyClick(static_cast<QWidget*>(nullptr), Qt::Key_Space);
+            expected.push_back(press / 4);
+        }
+        QCOMPARE(f.summaries, QList<double>{63.0});
+        // A fresh board: the focus is back on its first tile, and Enter clicks like Space.
+        QCOMPARE(focused(), g.tile(0));
+        QTest::keyClick(focused(), Qt::Key_Down);
+        QTest::keyClick(focused(), Qt::Key_Return);
+        QCOMPARE(f.state().history(), std::vector<std::int32_t>{4});
+        QCOMPARE(g.scoreDisplay()->value(), 2.5);
+        QVERIFY(g.clockTimer()->isActive());
+        QCOMPARE(focused(), g.tile(4));
+
+        // The focus mark: a lit ring between dark edges, on the black tile and on every picture.
+        ThreeDButton* t = g.tile(4);
+        for (int hits = 1; hits <= 3; ++hits) {
+            const QImage marked = t->grab().toImage();
+            const int y = marked.height() / 2;
+            QCOMPARE(QColor(marked.pixel(3, y)), QColor(Qt::black));
+            QCOMPARE(QColor(marked.pixel(4, y)), t->focusColor());
+            QCOMPARE(QColor(marked.pixel(5, y)), t->focusColor());
+            QCOMPARE(QColor(marked.pixel(6, y)), QColor(Qt::black));
+            g.tile(5)->setFocus();
+            QVERIFY(t->grab().toImage() != marked);
+            t->setFocus();
+            QTest::keyClick(t, Qt::Key_Space);
+            QCOMPARE(f.state().hitCount(4), hits + 1);
+        }
+        g.tile(6)->setFocus();
+        const QImage empty = g.tile(6)->grab().toImage();
+        QCOMPARE(QColor(empty.pixel(4, empty.height() / 2)), g.tile(6)->focusColor());
+        g.clockTimer()->stop();
     }
 
     void clockTicksMoveTheNeedles()

@@ -1,6 +1,8 @@
 #pragma once
 // Rotary knob with a numeric scale, turned with the mouse, the wheel or the arrow keys.
 
+#include "game/boardsize.h"
+
 #include <QWidget>
 
 namespace zimble::ui {
@@ -48,9 +50,9 @@ private:
     double valueAt(const QPointF& pos) const;
     void stepBy(int steps);
 
-    double m_min = 4.0;
-    double m_max = 7.0;
-    double m_value = 4.0;
+    double m_min = MinBoardSize;
+    double m_max = MaxBoardSize;
+    double m_value = MinBoardSize;
     bool m_dragging = false;
 };
 

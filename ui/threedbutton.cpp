@@ -2,9 +2,8 @@
 
 #include "bevel.h"
 
+#include <QKeyEvent>
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 
 namespace zimble::ui {
 
@@ -41,6 +40,12 @@ void ThreeDButton::setPicture(const QPixmap& picture)
 void ThreeDButton::setBevelWidth(int width)
 {
     m_bevel = qMax(0, width);
+    update();
+}
+
+void ThreeDButton::setFocusColor(const QColor& color)
+{
+    m_focusColor = color;
     update();
 }
 
@@ -98,13 +103,48 @@ void ThreeDButton::paintEvent(QPaintEvent*)
         p.drawText(faceRect, flags, text());
     }
 
-    if (hasFocus() && !text().isEmpty()) {
-        QStyleOptionFocusRect opt;
-        opt.initFrom(this);
-        opt.rect = faceRect.adjusted(3, 3, -3, -3);
-        opt.backgroundColor = face;
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &opt, &p, this);
+    // Drawn by the button itself, so that it shows whatever the style and however the focus came.
+    if (hasFocus())
+        drawFocusMark(p, faceRect, palette().color(QPalette::ButtonText));
+}
+
+void ThreeDButton::keyPressEvent(QKeyEvent* event)
+{
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
     }
+    QAbstractButton::keyPressEvent(event);
+}
+
+void ThreeDButton::drawFocusMark(QPainter& p, const QRect& face, const QColor& ink) const
+{
+    p.setRenderHint(QPainter::Antialiasing, false);
+    p.setBrush(Qt::NoBrush);
+    if (!text().isEmpty()) {
+        // A dotted frame just inside the face, around the caption.
+        const QRect frame = face.adjusted(3, 3, -4, -4);
+        if (frame.width() < 2 || frame.height() < 2)
+            return;
+        QPen pen(ink, 1);
+        pen.setDashPattern({1, 1});
+        p.setPen(pen);
+        p.drawRect(frame);
+        return;
+    }
+    // A lit ring two pixels wide between dark one-pixel edges.
+    const QRect outer = face.adjusted(1, 1, -2, -2);
+    if (outer.width() < 8 || outer.height() < 8)
+        return;
+    p.setPen(QPen(QColor(0, 0, 0), 1));
+    p.drawRect(outer);
+    p.drawRect(outer.adjusted(3, 3, -3, -3));
+    p.setPen(QPen(m_focusColor, 1));
+    p.drawRect(outer.adjusted(1, 1, -1, -1));
+    p.drawRect(outer.adjusted(2, 2, -2, -2));
 }
 
 } // namespace zimble::ui

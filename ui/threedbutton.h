@@ -28,15 +28,26 @@ public:
     int bevelWidth() const { return m_bevel; }
     void setBevelWidth(int width);
 
+    // The focus mark of a button without a caption: a ring of this colour between dark edges,
+    // which shows on a black face and on any picture. Captioned buttons get a dotted frame.
+    QColor focusColor() const { return m_focusColor; }
+    void setFocusColor(const QColor& color);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // Enter and Return click the button with the focus, once per press, like Space.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void drawFocusMark(QPainter& painter, const QRect& face, const QColor& ink) const;
 
 private:
     QColor m_backColor;
     QPixmap m_picture;
+    QColor m_focusColor = QColor(255, 196, 64);
     int m_bevel = 2;
 };
 

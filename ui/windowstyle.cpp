@@ -23,15 +23,29 @@ void setupWindow(QWidget* window, int widthTwips, int heightTwips, const QColor&
     window->setWindowIcon(programIcon());
 }
 
-void centreOnScreen(QWidget* window)
+QPoint windowPosition(const QRect& available, const QSize& frame, std::optional<QPoint> centre)
 {
-    QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    const QPoint c = centre.value_or(available.center());
+    auto along = [](int start, int length, int size, int middle) {
+        if (size > length)
+            return start;
+        return qBound(start, middle - size / 2, start + length - size);
+    };
+    return {along(available.left(), available.width(), frame.width(), c.x()),
+            along(available.top(), available.height(), frame.height(), c.y())};
+}
+
+void placeOnScreen(QWidget* window, const QWidget* owner)
+{
+    QScreen* screen = owner ? owner->screen() : window->screen();
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
     if (!screen)
         return;
-    const QRect avail = screen->availableGeometry();
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(avail.center());
-    window->move(frame.topLeft());
+    std::optional<QPoint> centre;
+    if (owner)
+        centre = owner->frameGeometry().center();
+    window->move(windowPosition(screen->availableGeometry(), window->frameGeometry().size(), centre));
 }
 
 void place(QWidget* control, double left, double top, double width, double height)
