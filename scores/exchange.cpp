@@ -14,7 +14,7 @@ namespace zimble {
 
 namespace {
 
-// A score in a request: a whole number from 0 to 2^31 - 1 in plain decimal digits.
+// A score in a request: a whole number from 0 to MaxScoreValue in plain decimal digits.
 std::optional<qint64> parseWholeScore(const QByteArray& text)
 {
     if (text.isEmpty() || text.size() > 10)
@@ -152,7 +152,7 @@ std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QStri
     for (int i = 0; i < BoardCount; ++i) {
         const auto v = parseWholeScore(QByteArray::fromPercentEncoding(values[i]));
         if (!v)
-            return refuse(QStringLiteral("Your scores were not recorded: each score must be a whole number from 0 to 2147483647."));
+            return refuse(QStringLiteral("Your scores were not recorded: each score must be a whole number from 0 to 999999999."));
         s.scores[i] = *v;
     }
     const QByteArray checkText = QByteArray::fromPercentEncoding(values[5]);

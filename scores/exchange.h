@@ -19,7 +19,9 @@ namespace zimble {
 inline constexpr int BoardCount = BoardSizeCount; // one value per board size, smallest first
 inline constexpr int ReplyFieldCount = 10;
 inline constexpr int MaxPlayerNameLength = 50;
-inline constexpr int MaxScoreValue = 2147483647;
+// The largest score a submission may carry: what the game's nine-digit displays can show, so a
+// world record can never be one that every game must refuse to show.
+inline constexpr int MaxScoreValue = 999'999'999;
 
 using BoardScores = std::array<qint64, BoardCount>; // whole numbers, one per board size
 

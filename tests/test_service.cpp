@@ -209,7 +209,9 @@ private slots:
         QTest::newRow("example") << QByteArray("120&340&0&16&Ann&1324") << true;
         QTest::newRow("empty name") << QByteArray("0&0&0&0&&0") << true;
         QTest::newRow("encoded digits") << QByteArray("%31&0&0&0&x&2") << true;
-        QTest::newRow("largest") << QByteArray("2147483647&0&0&0&x&4294967294") << true;
+        // The largest score the game's displays can show; one more would break every game's Update.
+        QTest::newRow("largest") << QByteArray("0&0&0&999999999&x&3999999996") << true;
+        QTest::newRow("past the displays") << QByteArray("1000000000&0&0&0&x&2000000000") << false;
         QTest::newRow("five values") << QByteArray("1&2&3&4&5") << false;
         QTest::newRow("seven values") << QByteArray("0&0&0&0&a&0&0") << false;
         QTest::newRow("ampersand in name") << QByteArray("0&0&0&0&a%26b&0") << true;
