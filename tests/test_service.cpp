@@ -19,7 +19,10 @@
 #include <QSqlQuery>
 
 #include <csignal>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 using namespace zimble;
 using namespace zimble::server;
@@ -923,6 +926,42 @@ private slots:
             fromFirst += sockets[i]->state() == QAbstractSocket::ConnectedState;
         QVERIFY(fromFirst <= 64);
         sockets.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/health").status, 200, 5000);
+
+        // Out of descriptors: ten clients wait while accept fails; the service stays idle, not
+        // retrying at once, and takes them when descriptors are free again.
+        std::vector<int> clients;
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(m_port);
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        for (int i = 0; i < 10; ++i) {
+            clients.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0));
+            ::connect(clients.back(), reinterpret_cast<sockaddr*>(&to), sizeof to);
+        }
+        rlimit saved{};
+        QVERIFY(::getrlimit(RLIMIT_NOFILE, &saved) == 0);
+        rlimit low = saved;
+        low.rlim_cur = clients.back() + 1; // no descriptor left above the last one
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &low) == 0);
+        rusage before{}, after{};
+        ::getrusage(RUSAGE_SELF, &before);
+        QTest::qWait(1000);
+        ::getrusage(RUSAGE_SELF, &after);
+        QVERIFY(::setrlimit(RLIMIT_NOFILE, &saved) == 0);
+        auto seconds = [](const rusage& u) {
+            return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+        };
+        QVERIFY2(seconds(after) - seconds(before) < 0.2, QByteArray::number(seconds(after) - seconds(before)).constData());
+        auto openNow = [&] {
+            static const QRegularExpression count(QStringLiteral("zimble_open_connections (\\d+)"));
+            return count.match(QString::fromLatin1(m_service->metricsText())).captured(1).toInt();
+        };
+        const int others = openNow();
+        QVERIFY(others < 10);
+        QTRY_COMPARE_WITH_TIMEOUT(openNow(), others + 10, 5000);
+        for (int fd : clients)
+            ::close(fd);
         QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/health").status, 200, 5000);
     }
 

@@ -77,15 +77,49 @@ HttpServer::HttpServer(Handler handler, int maxConnections, QObject* parent)
     m_sweep.setInterval(500);
     connect(&m_sweep, &QTimer::timeout, this, &HttpServer::sweep);
     m_sweep.start();
-    // Out of descriptors (or another accept error): the listening socket stays readable, so
-    // stop watching it for a moment instead of failing again at once, and again.
     m_resumeAccepting.setSingleShot(true);
     m_resumeAccepting.setInterval(AcceptPauseMs);
-    connect(&m_resumeAccepting, &QTimer::timeout, this, &QTcpServer::resumeAccepting);
-    connect(this, &QTcpServer::acceptError, this, [this] {
-        pauseAccepting();
-        m_resumeAccepting.start();
+    connect(&m_resumeAccepting, &QTimer::timeout, this, [this] {
+        if (m_acceptNotifier)
+            m_acceptNotifier->setEnabled(true);
     });
+}
+
+bool HttpServer::listen(const QHostAddress& address, quint16 port)
+{
+    if (!QTcpServer::listen(address, port))
+        return false;
+    pauseAccepting(); // Qt's notifier stays off; this one accepts
+    m_acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
+    connect(m_acceptNotifier.get(), &QSocketNotifier::activated, this, &HttpServer::acceptConnections);
+    return true;
+}
+
+void HttpServer::close()
+{
+    m_acceptNotifier.reset();
+    m_resumeAccepting.stop();
+    QTcpServer::close();
+}
+
+void HttpServer::acceptConnections()
+{
+    for (int i = 0; i < 256; ++i) { // a turn of the event loop for others now and then
+        const int fd = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            incomingConnection(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Out of descriptors or memory: the waiting client stays queued and the socket stays
+            // readable, so stop watching it for a moment instead of failing again at once.
+            m_acceptNotifier->setEnabled(false);
+            m_resumeAccepting.start();
+        }
+        return;
+    }
 }
 
 int HttpServer::raiseDescriptorLimit()

@@ -21,6 +21,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace zimble::server {
@@ -83,6 +84,11 @@ public:
     explicit HttpServer(Handler handler, int maxConnections = 1024, QObject* parent = nullptr);
     ~HttpServer() override;
 
+    // QTcpServer's listen and close, with accepting done here: Qt's own accepting retries at once
+    // when out of descriptors, and the socket stays readable, so it would spin.
+    bool listen(const QHostAddress& address = QHostAddress::Any, quint16 port = 0);
+    void close();
+
     int openConnections() const { return m_connections; }
     // Told of every request refused before it could be handled (malformed, too large, too slow).
     void setRefusalObserver(std::function<void(int status, const QHostAddress& peer)> observer)
@@ -100,6 +106,7 @@ private:
     void dispatch(const HttpRequest& request, const HttpResponder& responder) { m_handler(request, responder); }
     void connectionClosed(HttpConnection* c, const QString& address);
     void sweep();
+    void acceptConnections();
     // The Date header's value for a reply sent now.
     QByteArray dateHeader();
 
@@ -111,6 +118,7 @@ private:
     QHash<QString, int> m_perAddress;
     QList<HttpConnection*> m_all;
     QTimer m_sweep;
+    std::unique_ptr<QSocketNotifier> m_acceptNotifier;
     QTimer m_resumeAccepting;
     qint64 m_dateSecond = -1;
     QByteArray m_dateText;
