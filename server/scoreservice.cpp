@@ -1,5 +1,7 @@
 #include "scoreservice.h"
 
+#include "logging.h"
+
 #include "protocol.h"
 #include "server/web/pages.h"
 
@@ -131,10 +133,11 @@ quint16 ScoreService::listenOn(const QHostAddress& address, quint16 port)
     server->setRefusalObserver([this](int status, const QHostAddress& peer) {
         m_metrics.request("refused", status);
         if (m_options.log)
-            std::fprintf(stderr, "%s %s - - %d refused before it could be read\n",
+            qCInfo(lcHttp, "%s %s - - %d refused before it could be read",
                          qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)), qPrintable(peer.toString()), status);
     });
     if (!server->listen(address, port)) {
+        m_listenError = server->serverError();
         delete server;
         return 0;
     }
@@ -299,7 +302,7 @@ void ScoreService::replays(const HttpRequest& request, const HttpResponder& resp
             HttpResponse done;
             done.contentType = ExchangeType;
             if (!o.ok) {
-                std::fprintf(stderr, "zimble-scored: storing replays failed: %s\n", logSafe(o.error).constData());
+                qCWarning(lcStore, "zimble-scored: storing replays failed: %s", logSafe(o.error).constData());
                 std::fflush(stderr);
                 done.status = 503;
                 done.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
@@ -316,7 +319,7 @@ void ScoreService::replays(const HttpRequest& request, const HttpResponder& resp
                 if (result.newRecord && m_options.verifiedOnly)
                     m_metrics.recordsSet(1);
                 if (!result.verified && m_options.log)
-                    std::fprintf(stderr, "zimble-scored: replay for %d x %d by %s refused: %s\n", result.board,
+                    qCInfo(lcService, "zimble-scored: replay for %d x %d by %s refused: %s", result.board,
                                  result.board, logSafe(name).constData(), logSafe(result.reason).constData());
             }
             std::fflush(stderr);
@@ -377,7 +380,7 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
     if (outcome.page)
         setPage(*outcome.page);
     if (!outcome.ok) {
-        std::fprintf(stderr, "zimble-scored: storing %lld submission(s) failed: %s\n", static_cast<long long>(batch.size()),
+        qCWarning(lcStore, "zimble-scored: storing %lld submission(s) failed: %s", static_cast<long long>(batch.size()),
                      logSafe(outcome.error).constData());
         std::fflush(stderr);
     }
@@ -418,7 +421,7 @@ void ScoreService::reply(const HttpRequest& request, const HttpResponder& respon
         return;
     // One line per request. The path is logged as sent (still percent-encoded) and escaped; the
     // query is left out, as it carries players' names.
-    std::fprintf(stderr, "%s %s %s %s %d %lld %.1fms\n",
+    qCInfo(lcHttp, "%s %s %s %s %d %lld %.1fms",
                  qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
                  qPrintable(clientAddress(request, m_options.trustedProxies).toString()),
                  logSafe(QString::fromLatin1(request.method.left(16))).constData(),

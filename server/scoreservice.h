@@ -69,8 +69,9 @@ public:
 
     bool isReady() const { return m_storage->isOpen(); }
     QString storeError() const { return m_storage->openError(); }
-    // Starts listening on address:port; returns the port, 0 on failure.
+    // Starts listening on address:port; returns the port, 0 on failure (listenError() says why).
     quint16 listenOn(const QHostAddress& address, quint16 port);
+    QAbstractSocket::SocketError listenError() const { return m_listenError; }
 
     // The game's page (see recordsPage), rendered again only when what it shows has changed.
     QByteArray gamePage();
@@ -105,6 +106,7 @@ private:
     RateLimiter m_playerPageLimiter; // a player's page goes through the storage thread
     Metrics m_metrics;
     QList<HttpServer*> m_servers;
+    QAbstractSocket::SocketError m_listenError = QAbstractSocket::UnknownSocketError;
     QElapsedTimer m_clock;
 
     PageData m_page;

@@ -34,7 +34,10 @@ def main():
     failures = []
     sockets = []
     try:
-        line = proc.stderr.readline().decode()
+        for _ in range(20):  # the start-up line, after whatever is logged before it
+            line = proc.stderr.readline().decode()
+            if "serving on" in line or not line:
+                break
         m = re.search(r"serving on 127\.0\.0\.1:(\d+).*at most (\d+) connections \((\d+) descriptors\)", line)
         if not m:
             print("FAIL start-up line: " + line)

@@ -79,8 +79,12 @@ def start_service(build):
     proc = subprocess.Popen([os.path.join(build, "server", "zimble-scored"), "--listen", "127.0.0.1:0",
                              "--db", os.path.join(work, "c.sqlite"), "--rate-limit", "0", "--quiet"],
                             stderr=subprocess.PIPE)
-    line = proc.stderr.readline().decode()
-    m = re.search(r"serving on 127\.0\.0\.1:(\d+)", line)
+    line = ""
+    for _ in range(20):  # the start-up line, after whatever is logged before it
+        line = proc.stderr.readline().decode()
+        m = re.search(r"serving on 127\.0\.0\.1:(\d+)", line)
+        if m or not line:
+            break
     if not m:
         raise SystemExit("zimble-scored did not start: " + line)
     return proc, int(m.group(1))

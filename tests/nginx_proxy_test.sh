@@ -20,6 +20,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The log exists before the program opens it, so reading it cannot race the start.
+: >"$work/service.log"
 "$build/server/zimble-scored" --listen 127.0.0.1:0 --db "$work/proxy.sqlite" --rate-limit 1 \
   --trusted-proxy 127.0.0.1 2>"$work/service.log" &
 pids+=($!)

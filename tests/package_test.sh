@@ -48,6 +48,9 @@ grep -qE 'libqt6httpserver|libqt6sql|libqt6websockets' <<<"$game_depends" && fai
 grep -q 'libqt6sql6 ' <<<"$service_depends" && grep -q 'libqt6network6' <<<"$service_depends" && grep -q 'libqt6sql6-sqlite' <<<"$service_depends" \
   || fail "the service lacks its libraries: $service_depends"
 grep -qE 'libqt6widgets|libqt6gui|libglib2' <<<"$service_depends" && fail "the service depends on desktop libraries: $service_depends"
+# libsystemd (for telling systemd it is ready) is the service's alone.
+grep -q 'libsystemd0' <<<"$service_depends" || fail "the service does not depend on libsystemd0: $service_depends"
+grep -q 'libsystemd0' <<<"$game_depends" && fail "the game depends on libsystemd0: $game_depends"
 for deb in "$game" "$service"; do
   long=$(field "$deb" Description | awk 'length > 80')
   [ -z "$long" ] || fail "description lines over 80 columns in $(basename "$deb"): $long"
@@ -77,6 +80,7 @@ exec_start=$(sed -n 's/^ExecStart=\([^ ]*\).*/\1/p' "$unit")
 grep -qxF ".$exec_start" "$work/service.files" || fail "the unit starts $exec_start, which the package does not install"
 [ -x "$root$exec_start" ] || fail "$exec_start is not executable in the package"
 grep -qx 'Documentation=man:zimble-scored(1)' "$unit" || fail "the unit names another manual page"
+grep -qx 'Type=notify' "$unit" || fail "the unit does not wait for the service to say it is ready"
 if command -v systemd-analyze >/dev/null && [ -d /lib/systemd/system ]; then
   # Verified inside the unpacked package, with systemd's own units beside it.
   mkdir -p "$root/lib/systemd"

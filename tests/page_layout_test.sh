@@ -19,6 +19,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
+# The log exists before the program opens it, so reading it cannot race the start.
+: >"$work/log"
 "${ZIMBLE_SCORED:-$build/server/zimble-scored}" --listen 127.0.0.1:0 --db "$work/page.sqlite" --rate-limit 0 --quiet 2>"$work/log" &
 pid=$!
 port=

@@ -1,6 +1,7 @@
 #include "scorestore.h"
 
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -8,6 +9,9 @@
 #include <QThread>
 #include <QUrl>
 #include <QVariant>
+
+#include <pwd.h>
+#include <unistd.h>
 
 namespace zimble::server {
 
@@ -23,7 +27,69 @@ QDateTime fromIso(const QVariant& v)
     return QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
 }
 
+QString currentUser()
+{
+    const passwd* pw = ::getpwuid(::geteuid());
+    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::geteuid());
+}
+
+// Why an SQLite file cannot be opened where SQLite itself would only say "unable to open
+// database file": its folder is missing or not writable (the write-ahead log lives beside it).
+QString sqliteFolderProblem(const QString& file)
+{
+    if (file == QLatin1String(":memory:") || file.startsWith(QLatin1String("file:")))
+        return {};
+    const QFileInfo info(file);
+    const QString folder = info.absolutePath();
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.exists())
+        return QStringLiteral("folder %1 does not exist").arg(folder);
+    if (!folderInfo.isDir())
+        return QStringLiteral("%1 is not a folder").arg(folder);
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("folder %1 is not writable by user %2").arg(folder, currentUser());
+    if (info.exists() && ::access(QFile::encodeName(info.absoluteFilePath()).constData(), R_OK | W_OK) != 0)
+        return QStringLiteral("file %1 is not writable by user %2").arg(info.absoluteFilePath(), currentUser());
+    return {};
+}
+
+// A failed PostgreSQL connection in the operator's terms where libpq's reason is a common one,
+// else libpq's own text on one line.
+QString postgresProblem(const QUrl& url, const QSqlError& error)
+{
+    const QString reason = error.databaseText();
+    if (reason.contains(QLatin1String("Connection refused"))) {
+        const QString host = !url.host().isEmpty() ? url.host() : qEnvironmentVariable("PGHOST", QStringLiteral("localhost"));
+        const int port = url.port(qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT") : 5432);
+        return QStringLiteral("PostgreSQL at %1:%2 refused the connection (is it running and listening there?)").arg(host).arg(port);
+    }
+    if (reason.contains(QLatin1String("authentication failed")) || reason.contains(QLatin1String("no password supplied"))) {
+        const QString user = !url.userName().isEmpty() ? url.userName() : qEnvironmentVariable("PGUSER", currentUser());
+        return QStringLiteral("authentication failed for user %1 (the password comes from the URL, PGPASSWORD, "
+                              "PGPASSFILE or ~/.pgpass)").arg(user);
+    }
+    return error.text().simplified();
+}
+
 } // namespace
+
+QString printableLocation(const QString& location)
+{
+    // Read as text rather than through QUrl, so that even a URL QUrl cannot parse loses its
+    // password: the user part ends at the last '@', and the password starts at its first ':'.
+    const qsizetype schemeEnd = location.indexOf(QLatin1String("://"));
+    const QString scheme = location.left(schemeEnd).toLower();
+    if (schemeEnd < 0 || (scheme != QLatin1String("postgresql") && scheme != QLatin1String("postgres")))
+        return location;
+    const qsizetype start = schemeEnd + 3;
+    const qsizetype at = location.lastIndexOf(QLatin1Char('@'));
+    if (at < start)
+        return location;
+    const qsizetype colon = location.indexOf(QLatin1Char(':'), start);
+    if (colon < 0 || colon > at)
+        return location;
+    return location.left(colon) + location.mid(at);
+}
 
 ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
     // Unique among the stores alive at once; the destructor removes the connection by this name.
@@ -38,6 +104,8 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
         return;
     }
     if (m_sqlite) {
+        if (m_error = sqliteFolderProblem(location); !m_error.isEmpty())
+            return;
         db.setDatabaseName(location);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
     } else {
@@ -49,7 +117,7 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
         db.setDatabaseName(url.path().mid(1));
     }
     if (!db.open()) {
-        m_error = db.lastError().text();
+        m_error = m_sqlite ? db.lastError().text().simplified() : postgresProblem(url, db.lastError());
         return;
     }
     // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
@@ -101,8 +169,11 @@ ScoreStore::~ScoreStore()
 
 bool ScoreStore::fail(const QSqlQuery& q)
 {
-    m_error = q.lastError().text();
+    // On one line: PostgreSQL's texts carry line breaks.
+    m_error = q.lastError().text().simplified();
     m_errorCode = q.lastError().nativeErrorCode();
+    if (m_sqlite && m_errorCode == QLatin1String("26")) // SQLITE_NOTADB
+        m_error = QStringLiteral("not a database (the file is not an SQLite database)");
     return false;
 }
 

@@ -23,6 +23,10 @@ namespace zimble::server {
 inline constexpr int FirstBoard = 4;
 inline constexpr int LastBoard = 7;
 
+// A database location as it may be shown in logs, errors and metrics: a PostgreSQL URL without
+// its password, a file path as given.
+QString printableLocation(const QString& location);
+
 struct WorldRecord {
     qint64 score = 0;
     QString holder;   // empty while nobody holds it

@@ -1,0 +1,7 @@
+#include "logging.h"
+
+namespace zimble::server {
+
+Q_LOGGING_CATEGORY(lcStore, "zimble.scored.store", QtInfoMsg)
+
+} // namespace zimble::server
