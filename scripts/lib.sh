@@ -15,7 +15,7 @@ PACKAGES=(
 )
 # Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium for
 # the page layout test, nginx for the reverse-proxy test and lintian for the packages.
-TEST_PACKAGES=(postgresql curl chromium nginx-light lintian)
+TEST_PACKAGES=(postgresql curl chromium nginx-light lintian python3-h11)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -246,7 +246,9 @@ int main(int argc, char* argv[])
     if (!ok || connections < 1)
         return usage("--max-connections wants a whole number from 1 up");
     zimble::server::ScoreService::Options options{parser.value(db), perMinute, !parser.isSet(quiet)};
-    options.maxConnections = connections;
+    // Each connection holds a descriptor: serve no more than the descriptor limit leaves room for.
+    const int descriptors = zimble::server::HttpServer::raiseDescriptorLimit();
+    options.maxConnections = zimble::server::HttpServer::connectionCap(connections, descriptors);
     options.verifiedOnly = parser.isSet(verifiedOnly);
     if (parser.isSet(trustedProxy) && !parseAddresses(parser.value(trustedProxy), options.trustedProxies))
         return usage("--trusted-proxy wants IP addresses separated by commas");
@@ -286,8 +288,10 @@ int main(int argc, char* argv[])
     // A client gone while its reply is written must not end the service.
     ::signal(SIGPIPE, SIG_IGN);
 
-    std::fprintf(stderr, "zimble-scored: serving on %s:%u, database %s, rate limit %d per minute\n",
-                 qPrintable(address.toString()), bound, qPrintable(zimble::server::printableLocation(parser.value(db))), perMinute);
+    std::fprintf(stderr, "zimble-scored: serving on %s:%u, database %s, rate limit %d per minute, "
+                         "at most %d connections (%d descriptors)\n",
+                 qPrintable(address.toString()), bound, qPrintable(zimble::server::printableLocation(parser.value(db))),
+                 perMinute, options.maxConnections, descriptors);
     std::fflush(stderr);
     // systemd (Type=notify) starts what depends on the service only now that it listens.
     sd_notify(0, "READY=1");

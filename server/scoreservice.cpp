@@ -161,11 +161,15 @@ QByteArray ScoreService::gamePage()
     return m_pageHtml;
 }
 
-bool ScoreService::metricsAllowed(const QHostAddress& client) const
+bool metricsAllowed(const HttpRequest& request, const QList<QHostAddress>& trustedProxies,
+                    const QList<QHostAddress>& metricsFrom)
 {
-    if (m_options.metricsFrom.isEmpty())
-        return client.isLoopback();
-    return m_options.metricsFrom.contains(client);
+    const bool forwarded = trustedProxies.contains(request.peer) && !request.header("x-forwarded-for").isEmpty();
+    if (forwarded) {
+        const QHostAddress client = clientAddress(request, trustedProxies);
+        return client != request.peer && !client.isLoopback() && metricsFrom.contains(client);
+    }
+    return metricsFrom.isEmpty() ? request.peer.isLoopback() : metricsFrom.contains(request.peer);
 }
 
 QByteArray ScoreService::metricsText() const
@@ -209,7 +213,7 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
         return;
     } else if (request.path == "/health") {
         r.body = HealthReply;
-    } else if (request.path == "/metrics" && metricsAllowed(clientAddress(request, m_options.trustedProxies))) {
+    } else if (request.path == "/metrics" && metricsAllowed(request, m_options.trustedProxies, m_options.metricsFrom)) {
         r.contentType = "text/plain; version=0.0.4; charset=utf-8";
         r.body = metricsText();
     } else {

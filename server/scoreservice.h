@@ -39,6 +39,12 @@ QByteArray logSafe(const QString& text);
 // X-Forwarded-For (the peer when that is missing or not an address).
 QHostAddress clientAddress(const HttpRequest& request, const QList<QHostAddress>& trustedProxies);
 
+// Whether a request may read /metrics. A direct request: from loopback (when `metricsFrom` is
+// empty) or from an address in `metricsFrom`. A request forwarded by a trusted proxy: only when
+// `metricsFrom` names the client it was forwarded for; a forwarded loopback address is not local.
+bool metricsAllowed(const HttpRequest& request, const QList<QHostAddress>& trustedProxies,
+                    const QList<QHostAddress>& metricsFrom);
+
 class ScoreService : public QObject {
     Q_OBJECT
 public:
@@ -92,7 +98,6 @@ private:
     void setPage(const PageData& page);
     void reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,
                qint64 startedNs);
-    bool metricsAllowed(const QHostAddress& client) const;
 
     Options m_options;
     std::unique_ptr<Storage> m_storage;

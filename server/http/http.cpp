@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,7 +16,6 @@ namespace zimble::server {
 
 namespace {
 
-constexpr int MaxHeaders = 100;
 constexpr qint64 LingerMs = 2000;
 
 const char* reason(int status)
@@ -29,6 +29,7 @@ const char* reason(int status)
     case 408: return "Request Timeout";
     case 413: return "Content Too Large";
     case 414: return "URI Too Long";
+    case 417: return "Expectation Failed";
     case 429: return "Too Many Requests";
     case 431: return "Request Header Fields Too Large";
     case 501: return "Not Implemented";
@@ -37,25 +38,6 @@ const char* reason(int status)
     default: return "Unknown";
     }
 }
-
-bool isTokenChar(char c)
-{
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
-        return true;
-    return c != 0 && std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
-}
-
-bool isToken(const QByteArray& s)
-{
-    if (s.isEmpty())
-        return false;
-    for (char c : s) {
-        if (!isTokenChar(c))
-            return false;
-    }
-    return true;
-}
-
 
 QHostAddress normalized(const QHostAddress& a)
 {
@@ -95,6 +77,69 @@ HttpServer::HttpServer(Handler handler, int maxConnections, QObject* parent)
     m_sweep.setInterval(500);
     connect(&m_sweep, &QTimer::timeout, this, &HttpServer::sweep);
     m_sweep.start();
+    m_resumeAccepting.setSingleShot(true);
+    m_resumeAccepting.setInterval(AcceptPauseMs);
+    connect(&m_resumeAccepting, &QTimer::timeout, this, [this] {
+        if (m_acceptNotifier)
+            m_acceptNotifier->setEnabled(true);
+    });
+}
+
+bool HttpServer::listen(const QHostAddress& address, quint16 port)
+{
+    if (!QTcpServer::listen(address, port))
+        return false;
+    pauseAccepting(); // Qt's notifier stays off; this one accepts
+    m_acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
+    connect(m_acceptNotifier.get(), &QSocketNotifier::activated, this, &HttpServer::acceptConnections);
+    return true;
+}
+
+void HttpServer::close()
+{
+    m_acceptNotifier.reset();
+    m_resumeAccepting.stop();
+    QTcpServer::close();
+}
+
+void HttpServer::acceptConnections()
+{
+    for (int i = 0; i < 256; ++i) { // a turn of the event loop for others now and then
+        const int fd = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd >= 0) {
+            incomingConnection(fd);
+            continue;
+        }
+        if (errno == EINTR || errno == ECONNABORTED)
+            continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) {
+            // Out of descriptors or memory: the waiting client stays queued and the socket stays
+            // readable, so stop watching it for a moment instead of failing again at once.
+            m_acceptNotifier->setEnabled(false);
+            m_resumeAccepting.start();
+        }
+        return;
+    }
+}
+
+int HttpServer::raiseDescriptorLimit()
+{
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 1024;
+    if (limit.rlim_cur < limit.rlim_max) {
+        rlimit raised = limit;
+        raised.rlim_cur = limit.rlim_max;
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    // Descriptors are ints; RLIM_INFINITY and other huge limits are cut to what poll can watch.
+    return int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
+}
+
+int HttpServer::connectionCap(int requested, int descriptors)
+{
+    return std::max(1, std::min(requested, descriptors - ReservedDescriptors));
 }
 
 HttpServer::~HttpServer()
@@ -232,195 +277,85 @@ void HttpConnection::onReadable()
         return;
     }
     parseRequests();
-    if (m_peerClosed && m_slots.empty() && m_outPos >= m_out.size())
-        destroy();
 }
 
 void HttpConnection::parseRequests()
 {
+    // Replies given at once write out and may ask to parse again: the loop below goes on instead.
+    if (m_parsing || m_dead)
+        return;
+    m_parsing = true;
+    const QPointer<HttpConnection> self(this);
+    bool backlog = false;
     while (!m_dead && !m_stopReading && !m_in.isEmpty()) {
         // A client that does not read its replies stops being read from until it does.
         if (m_out.size() - m_outPos > HttpServer::MaxWriteBacklog) {
             m_readNotifier.setEnabled(false);
-            return;
+            backlog = true;
+            break;
         }
         if (parseOne() != Parse::Done)
             break;
     }
+    if (!self)
+        return;
+    m_parsing = false;
+    if (m_dead)
+        return;
     if (m_in.isEmpty())
         m_requestStart = -1;
-    if (!m_dead && !m_peerClosed && !m_lingering && !m_stopReading)
+    if (backlog)
+        return;
+    if (!m_peerClosed && !m_lingering && !m_stopReading)
         m_readNotifier.setEnabled(true);
+    // After the client's end of input, what is left unparsed is an unfinished request that can
+    // never complete: once everything owed is sent, the connection is done.
+    if (m_peerClosed && !m_stopReading && m_slots.empty() && m_outPos >= m_out.size())
+        destroy();
 }
 
 HttpConnection::Parse HttpConnection::parseOne()
 {
-    // Empty lines before a request are allowed.
-    qsizetype start = 0;
-    while (start < m_in.size() && (m_in[start] == '\r' || m_in[start] == '\n'))
-        ++start;
-    if (start > 0) {
-        m_in.remove(0, start);
-        if (m_in.isEmpty())
-            return Parse::NeedMore;
-    }
-
-    // Find the end of the head: an empty line, lines ending in CRLF or LF.
-    qsizetype headEnd = -1, bodyStart = -1;
-    for (qsizetype i = m_in.indexOf('\n'); i >= 0; i = m_in.indexOf('\n', i + 1)) {
-        if (i + 1 < m_in.size() && m_in[i + 1] == '\n') {
-            headEnd = i + 1;
-            bodyStart = i + 2;
-            break;
-        }
-        if (i + 2 < m_in.size() && m_in[i + 1] == '\r' && m_in[i + 2] == '\n') {
-            headEnd = i + 1;
-            bodyStart = i + 3;
-            break;
-        }
-    }
-    if (headEnd < 0) {
-        const qsizetype firstLine = m_in.indexOf('\n');
-        if ((firstLine < 0 ? m_in.size() : firstLine) > HttpServer::MaxTargetLength + 32) {
-            refuse(414, "Request target too long.\n", m_in.size());
-            return Parse::Stop;
-        }
-        if (m_unanswered + m_in.size() > HttpServer::MaxPendingBytes) {
-            refuse(431, "Request head too large.\n", m_in.size());
-            return Parse::Stop;
+    ParseResult parsed = parseRequest(m_in);
+    switch (parsed.kind) {
+    case ParseResult::Kind::NeedMore:
+        return Parse::NeedMore;
+    case ParseResult::Kind::Error:
+        refuse(parsed.status, parsed.message, m_in.size());
+        return Parse::Stop;
+    case ParseResult::Kind::NeedBody:
+        // The client waits for a word before it sends the body: say go on at once, after the
+        // replies owed before it.
+        if (parsed.request.expectContinue && !m_continueSent && m_slots.empty()) {
+            if (m_outPos > 0 && m_outPos == m_out.size()) {
+                m_out.clear();
+                m_outPos = 0;
+            }
+            m_out += "HTTP/1.1 100 Continue\r\n\r\n";
+            m_continueSent = true;
+            m_writeNotifier.setEnabled(true);
         }
         return Parse::NeedMore;
+    case ParseResult::Kind::Request:
+        break;
     }
 
-    // Split the head into lines; a CR anywhere but before LF is refused.
-    QList<QByteArray> lines;
-    {
-        qsizetype pos = 0;
-        while (pos < headEnd) {
-            qsizetype nl = m_in.indexOf('\n', pos);
-            QByteArray line = m_in.mid(pos, nl - pos);
-            if (line.endsWith('\r'))
-                line.chop(1);
-            if (line.contains('\r') || line.contains('\0')) {
-                refuse(400, "Malformed request.\n", bodyStart);
-                return Parse::Stop;
-            }
-            lines.append(line);
-            pos = nl + 1;
-        }
-    }
-
-    HttpRequest req;
-    req.peer = m_peer;
-    const QList<QByteArray> parts = lines.first().split(' ');
-    if (parts.size() != 3 || !isToken(parts[0]) || parts[1].isEmpty()) {
-        refuse(400, "Malformed request line.\n", bodyStart);
-        return Parse::Stop;
-    }
-    req.method = parts[0];
-    const QByteArray& version = parts[2];
-    if (!version.startsWith("HTTP/") || version.size() != 8 || version[6] != '.') {
-        refuse(400, "Malformed request line.\n", bodyStart);
-        return Parse::Stop;
-    }
-    if (version != "HTTP/1.1" && version != "HTTP/1.0") {
-        refuse(505, "Only HTTP/1.0 and HTTP/1.1 are served.\n", bodyStart);
-        return Parse::Stop;
-    }
-    req.target = parts[1];
-    if (req.target.size() > HttpServer::MaxTargetLength) {
-        refuse(414, "Request target too long.\n", bodyStart);
-        return Parse::Stop;
-    }
-    for (char c : req.target) {
-        if (uchar(c) <= 0x20 || uchar(c) >= 0x7F) {
-            refuse(400, "Malformed request target.\n", bodyStart);
-            return Parse::Stop;
-        }
-    }
-    QByteArray originForm = req.target;
-    if (originForm.startsWith("http://") || originForm.startsWith("https://")) {
-        const qsizetype slash = originForm.indexOf('/', originForm.indexOf("//") + 2);
-        originForm = slash < 0 ? QByteArray("/") : originForm.mid(slash);
-    }
-    if (!originForm.startsWith('/') && originForm != "*") {
-        refuse(400, "Malformed request target.\n", bodyStart);
-        return Parse::Stop;
-    }
-    const qsizetype q = originForm.indexOf('?');
-    req.path = q < 0 ? originForm : originForm.left(q);
-    req.query = q < 0 ? QByteArray() : originForm.mid(q + 1);
-
-    if (lines.size() - 1 > MaxHeaders) {
-        refuse(431, "Too many header fields.\n", bodyStart);
-        return Parse::Stop;
-    }
-    int hosts = 0;
-    bool close = version == "HTTP/1.0";
-    bool hasLength = false, hasEncoding = false;
-    qint64 length = 0;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray& line = lines[i];
-        const qsizetype colon = line.indexOf(':');
-        // No folded lines, no white space before the colon, a token for a name.
-        if (colon <= 0 || !isToken(line.left(colon))) {
-            refuse(400, "Malformed header field.\n", bodyStart);
-            return Parse::Stop;
-        }
-        const QByteArray name = line.left(colon).toLower();
-        const QByteArray value = line.mid(colon + 1).trimmed();
-        if (name == "host") {
-            ++hosts;
-        } else if (name == "content-length") {
-            // Several values (in one field or in several) must all agree.
-            for (const QByteArray& part : value.split(',')) {
-                const QByteArray v = part.trimmed();
-                bool ok = !v.isEmpty() && v.size() <= 15;
-                for (char c : v)
-                    ok = ok && c >= '0' && c <= '9';
-                if (!ok || (hasLength && v.toLongLong() != length)) {
-                    refuse(400, "Malformed Content-Length.\n", bodyStart);
-                    return Parse::Stop;
-                }
-                hasLength = true;
-                length = v.toLongLong();
-            }
-        } else if (name == "transfer-encoding") {
-            hasEncoding = true;
-        } else if (name == "connection") {
-            for (const QByteArray& token : value.split(','))
-                close = close || token.trimmed().toLower() == "close";
-        }
-        req.headers.append({name, value});
-    }
-    if (hasEncoding) {
-        // With Content-Length as well this is the shape of request smuggling; alone, no request
-        // served here has a body to encode.
-        refuse(hasLength ? 400 : 501,
-               hasLength ? "Both Transfer-Encoding and Content-Length.\n" : "Transfer-Encoding is not supported.\n", bodyStart);
-        return Parse::Stop;
-    }
-    if (version == "HTTP/1.1" && hosts != 1) {
-        refuse(400, "Exactly one Host header is required.\n", bodyStart);
-        return Parse::Stop;
-    }
-    if (length > HttpServer::MaxPendingBytes) {
-        refuse(413, "Request body too large.\n", bodyStart);
-        return Parse::Stop;
-    }
-    const qint64 requestBytes = bodyStart + length;
-    if (m_unanswered + requestBytes > HttpServer::MaxPendingBytes) {
+    const qint64 requestBytes = parsed.consumed;
+    if (m_unanswered > 0 && m_unanswered + requestBytes > HttpServer::MaxPendingBytes) {
         // Everything before this request is answered; this one and the rest are not read.
         refuse(429, "Too many unanswered requests on this connection; wait for the replies before sending more.\n",
                requestBytes);
         return Parse::Stop;
     }
-    if (m_in.size() < requestBytes)
-        return Parse::NeedMore; // the body is still coming
     m_in.remove(0, requestBytes);
+    m_continueSent = false;
     m_requestStart = m_in.isEmpty() ? -1 : HttpServer::nowMs();
     m_lastActivity = HttpServer::nowMs();
 
+    HttpRequest req;
+    static_cast<ParsedRequest&>(req) = std::move(parsed.request);
+    req.peer = m_peer;
+    const bool close = req.close;
     Slot slot;
     slot.seq = m_nextSeq++;
     slot.requestBytes = requestBytes;
@@ -556,10 +491,8 @@ void HttpConnection::writeOut()
     m_writeNotifier.setEnabled(false);
     if (m_stopReading && m_slots.empty())
         beginClose();
-    else if (m_peerClosed && m_slots.empty())
-        destroy();
-    else if (!m_stopReading && !m_peerClosed && !m_readNotifier.isEnabled())
-        parseRequests(); // reading had paused for a backlog of replies
+    else if (!m_stopReading && (m_peerClosed || !m_readNotifier.isEnabled()))
+        parseRequests(); // reading had paused for a backlog of replies, or requests remain after the client's end
 }
 
 void HttpConnection::onWritable()

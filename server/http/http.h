@@ -5,7 +5,9 @@
 // connection, HEAD answered without a body, an exact count of unanswered bytes, a reply to a client
 // that has half-closed its side (QTcpSocket treats end of input as a full close), "Connection:
 // close" and HTTP/1.0 honoured, and a deadline for a whole request head rather than an idle timer
-// restarted by every byte.
+// restarted by every byte. Requests are read by the pure parser of requestparser.h.
+
+#include "requestparser.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -19,16 +21,12 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace zimble::server {
 
-struct HttpRequest {
-    QByteArray method;  // as sent, e.g. "GET"
-    QByteArray target;  // the request target as sent
-    QByteArray path;    // the target up to "?", still percent-encoded
-    QByteArray query;   // after "?", still percent-encoded
-    QList<std::pair<QByteArray, QByteArray>> headers; // names in lower case, values trimmed
+struct HttpRequest : ParsedRequest {
     QHostAddress peer;  // the TCP peer (IPv4 addresses as IPv4)
     bool isHead() const { return method == "HEAD"; }
     // Every value of a header, joined by ", " (empty when absent).
@@ -64,18 +62,32 @@ class HttpServer : public QTcpServer {
 public:
     // What one connection may send before it is answered: a request that would take the
     // unanswered bytes past this gets an error reply and the connection closes after it.
+    // Past it only when other requests are unanswered: a request alone may be as large as the
+    // parser allows (a head and a body of 16 KiB each).
     static constexpr qint64 MaxPendingBytes = 16 * 1024;
-    static constexpr int MaxTargetLength = 2048;
-    static constexpr qint64 HeaderDeadlineMs = 10000;  // a request head must be complete in this time
+    static constexpr qint64 HeaderDeadlineMs = 10000;  // a request must be complete in this time
     static constexpr qint64 IdleTimeoutMs = 30000;     // with nothing asked and nothing to send
     static constexpr qint64 WriteStallMs = 30000;      // replies not taken by the client
     static constexpr qint64 MaxWriteBacklog = 256 * 1024; // stop reading requests past this much unsent
     static constexpr int MaxConnectionsPerAddress = 64;
+    // Descriptors kept for everything but client connections (database, event loop, signals).
+    static constexpr int ReservedDescriptors = 64;
+    static constexpr int AcceptPauseMs = 200;          // after accept fails, e.g. out of descriptors
+
+    // Raises the soft limit on open descriptors to the hard limit; returns the soft limit now.
+    static int raiseDescriptorLimit();
+    // The connections that can be served at once with `descriptors` open files: at most `requested`.
+    static int connectionCap(int requested, int descriptors);
 
     using Handler = std::function<void(const HttpRequest&, const HttpResponder&)>;
 
     explicit HttpServer(Handler handler, int maxConnections = 1024, QObject* parent = nullptr);
     ~HttpServer() override;
+
+    // QTcpServer's listen and close, with accepting done here: Qt's own accepting retries at once
+    // when out of descriptors, and the socket stays readable, so it would spin.
+    bool listen(const QHostAddress& address = QHostAddress::Any, quint16 port = 0);
+    void close();
 
     int openConnections() const { return m_connections; }
     // Told of every request refused before it could be handled (malformed, too large, too slow).
@@ -94,6 +106,7 @@ private:
     void dispatch(const HttpRequest& request, const HttpResponder& responder) { m_handler(request, responder); }
     void connectionClosed(HttpConnection* c, const QString& address);
     void sweep();
+    void acceptConnections();
     // The Date header's value for a reply sent now.
     QByteArray dateHeader();
 
@@ -105,6 +118,8 @@ private:
     QHash<QString, int> m_perAddress;
     QList<HttpConnection*> m_all;
     QTimer m_sweep;
+    std::unique_ptr<QSocketNotifier> m_acceptNotifier;
+    QTimer m_resumeAccepting;
     qint64 m_dateSecond = -1;
     QByteArray m_dateText;
 };
@@ -159,7 +174,9 @@ private:
     bool m_peerClosed = false;    // the client ended its side
     bool m_lingering = false;     // our side ended; waiting for the client's
     bool m_dead = false;
-    qint64 m_requestStart = -1;   // when the first byte of the current unfinished request came
+    bool m_parsing = false;       // parseRequests is on the stack
+    bool m_continueSent = false;  // "100 Continue" went out for the request being read
+    qint64 m_requestStart = -1;   // when the first byte of the current unfinished request came (not reset by later bytes)
     qint64 m_lastActivity = 0;
     qint64 m_lingerStart = 0;
 };
