@@ -93,6 +93,27 @@ private:
                qint64 startedNs);
     bool metricsAllowed(const QHostAddress& client) const;
 
+    // Player pages and the JSON API, answered from a cache that every stored submission, replay
+    // and page change empties.
+    struct CachedReply {
+        int status = 200;
+        QByteArray type;
+        QByteArray body;
+        QByteArray tag;
+        bool api = false;
+    };
+    void api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
+    // Answers from the cache, or runs `make` and caches what it gives unless the cache was
+    // emptied meanwhile.
+    void cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key, qint64 startedNs,
+                std::function<void(std::function<void(CachedReply)>)> make);
+    void sendCached(const HttpRequest& request, const HttpResponder& responder, const CachedReply& reply, qint64 startedNs);
+    void apiError(const HttpRequest& request, const HttpResponder& responder, int status, const QString& message,
+                  qint64 startedNs);
+    void forgetReplies();
+    QHash<QByteArray, CachedReply> m_replies;
+    quint64 m_repliesGeneration = 0;
+
     Options m_options;
     std::unique_ptr<Storage> m_storage;
     RateLimiter m_limiter;

@@ -106,8 +106,10 @@ QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board, bool
     QString section = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
     const qsizetype week = section.indexOf(QStringLiteral("<h3>This week</h3>"));
     section = thisWeek ? section.mid(week) : section.left(week);
-    static const QRegularExpression row(QStringLiteral("<tr(?: data-verified=\"yes\")?><td>\\d+</td><td>(.*?)</td>"
-                                                       "<td class=\"mark\"[^>]*>[^<]*</td><td class=\"zq\">(\\d+)</td>"));
+    static const QRegularExpression row(QStringLiteral("<li class=\"row\"(?: data-verified=\"yes\")?><span class=\"rank\">\\d+"
+                                                       "</span><span class=\"who[^\"]*\"><a href=\"[^\"]*\">(.*?)</a>(?: <span "
+                                                       "class=\"mark\"[^>]*>[^<]*</span>)?</span><span class=\"end\"><span "
+                                                       "class=\"zq\">(\\d+)</span>"));
     QList<std::pair<QString, qint64>> out;
     for (auto it = row.globalMatch(section); it.hasNext();) {
         const auto m = it.next();
