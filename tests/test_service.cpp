@@ -1194,6 +1194,13 @@ private slots:
         QCOMPARE(rows.first(), (std::pair<QString, qint64>(QStringLiteral("Honest Ann"), 800)));
         QCOMPARE(rows.last(), (std::pair<QString, qint64>(QStringLiteral("N101"), 101)));
 
+        // A name typed in Windows-1252 on the command line finds the name the game sent so.
+        get(port, target(5, 0, 0, 0, "Th%E9r%E8se"));
+        QProcess shell;
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --db \"$1\" --remove-name \"$(printf 'Th\\351r\\350se')\""),
+                                           QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), file});
+        QVERIFY(shell.waitForFinished(20000));
+        QVERIFY2(shell.readAllStandardOutput().contains("Removed 1 submission(s) by \"Th\xC3\xA9r\xC3\xA8se\"."), "");
         QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Nobody")}, &out), 0);
         QVERIFY(out.contains("Removed 0 submission(s)"));
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("9")}, &out), 2);
