@@ -1179,6 +1179,7 @@ private slots:
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("5"), QStringLiteral("--limit"), QStringLiteral("1")}, &out), 0);
         QVERIFY2(out.split('\n').value(1).contains("\tHonest Ann\t127.0.0.1\t700\t50\t"), out.constData());
 
+        QCOMPARE(get(port, "/api/v1/players/forger").status, 200);
         QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Forger")}, &out), 0);
         QVERIFY2(out.contains("Removed 2 submission(s) by \"Forger\"."), out.constData());
         QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
@@ -1188,6 +1189,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(get(port, "/zm2.asp?bad").fields().value(1), QStringLiteral("800"), 3000);
         QCOMPARE(get(port, "/zm2.asp?bad").fields().value(5), QStringLiteral("Honest%20Ann"));
         QTRY_VERIFY_WITH_TIMEOUT(!get(port, "/zimble1.asp").body.contains("Forger"), 3000);
+        QCOMPARE(get(port, "/api/v1/players/forger").status, 404);
         // The player pushed out by the forger is back among the ten best.
         const auto rows = topTen(get(port, "/zimble1.asp").body, 4);
         QCOMPARE(rows.size(), 10);

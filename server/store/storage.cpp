@@ -82,8 +82,9 @@ public:
         const bool turned = store->weekTurned();
         if ((!store->changedElsewhere() && !turned) || !store->catchUp())
             return;
+        // Passed on even when the page looks the same: player pages and API answers may have changed.
         PageData fresh;
-        if (!store->pageData(fresh) || fresh == page)
+        if (!store->pageData(fresh))
             return;
         page = fresh;
         if (!owner)
