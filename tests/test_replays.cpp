@@ -118,6 +118,14 @@ private slots:
                                               "<span class=\"mark\"").arg(whole)),
                  qPrintable(mine));
         QVERIFY(mine.contains(QStringLiteral("<span class=\"place\">2nd of 2</span>")));
+        // The history chart: drawn inline with no script and no style attributes (the page's
+        // policy would block both), the date on its axis and the best marked.
+        const qsizetype chart = mine.indexOf(QStringLiteral("<svg class=\"chart\""));
+        QVERIFY(chart > 0);
+        const QString svg = mine.mid(chart, mine.indexOf(QStringLiteral("</svg>"), chart) - chart);
+        QVERIFY(!mine.contains(QStringLiteral("<script")) && !mine.contains(QStringLiteral(" style=")));
+        QVERIFY(svg.contains(QStringLiteral(">%1</text>").arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd")))));
+        QVERIFY(svg.contains(QStringLiteral("<circle class=\"top\"")) && svg.contains(QStringLiteral(">best %1</text>").arg(whole)));
         QVERIFY(QString::fromUtf8(get(m_port, "/zimble1.asp?name=Nobody").body).contains(QStringLiteral("No scores")));
         // A name is HTML-escaped on its own page.
         QVERIFY(!get(m_port, "/zimble1.asp?name=%3Cscript%3E").body.contains("<script>"));
