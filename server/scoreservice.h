@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zimble::server {
 
@@ -34,6 +35,9 @@ private:
 // Text for the log: control, format (bidi and other invisible) and non-printing characters, and
 // the backslash, are written as escapes, so a line says what came and nothing more.
 QByteArray logSafe(const QString& text);
+
+// The value of `key` in a raw query ("a=1&b=2"), percent-decoded; nothing when absent.
+std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& key);
 
 // The client a request speaks for: the peer, or for a trusted proxy the last address of its
 // X-Forwarded-For (the peer when that is missing or not an address).
