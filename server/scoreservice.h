@@ -116,6 +116,7 @@ private:
                   qint64 startedNs);
     void forgetReplies();
     QHash<QByteArray, CachedReply> m_replies;
+    qsizetype m_repliesBytes = 0;
     quint64 m_repliesGeneration = 0;
 
     Options m_options;

@@ -20,8 +20,9 @@ constexpr int PageNeighbours = 2;
 // Places around a player in the API's answer about a player, and by default for `around`.
 constexpr int ApiNeighbours = 5;
 constexpr int MaxApiNeighbours = 50;
-// Cached player pages and API answers; past this many the cache starts afresh.
+// Cached player pages and API answers; past this many, or this many bytes, the cache starts afresh.
 constexpr qsizetype MaxCachedReplies = 4096;
+constexpr qsizetype MaxCachedBytes = 32 * 1024 * 1024;
 
 // Whether an If-None-Match header names the tag.
 bool matchesTag(const QByteArray& ifNoneMatch, const QByteArray& tag)
@@ -138,9 +139,12 @@ void ScoreService::cached(const HttpRequest& request, const HttpResponder& respo
             made.tag = '"' + QCryptographicHash::hash(made.body, QCryptographicHash::Sha1).toHex().left(24) + '"';
         // What was read before the cache was emptied may be out of date already: sent, not kept.
         if ((made.status == 200 || made.status == 404) && generation == m_repliesGeneration) {
-            if (m_replies.size() >= MaxCachedReplies)
+            if (m_replies.size() >= MaxCachedReplies || m_repliesBytes + made.body.size() > MaxCachedBytes) {
                 m_replies.clear();
+                m_repliesBytes = 0;
+            }
             m_replies.insert(key, made);
+            m_repliesBytes += made.body.size();
         }
         sendCached(request, responder, made, startedNs);
     });
@@ -188,6 +192,7 @@ void ScoreService::apiError(const HttpRequest& request, const HttpResponder& res
 void ScoreService::forgetReplies()
 {
     m_replies.clear();
+    m_repliesBytes = 0;
     ++m_repliesGeneration;
 }
 

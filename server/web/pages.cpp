@@ -225,6 +225,7 @@ QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, 
 {
     // Plot area inside a 640 x 240 view box, room on the left for scores and below for dates.
     constexpr double Left = 64, Right = 620, Top = 20, Bottom = 200;
+    constexpr qsizetype MaxDots = 120;
     QList<HistoryPoint> shown = points;
     if (shown.isEmpty())
         shown.append({bestAt, best});
@@ -267,8 +268,11 @@ QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, 
             s << num(x(p.at)) << ',' << num(y(p.score)) << ' ';
         s << "\"/>\n";
     }
-    for (const HistoryPoint& p : shown)
-        s << "<circle class=\"pt\" cx=\"" << num(x(p.at)) << "\" cy=\"" << num(y(p.score)) << "\" r=\"3\"/>";
+    // Each score as a dot while there are few enough to tell apart; the line alone beyond that.
+    if (shown.size() <= MaxDots) {
+        for (const HistoryPoint& p : shown)
+            s << "<circle class=\"pt\" cx=\"" << num(x(p.at)) << "\" cy=\"" << num(y(p.score)) << "\" r=\"3\"/>";
+    }
     // The best: the earliest point with the best score, or where it was set when not among those shown.
     QDateTime bestPoint = bestAt.isValid() ? bestAt : shown.last().at;
     for (const HistoryPoint& p : shown) {
