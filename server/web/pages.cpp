@@ -212,7 +212,9 @@ QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, b
                  << English.toString(b.rank.players) << "</span>, set " << day(b.at) << "</p>\n<h3>Around "
                  << (b.rank.rank == 1 ? "the top" : "this place") << "</h3>\n"
                  << rankedList(b.around.entries, b.around.firstRank, {}, p.name) << "<h3>History</h3>\n"
-                 << historyChart(b.board, b.history, b.score, b.at) << "</section>\n";
+                 << historyChart(QStringLiteral("dots%1-%2").arg(&p - players.constData()).arg(b.board), b.board, b.history,
+                                 b.score, b.at)
+                 << "</section>\n";
         }
         html << "</div>\n";
     }
@@ -221,7 +223,7 @@ QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, b
     return out.toUtf8();
 }
 
-QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt)
+QString historyChart(const QString& id, int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt)
 {
     // Plot area inside a 640 x 240 view box, room on the left for scores and below for dates.
     constexpr double Left = 64, Right = 620, Top = 20, Bottom = 200;
@@ -240,7 +242,7 @@ QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, 
         return to == from ? (Left + Right) / 2 : Left + (Right - Left) * double(t.toMSecsSinceEpoch() - from) / double(to - from);
     };
     auto y = [&](qint64 score) { return high <= 0 ? Bottom : Bottom - (Bottom - Top) * double(score) / double(high); };
-    auto num = [](double v) { return QString::number(v, 'f', 1); };
+    auto num = [](double v) { return QString::number(qRound(v)); };
     QString svg;
     QTextStream s(&svg);
     s << "<svg class=\"chart\" viewBox=\"0 0 640 240\" role=\"img\" aria-label=\"ZQs sent for " << board << " &times; "
@@ -262,16 +264,21 @@ QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, 
             s << "<text x=\"" << num((Left + Right) / 2) << "\" y=\"228\" text-anchor=\"middle\">"
               << day(QDateTime::fromMSecsSinceEpoch((from + to) / 2, Qt::UTC)) << "</text>\n";
     }
+    // Each score as a dot (a marker on every corner of the line) while there are few enough to
+    // tell apart; the line alone beyond that.
     if (shown.size() > 1) {
+        const bool dots = shown.size() <= MaxDots;
+        if (dots)
+            s << "<defs><marker id=\"" << id << "\" viewBox=\"0 0 6 6\" refX=\"3\" refY=\"3\" markerWidth=\"6\" "
+              << "markerHeight=\"6\" markerUnits=\"userSpaceOnUse\"><circle class=\"pt\" cx=\"3\" cy=\"3\" r=\"3\"/>"
+              << "</marker></defs>\n";
         s << "<polyline class=\"line\" points=\"";
         for (const HistoryPoint& p : shown)
             s << num(x(p.at)) << ',' << num(y(p.score)) << ' ';
-        s << "\"/>\n";
-    }
-    // Each score as a dot while there are few enough to tell apart; the line alone beyond that.
-    if (shown.size() <= MaxDots) {
-        for (const HistoryPoint& p : shown)
-            s << "<circle class=\"pt\" cx=\"" << num(x(p.at)) << "\" cy=\"" << num(y(p.score)) << "\" r=\"3\"/>";
+        s << '"';
+        if (dots)
+            s << " marker-start=\"url(#" << id << ")\" marker-mid=\"url(#" << id << ")\" marker-end=\"url(#" << id << ")\"";
+        s << "/>\n";
     }
     // The best: the earliest point with the best score, or where it was set when not among those shown.
     QDateTime bestPoint = bestAt.isValid() ? bestAt : shown.last().at;
