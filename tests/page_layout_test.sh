@@ -5,7 +5,8 @@
 # scrolls sideways and nothing runs past its right edge; no two boxes overlap; no word is broken
 # inside, except below 500 px a single word wider than its column. The pages as served forbid
 # scripts, so a copy of each gets a measuring script added before it is opened from a file.
-# Skipped (77) without Chromium or the sqlite3 shell (used to mark games verified).
+# Skipped (77) without Chromium or the sqlite3 shell (used to mark games verified). KEEP=1 keeps
+# the pages and measuring pages.
 set -euo pipefail
 build=$1
 browser=$(command -v chromium || command -v chromium-browser || true)
@@ -17,7 +18,7 @@ pid=
 cleanup() {
   local rc=$?
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  [ -n "${KEEP:-}" ] || rm -rf "$work"; echo "$work"
+  if [ -n "${KEEP:-}" ]; then echo "pages and measurements kept in $work"; else rm -rf "$work"; fi
   exit $rc
 }
 trap cleanup EXIT
