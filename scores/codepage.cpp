@@ -1,6 +1,7 @@
 #include "codepage.h"
 
 #include <QList>
+#include <QStringDecoder>
 
 #include <array>
 
@@ -47,6 +48,13 @@ QString fromCp1252(const QByteArray& bytes)
         out.append(b >= 0x80 && b <= 0x9F ? QChar(High[b - 0x80]) : QChar(b));
     }
     return out;
+}
+
+QString decodeName(const QByteArray& bytes)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8.decode(bytes);
+    return utf8.hasError() ? fromCp1252(bytes) : text;
 }
 
 } // namespace zimble

@@ -10,4 +10,8 @@ namespace zimble {
 QByteArray toCp1252(const QString& text);
 QString fromCp1252(const QByteArray& bytes);
 
+// A name as it came over the wire: UTF-8 when the bytes are valid UTF-8, else Windows-1252, as
+// older games send it.
+QString decodeName(const QByteArray& bytes);
+
 } // namespace zimble

@@ -161,7 +161,7 @@ std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QStri
         ok = ok && c >= '0' && c <= '9';
     if (!ok || checkText.toLongLong() != checkValue(s.scores))
         return refuse(QStringLiteral("Your scores were not recorded: the check value does not match the scores."));
-    s.name = cleanPlayerName(QString::fromUtf8(QByteArray::fromPercentEncoding(values[4])));
+    s.name = cleanPlayerName(decodeName(QByteArray::fromPercentEncoding(values[4])));
     return s;
 }
 
@@ -220,7 +220,7 @@ std::optional<ReplaySubmission> parseReplaySubmission(const QByteArray& rawQuery
     if (values.size() > 1 + MaxReplaysPerRequest)
         return refuse(QStringLiteral("Your replays were not checked: the request carries too many of them."));
     ReplaySubmission s;
-    s.name = cleanPlayerName(QString::fromUtf8(QByteArray::fromPercentEncoding(values.value(0))));
+    s.name = cleanPlayerName(decodeName(QByteArray::fromPercentEncoding(values.value(0))));
     for (int i = 1; i < values.size(); ++i) {
         const QList<QByteArray> parts = QByteArray::fromPercentEncoding(values[i]).split('.');
         bool boardOk = false, wholeOk = false, cyclesOk = false;

@@ -13,9 +13,10 @@ PACKAGES=(
   fonts-dejavu-core fonts-liberation2
   desktop-file-utils appstream dpkg-dev file
 )
-# Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium for
-# the page layout test, nginx for the reverse-proxy test and lintian for the packages.
-TEST_PACKAGES=(postgresql curl chromium nginx-light lintian python3-h11)
+# Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium and
+# the sqlite3 shell for the page layout test, nginx for the reverse-proxy test, lintian for the
+# packages and h11 as a strict HTTP client for the conformance test.
+TEST_PACKAGES=(postgresql curl chromium sqlite3 nginx-light lintian python3-h11)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

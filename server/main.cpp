@@ -4,6 +4,8 @@
 #include "scoreservice.h"
 #include "server/store/scorestore.h"
 
+#include "scores/codepage.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
@@ -82,6 +84,21 @@ QString listenProblem(QAbstractSocket::SocketError error)
     default:
         return QStringLiteral("the system refused it (socket error %1)").arg(int(error));
     }
+}
+
+// A name given on the command line, read from the bytes as typed: UTF-8 when they are valid UTF-8,
+// else Windows-1252, as the service reads names from the game.
+QString nameArgument(const QString& parsed, int argc, char* argv[])
+{
+    for (int i = 1; i < argc; ++i) {
+        QByteArray raw(argv[i]);
+        const qsizetype eq = raw.startsWith("--") ? raw.indexOf('=') : -1;
+        if (eq >= 0)
+            raw = raw.mid(eq + 1);
+        if (QString::fromLocal8Bit(raw) == parsed)
+            return zimble::decodeName(raw);
+    }
+    return parsed;
 }
 
 QString boardName(int board)
@@ -226,8 +243,8 @@ int main(int argc, char* argv[])
             return 1;
         }
         if (parser.isSet(list))
-            return listSubmissions(store, boardNumber, parser.isSet(name) ? parser.value(name) : QString(), lines);
-        return removeName(store, parser.value(removeNameOption));
+            return listSubmissions(store, boardNumber, parser.isSet(name) ? nameArgument(parser.value(name), argc, argv) : QString(), lines);
+        return removeName(store, nameArgument(parser.value(removeNameOption), argc, argv));
     }
     if (parser.isSet(board) || parser.isSet(name))
         return usage("--board and --name go with --list");

@@ -12,7 +12,6 @@
 #include <QLocale>
 #include <QTextStream>
 #include <QTimer>
-#include <QUrlQuery>
 
 #include <cstdio>
 
@@ -28,8 +27,11 @@ const QString BusyMessage =
 
 QByteArray routeOf(const QByteArray& path)
 {
-    if (path == "/zm2.asp" || path == "/zr.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics")
+    if (path == "/zm2.asp" || path == "/zr.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics"
+        || path == "/api/v1/records")
         return path;
+    if (path.startsWith("/api/v1/players/"))
+        return "/api/v1/players";
     return path == "/" ? QByteArray("/zimble1.asp") : QByteArray("other");
 }
 
@@ -149,6 +151,7 @@ void ScoreService::setPage(const PageData& page)
 {
     m_page = page;
     m_pageStale = true;
+    forgetReplies();
 }
 
 QByteArray ScoreService::gamePage()
@@ -195,11 +198,10 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
         replays(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
         return;
     } else if (request.path == "/zimble1.asp" || request.path == "/") {
-        const QUrlQuery query(QString::fromLatin1(request.query));
-        if (query.hasQueryItem(QStringLiteral("name"))) {
+        if (const std::optional<QByteArray> rawName = queryValue(request.query, "name")) {
             const QHostAddress client = clientAddress(request, m_options.trustedProxies);
             if (m_playerPageLimiter.allow(client.toString())) {
-                const QString name = cleanPlayerName(query.queryItemValue(QStringLiteral("name"), QUrl::FullyDecoded));
+                const QString name = cleanPlayerName(decodeName(*rawName));
                 player(request, responder, name, started);
                 return;
             }
@@ -210,6 +212,9 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
             return;
         }
         page(request, responder, started);
+        return;
+    } else if (request.path.startsWith("/api/")) {
+        api(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
         return;
     } else if (request.path == "/health") {
         r.body = HealthReply;
@@ -270,18 +275,6 @@ void ScoreService::exchange(const HttpRequest& request, const HttpResponder& res
     reply(request, responder, r, startedNs);
 }
 
-void ScoreService::player(const HttpRequest& request, const HttpResponder& responder, const QString& name,
-                          qint64 startedNs)
-{
-    m_storage->player(name, [this, request, responder, name, startedNs](const QList<PlayerBoard>& boards) {
-        HttpResponse r;
-        r.headers = pageHeaders();
-        r.contentType = "text/html; charset=utf-8";
-        r.body = playerPage(name, boards, m_options.verifiedOnly);
-        reply(request, responder, r, startedNs);
-    });
-}
-
 void ScoreService::replays(const HttpRequest& request, const HttpResponder& responder, const QString& client,
                            qint64 startedNs)
 {
@@ -313,6 +306,7 @@ void ScoreService::replays(const HttpRequest& request, const HttpResponder& resp
             }
             if (o.page)
                 setPage(*o.page);
+            forgetReplies();
             for (const ReplayResult& result : o.results) {
                 m_metrics.replay(result.verified ? QByteArray("verified") : result.reason.toLatin1());
                 // Verified records are the world records only when only verified games count.
@@ -379,6 +373,8 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
     m_metrics.batch(int(batch.size()), outcome.seconds);
     if (outcome.page)
         setPage(*outcome.page);
+    if (outcome.ok)
+        forgetReplies();
     if (!outcome.ok) {
         qCWarning(lcStore, "zimble-scored: storing %lld submission(s) failed: %s", static_cast<long long>(batch.size()),
                      logSafe(outcome.error).constData());

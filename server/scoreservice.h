@@ -13,6 +13,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace zimble::server {
 
@@ -34,6 +35,9 @@ private:
 // Text for the log: control, format (bidi and other invisible) and non-printing characters, and
 // the backslash, are written as escapes, so a line says what came and nothing more.
 QByteArray logSafe(const QString& text);
+
+// The value of `key` in a raw query ("a=1&b=2"), percent-decoded; nothing when absent.
+std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& key);
 
 // The client a request speaks for: the peer, or for a trusted proxy the last address of its
 // X-Forwarded-For (the peer when that is missing or not an address).
@@ -98,6 +102,28 @@ private:
     void setPage(const PageData& page);
     void reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,
                qint64 startedNs);
+
+    // Player pages and the JSON API, answered from a cache that every stored submission, replay
+    // and page change empties.
+    struct CachedReply {
+        int status = 200;
+        QByteArray type;
+        QByteArray body;
+        QByteArray tag;
+        bool api = false;
+    };
+    void api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
+    // Answers from the cache, or runs `make` and caches what it gives unless the cache was
+    // emptied meanwhile.
+    void cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key, qint64 startedNs,
+                std::function<void(std::function<void(CachedReply)>)> make);
+    void sendCached(const HttpRequest& request, const HttpResponder& responder, const CachedReply& reply, qint64 startedNs);
+    void apiError(const HttpRequest& request, const HttpResponder& responder, int status, const QString& message,
+                  qint64 startedNs);
+    void forgetReplies();
+    QHash<QByteArray, CachedReply> m_replies;
+    qsizetype m_repliesBytes = 0;
+    quint64 m_repliesGeneration = 0;
 
     Options m_options;
     std::unique_ptr<Storage> m_storage;

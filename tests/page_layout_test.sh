@@ -1,20 +1,24 @@
 #!/usr/bin/env bash
-# The service's page laid out by headless Chromium at 500, 1000 and 1400 px wide, with the longest
-# names (50 characters, with and without spaces) and the widest scores on every board: no table is
-# wider than its box, no cell's text overflows, no two boards overlap and nothing runs past the
-# window's right edge. The page as served forbids scripts, so a copy of it gets a measuring script
-# added before it is opened from a file. Skipped (77) without Chromium.
+# The records page and a player's page laid out by headless Chromium at every common width from
+# 320 to 2560 px, with the hardest names on every board: 50 characters with and without spaces,
+# accented, Cyrillic, Greek, Chinese and Arabic, some verified. At every width: the page never
+# scrolls sideways and nothing runs past its right edge; no two boxes overlap; no word is broken
+# inside, except below 500 px a single word wider than its column. The pages as served forbid
+# scripts, so a copy of each gets a measuring script added before it is opened from a file.
+# Skipped (77) without Chromium or the sqlite3 shell (used to mark games verified). KEEP=1 keeps
+# the pages and measuring pages.
 set -euo pipefail
 build=$1
 browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || { echo "chromium is not installed: skipped"; exit 77; }
+command -v sqlite3 >/dev/null || { echo "sqlite3 is not installed: skipped"; exit 77; }
 
 work=$(mktemp -d)
 pid=
 cleanup() {
   local rc=$?
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  rm -rf "$work"
+  if [ -n "${KEEP:-}" ]; then echo "pages and measurements kept in $work"; else rm -rf "$work"; fi
   exit $rc
 }
 trap cleanup EXIT
@@ -30,77 +34,151 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 [ -n "$port" ] || { echo "the service did not start:"; cat "$work/log"; exit 1; }
+base="http://127.0.0.1:$port"
 
-# Twelve players on every board, half with 50 characters without spaces, half with spaces.
-urls=()
-for i in $(seq 10 21); do
-  if (( i % 2 )); then
-    name="WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW$i"
-  else
-    name="Wolfgang%20Amadeus%20Wellington-Worthington%20the%20W$i"
-  fi
-  s=$((2147483600 + i))
-  urls+=("http://127.0.0.1:$port/zm2.asp?$s&$s&$s&$s&$name&$((14 * s))")
+# Twelve players on every board with the widest scores; the ten best of them are shown.
+long_word="WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW"
+names=(
+  "${long_word}21"
+  "Wolfgang Amadeus Wellington-Worthington the W20"
+  "ÅngströmÆrøskøbingŁukasiewiczÑúñezÇağlarÞórunnßÿé"
+  "Zoë Ångström-Østergaard Ñúñez Çağlar Łukasiewicz Þ"
+  "Жанна Дмитриевна Константинопольская-Преображенская"
+  "Αλέξανδρος Παπαδόπουλος-Χατζηγεωργίου Θεσσαλονίκη"
+  "${long_word}15"
+  "王小明"
+  "محمد عبد الرحمن"
+  "Wolfgang Amadeus Wellington-Worthington the W12"
+  "Low One"
+  "Low Two"
+)
+# Percent-encodes UTF-8 as the game's transfer does, spaces as %20.
+encode() {
+  local LC_ALL=C text=$1 out= c k
+  for ((k = 0; k < ${#text}; k++)); do
+    c=${text:k:1}
+    case $c in [A-Za-z0-9.~_-]) out+=$c ;; *) out+=$(printf '%%%02X' "'$c") ;; esac
+  done
+  echo "$out"
+}
+for i in "${!names[@]}"; do
+  s=$((2147483600 - i))
+  curl -sf "$base/zm2.asp?$s&$s&$s&$s&$(encode "${names[$i]}")&$((14 * s))" >/dev/null
 done
-curl -sf "${urls[@]}" >/dev/null
-curl -sf "http://127.0.0.1:$port/zimble1.asp" >"$work/served.html"
-grep -q "WWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWWW21" "$work/served.html" || { echo "names missing from the page"; exit 1; }
+# Verified games for some of them, as the service's replay check would store them; the service
+# takes them in within a second.
+sqlite3 "$work/page.sqlite" "INSERT INTO replays (submission_id, board, name, score, cycles, clicks, verified, reason,
+  client, received_at) SELECT s.id, b.board, s.name, s.score4, 1, 'A', 1, '', '127.0.0.1', s.submitted_at
+  FROM submissions s, (SELECT 4 AS board UNION SELECT 5 UNION SELECT 6 UNION SELECT 7) b
+  WHERE s.name IN ('${long_word}21', 'Zoë Ångström-Østergaard Ñúñez Çağlar Łukasiewicz Þ', '王小明')"
+for _ in $(seq 50); do
+  [ "$(curl -sf "$base/zimble1.asp" | grep -o 'data-verified="yes"' | wc -l)" -ge 28 ] && break
+  sleep 0.2
+done
+curl -sf "$base/zimble1.asp" >"$work/records.html"
+curl -sf "$base/zimble1.asp?name=${long_word}21" >"$work/player.html"
+grep -q "${long_word}21" "$work/records.html" || { echo "names missing from the page"; exit 1; }
+[ "$(grep -o 'data-verified="yes"' "$work/records.html" | wc -l)" -ge 28 ] || { echo "verified marks missing"; exit 1; }
+grep -q '<svg class="chart"' "$work/player.html" || { echo "no chart on the player's page"; exit 1; }
 
-cat >"$work/measure.js" <<'EOF'
-(function () {
+# The script measures the page inside a frame of the width at hand (Chromium's windows are never
+# narrower than 500 px) and writes its verdict into the outer page.
+cat >"$work/measure.js" <<'JS'
+window.onload = function () {
+  const frame = document.getElementById('page');
+  const document_ = frame.contentDocument, window_ = frame.contentWindow;
   const fails = [];
-  const root = document.documentElement;
+  const root = document_.documentElement;
   const vw = root.clientWidth;
   if (root.scrollWidth > vw) fails.push('page ' + root.scrollWidth + ' px wide in a ' + vw + ' px window');
-  document.querySelectorAll('table').forEach((t, i) => {
-    const box = t.parentElement.getBoundingClientRect();
-    const r = t.getBoundingClientRect();
-    if (r.width > box.width + 0.5 || r.right > box.right + 0.5)
-      fails.push('table ' + i + ' is ' + r.width + ' px in a ' + box.width + ' px box');
-    t.querySelectorAll('td, th').forEach((c) => {
-      if (c.scrollWidth > c.clientWidth + 1) fails.push('text overflows a cell of table ' + i + ': ' + c.textContent.slice(0, 16));
-    });
-  });
-  const boards = [...document.querySelectorAll('section.board')].map((s) => s.getBoundingClientRect());
-  for (let a = 0; a < boards.length; a++)
-    for (let b = a + 1; b < boards.length; b++) {
-      const p = boards[a], q = boards[b];
-      if (p.left < q.right - 0.5 && q.left < p.right - 0.5 && p.top < q.bottom - 0.5 && q.top < p.bottom - 0.5)
-        fails.push('boards ' + a + ' and ' + b + ' overlap');
-    }
-  document.querySelectorAll('body *').forEach((e) => {
+  document_.querySelectorAll('body *').forEach((e) => {
     const r = e.getBoundingClientRect();
-    if (r.width > 0 && r.right > vw + 0.5) fails.push(e.tagName + ' ends at ' + r.right + ' px, past ' + vw);
+    if (r.width > 0 && r.right > vw + 0.5) fails.push(e.tagName + '.' + e.className + ' ends at ' + r.right + ' px, past ' + vw);
   });
-  // Rows with scores per board: the ten best of all time and of this week.
-  const rows = [...document.querySelectorAll('section.board')].map(
-    (s) => [...s.querySelectorAll('tr')].filter((r) => r.querySelector('td')).length);
+  // The boxes that must not overlap: each part of a row (by the extent of its text, so text
+  // running out of its box counts), headings, paragraphs, charts, the lists and the boards.
+  const textRect = (e) => {
+    const range = document_.createRange();
+    range.selectNodeContents(e);
+    const rs = [...range.getClientRects()].filter((r) => r.width > 0);
+    if (!rs.length) return e.getBoundingClientRect();
+    return { left: Math.min(...rs.map((r) => r.left)), right: Math.max(...rs.map((r) => r.right)),
+             top: Math.min(...rs.map((r) => r.top)), bottom: Math.max(...rs.map((r) => r.bottom)) };
+  };
+  const boxes = [...document_.querySelectorAll('.rank, .who, .zq, .date, h1, h2, h3, p, footer, svg.chart')]
+    .map((e) => ({ e, r: textRect(e) }));
+  const blocks = [...document_.querySelectorAll('section.board, .lists > div, ol.list')].map((e) => ({ e, r: e.getBoundingClientRect() }));
+  const overlap = (p, q) => p.left < q.right - 0.5 && q.left < p.right - 0.5 && p.top < q.bottom - 0.5 && q.top < p.bottom - 0.5;
+  for (const set of [boxes, blocks])
+    for (let a = 0; a < set.length; a++)
+      for (let b = a + 1; b < set.length; b++) {
+        const p = set[a], q = set[b];
+        if (p.e.contains(q.e) || q.e.contains(p.e)) continue;
+        if (overlap(p.r, q.r)) fails.push('overlap: ' + p.e.className + ' "' + p.e.textContent.slice(0, 12) + '" and ' +
+                                          q.e.className + ' "' + q.e.textContent.slice(0, 12) + '"');
+      }
+  // Words broken inside: a word whose pieces lie on more than one line. Below 500 px a word
+  // wider than its column may break.
+  const words = new Intl.Segmenter('und', { granularity: 'word' });
+  let checked = 0;
+  document_.querySelectorAll('.rank, .who, .zq, .date, h1, h2, h3, p, footer').forEach((e) => {
+    const walker = document_.createTreeWalker(e, NodeFilter.SHOW_TEXT);
+    for (let node = walker.nextNode(); node; node = walker.nextNode()) {
+      if (node.parentElement.closest('svg')) continue;
+      for (const w of words.segment(node.data)) {
+        if (!w.isWordLike) continue;
+        const range = document_.createRange();
+        range.setStart(node, w.index);
+        range.setEnd(node, w.index + w.segment.length);
+        const pieces = [...range.getClientRects()].filter((r) => r.width > 0);
+        checked++;
+        const lines = new Set(pieces.map((r) => Math.round(r.top)));
+        if (lines.size < 2) continue;
+        const width = pieces.reduce((sum, r) => sum + r.width, 0);
+        const column = e.closest('.row, main').clientWidth;
+        if (vw < 500 && width > column - 16) continue;
+        fails.push('word broken: "' + w.segment.slice(0, 24) + '" (' + Math.round(width) + ' px in ' + column + ')');
+      }
+    }
+  });
+  // Each verified mark follows its own name.
+  document_.querySelectorAll('.mark').forEach((m) => {
+    const name = m.previousElementSibling;
+    if (!name || !name.matches('a') && !m.closest('.best')) fails.push('a verified mark away from its name');
+  });
+  const rows = [...document_.querySelectorAll('section.board')].map((s) => s.querySelectorAll('li.row:not(.head)').length);
   const out = document.createElement('pre');
   out.id = 'layout-result';
-  out.textContent = (fails.length ? 'LAYOUT-FAIL ' + fails.slice(0, 8).join(' | ') : 'LAYOUT-OK') +
-    ' window=' + vw + ' rows=' + rows.join(',');
+  out.textContent = (fails.length ? 'LAYOUT-FAIL ' + [...new Set(fails)].slice(0, 6).join(' | ') : 'LAYOUT-OK') +
+    ' window=' + vw + ' words=' + checked + ' rows=' + rows.join(',');
   document.body.appendChild(out);
-})();
-EOF
-{ sed 's#</body>##; s#</html>##' "$work/served.html"; echo "<script>"; cat "$work/measure.js"; echo "</script></body></html>"; } >"$work/page.html"
+};
+JS
 
-# Lays the page out at one width and prints the measuring script's verdict.
+# Lays a page out at one width and prints the measuring script's verdict.
 measure() {
+  { echo "<!DOCTYPE html><html><head><style>body{margin:0}iframe{border:0;display:block}</style></head><body>"
+    echo "<iframe id=\"page\" src=\"$1.html\" width=\"$2\" height=\"30000\"></iframe><script>"
+    cat "$work/measure.js"
+    echo "</script></body></html>"; } >"$work/measure-$1-$2.html"
   timeout 60 "$browser" --headless --no-sandbox --disable-gpu --hide-scrollbars --no-first-run \
-    --user-data-dir="$work/profile" --window-size="$1,900" --virtual-time-budget=2000 \
-    --dump-dom "file://$work/page.html" 2>"$work/browser.log" |
+    --allow-file-access-from-files --user-data-dir="$work/profile" --window-size="$(( $2 < 500 ? 500 : $2 )),900" \
+    --virtual-time-budget=3000 --dump-dom "file://$work/measure-$1-$2.html" 2>"$work/browser.log" |
     sed -n 's/.*<pre id="layout-result">\([^<]*\).*/\1/p' || true
 }
 
 status=0
-for width in 500 1000 1400; do
-  result=$(measure "$width")
-  [ -n "$result" ] || result=$(measure "$width") # a browser that started too slowly gets a second go
-  echo "$width px: ${result:-no result from the browser}"
-  case $result in
-    LAYOUT-OK*"rows=20,20,20,20") ;;
-    "") tail -n 20 "$work/browser.log"; status=1 ;;
-    *) status=1 ;;
-  esac
+for width in 320 360 414 768 1024 1200 1280 1366 1440 1920 2560; do
+  for page in records player; do
+    result=$(measure "$page" "$width")
+    [ -n "$result" ] || result=$(measure "$page" "$width") # a browser that started too slowly gets a second go
+    echo "$page $width px: ${result:-no result from the browser}"
+    case $page:$result in
+      records:LAYOUT-OK*"rows=20,20,20,20") ;;
+      player:LAYOUT-OK*"rows=3,3,3,3") ;;
+      *:"") tail -n 20 "$work/browser.log"; status=1 ;;
+      *) status=1 ;;
+    esac
+  done
 done
 exit $status

@@ -480,7 +480,7 @@ private slots:
         const QString status = summary->statusLine()->caption();
         // The congratulation for the record stays beside the verdict.
         QCOMPARE(status, QStringLiteral("Congratulations! World record on 4 x 4. Verified: 4 x 4. Your ranks: 4 x 4 1st of 1."));
-        QVERIFY(service.gamePage().contains("<tr data-verified=\"yes\"><td>4 &times; 4</td>"));
+        QVERIFY(service.gamePage().contains("<li class=\"row\" data-verified=\"yes\"><span class=\"rank\">4&nbsp;&times;&nbsp;4</span>"));
         QVERIFY(summary->statusLine()->captionFits());
     }
 

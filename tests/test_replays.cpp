@@ -8,6 +8,9 @@
 #include "server/scoreservice.h"
 #include "server/store/scorestore.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -74,11 +77,11 @@ class TestReplays : public QObject {
     {
         const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
         const qsizetype section = page.indexOf(QStringLiteral("<section class=\"board\"><h2>4 &times;"));
-        const qsizetype at = page.indexOf(QStringLiteral("<td>%1</td>").arg(name), section);
+        const qsizetype at = page.indexOf(QStringLiteral(">%1</a>").arg(name), section);
         if (section < 0 || at < 0)
             return {};
-        const qsizetype rowStart = page.lastIndexOf(QStringLiteral("<tr"), at);
-        return page.mid(rowStart, page.indexOf(QStringLiteral("</tr>"), at) - rowStart);
+        const qsizetype rowStart = page.lastIndexOf(QStringLiteral("<li"), at);
+        return page.mid(rowStart, page.indexOf(QStringLiteral("</li>"), at) - rowStart);
     }
 
 private slots:
@@ -95,14 +98,34 @@ private slots:
         QCOMPARE(submitReplays(QStringLiteral("Honest"), {{whole, game}}),
                  QStringLiteral("Verified: 4 x 4. Your ranks: 4 x 4 2nd of 2."));
         const QString honest = pageRow(QStringLiteral("Honest"));
-        QVERIFY2(honest.startsWith(QStringLiteral("<tr data-verified=\"yes\">")), qPrintable(honest));
+        QVERIFY2(honest.startsWith(QStringLiteral("<li class=\"row\" data-verified=\"yes\">")), qPrintable(honest));
         QVERIFY(honest.contains(QStringLiteral("title=\"Verified:")));
-        QVERIFY(pageRow(QStringLiteral("Forger")).startsWith(QStringLiteral("<tr><td>")));
+        // The forger's row carries no mark, and only the verified world record on the page does.
+        const QString forger = pageRow(QStringLiteral("Forger"));
+        QVERIFY2(forger.startsWith(QStringLiteral("<li class=\"row\"><span")) && !forger.contains(QStringLiteral("mark")),
+                 qPrintable(forger));
+        const QByteArray page = get(m_port, "/zimble1.asp").body;
+        QCOMPARE(page.count("class=\"mark\""), 2); // Honest's rows of all time and of this week
+        // The same in the API.
+        const QJsonArray records = QJsonDocument::fromJson(get(m_port, "/api/v1/records?board=4").body)["boards"][0]["records"].toArray();
+        QCOMPARE(records.size(), 2);
+        QCOMPARE(records[0]["name"].toString(), QStringLiteral("Forger"));
+        QCOMPARE(records[0]["verified"], QJsonValue(false));
+        QCOMPARE(records[1]["verified"], QJsonValue(true));
         // The player's own page.
         const QString mine = QString::fromUtf8(get(m_port, "/zimble1.asp?name=Honest").body);
-        QVERIFY2(mine.contains(QStringLiteral("<tr data-verified=\"yes\"><td>4 &times; 4</td><td class=\"zq\">%1</td>"
-                                              "<td>2nd of 2</td>").arg(whole)),
+        QVERIFY2(mine.contains(QStringLiteral("<p class=\"best\" data-verified=\"yes\">Best ZQ <span class=\"zq\">%1</span> "
+                                              "<span class=\"mark\"").arg(whole)),
                  qPrintable(mine));
+        QVERIFY(mine.contains(QStringLiteral("<span class=\"place\">2nd of 2</span>")));
+        // The history chart: drawn inline with no script and no style attributes (the page's
+        // policy would block both), the date on its axis and the best marked.
+        const qsizetype chart = mine.indexOf(QStringLiteral("<svg class=\"chart\""));
+        QVERIFY(chart > 0);
+        const QString svg = mine.mid(chart, mine.indexOf(QStringLiteral("</svg>"), chart) - chart);
+        QVERIFY(!mine.contains(QStringLiteral("<script")) && !mine.contains(QStringLiteral(" style=")));
+        QVERIFY(svg.contains(QStringLiteral(">%1</text>").arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd")))));
+        QVERIFY(svg.contains(QStringLiteral("<circle class=\"top\"")) && svg.contains(QStringLiteral(">best %1</text>").arg(whole)));
         QVERIFY(QString::fromUtf8(get(m_port, "/zimble1.asp?name=Nobody").body).contains(QStringLiteral("No scores")));
         // A name is HTML-escaped on its own page.
         QVERIFY(!get(m_port, "/zimble1.asp?name=%3Cscript%3E").body.contains("<script>"));
@@ -140,7 +163,7 @@ private slots:
         const QString answer = submitReplays(QStringLiteral("Tamperer"), {{whole, game}});
         QVERIFY2(answer.contains(QStringLiteral("Not verified: 4 x 4.")) && !answer.contains(QStringLiteral(" Verified")),
                  qPrintable(answer));
-        QVERIFY(pageRow(QStringLiteral("Tamperer")).startsWith(QStringLiteral("<tr><td>")));
+        QVERIFY(pageRow(QStringLiteral("Tamperer")).startsWith(QStringLiteral("<li class=\"row\"><span")));
         const QByteArray metrics = get(m_port, "/metrics").body;
         QVERIFY2(metrics.contains("zimble_replays_total{outcome=\"" + reason.toLatin1() + "\"} 1"), metrics.constData());
         // The replay is kept with the submission, verdict and all.
@@ -163,7 +186,8 @@ private slots:
         start(true);
         const GameReplay game = playedReplay();
         const qint64 whole = wholeScore(game);
-        QCOMPARE(get(m_port, target(999999, 0, 0, 0, "Forger")).status, 200);
+        // A bare submission, however high, sets no record and is not congratulated.
+        QCOMPARE(get(m_port, target(999999, 0, 0, 0, "Forger")).fields().value(9), QStringLiteral("Thank you! Your scores have been recorded."));
         QStringList f = get(m_port, target(whole, 0, 0, 0, "Honest")).fields();
         // Nothing verified yet: no record, no ranks, and the forger is nowhere.
         QCOMPARE(f.mid(1, 1), QStringList{QStringLiteral("0")});
@@ -174,7 +198,7 @@ private slots:
         QCOMPARE(f.mid(1, 1), QStringList{QString::number(whole)});
         QCOMPARE(f[5], QStringLiteral("Honest"));
         QVERIFY(pageRow(QStringLiteral("Forger")).isEmpty());
-        QVERIFY(pageRow(QStringLiteral("Honest")).startsWith(QStringLiteral("<tr data-verified=\"yes\">")));
+        QVERIFY(pageRow(QStringLiteral("Honest")).startsWith(QStringLiteral("<li class=\"row\" data-verified=\"yes\">")));
         QVERIFY(get(m_port, "/zimble1.asp").body.contains("Only verified games count here"));
         // A second verified player ranks below.
         const GameReplay shorter = playedReplay(3);

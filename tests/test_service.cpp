@@ -5,6 +5,8 @@
 #include "server/scoreservice.h"
 #include "servicesupport.h"
 
+#include "scores/codepage.h"
+
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
@@ -17,6 +19,9 @@
 #include <QCryptographicHash>
 
 #include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -147,8 +152,10 @@ QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board, bool
     QString section = html.mid(from, html.indexOf(QStringLiteral("</section>"), from) - from);
     const qsizetype week = section.indexOf(QStringLiteral("<h3>This week</h3>"));
     section = thisWeek ? section.mid(week) : section.left(week);
-    static const QRegularExpression row(QStringLiteral("<tr(?: data-verified=\"yes\")?><td>\\d+</td><td>(.*?)</td>"
-                                                       "<td class=\"mark\"[^>]*>[^<]*</td><td class=\"zq\">(\\d+)</td>"));
+    static const QRegularExpression row(QStringLiteral("<li class=\"row\"(?: data-verified=\"yes\")?><span class=\"rank\">\\d+"
+                                                       "</span><span class=\"who[^\"]*\"><a href=\"[^\"]*\">(.*?)</a>(?: <span "
+                                                       "class=\"mark\"[^>]*>[^<]*</span>)?</span><span class=\"end\"><span "
+                                                       "class=\"zq\">(\\d+)</span>"));
     QList<std::pair<QString, qint64>> out;
     for (auto it = row.globalMatch(section); it.hasNext();) {
         const auto m = it.next();
@@ -239,34 +246,53 @@ private slots:
     {
         QTest::addColumn<QByteArray>("query");
         QTest::addColumn<bool>("valid");
-        QTest::newRow("example") << QByteArray("120&340&0&16&Ann&1324") << true;
-        QTest::newRow("empty name") << QByteArray("0&0&0&0&&0") << true;
-        QTest::newRow("encoded digits") << QByteArray("%31&0&0&0&x&2") << true;
+        QTest::addColumn<QString>("name"); // as stored; null: not compared
+        auto row = [](const char* tag, const QByteArray& query, bool valid, const QString& name = {}) {
+            QTest::newRow(tag) << query << valid << name;
+        };
+        row("example", QByteArray("120&340&0&16&Ann&1324"), true);
+        row("empty name", QByteArray("0&0&0&0&&0"), true);
+        row("encoded digits", QByteArray("%31&0&0&0&x&2"), true);
         // The largest score the game's displays can show; one more would break every game's Update.
-        QTest::newRow("largest") << QByteArray("0&0&0&999999999&x&3999999996") << true;
-        QTest::newRow("past the displays") << QByteArray("1000000000&0&0&0&x&2000000000") << false;
-        QTest::newRow("five values") << QByteArray("1&2&3&4&5") << false;
-        QTest::newRow("seven values") << QByteArray("0&0&0&0&a&0&0") << false;
-        QTest::newRow("ampersand in name") << QByteArray("0&0&0&0&a%26b&0") << true;
-        QTest::newRow("raw ampersand in name") << QByteArray("0&0&0&0&a&b&0") << false;
-        QTest::newRow("negative") << QByteArray("-1&0&0&0&x&-2") << false;
-        QTest::newRow("too large") << QByteArray("2147483648&0&0&0&x&4294967296") << false;
-        QTest::newRow("fraction") << QByteArray("1.5&0&0&0&x&3") << false;
-        QTest::newRow("blank score") << QByteArray("&0&0&0&x&0") << false;
-        QTest::newRow("plus sign") << QByteArray("+1&0&0&0&x&2") << false;
-        QTest::newRow("wrong check") << QByteArray("120&340&0&16&Ann&1325") << false;
-        QTest::newRow("check not a number") << QByteArray("0&0&0&0&x&zero") << false;
-        QTest::newRow("empty query") << QByteArray("") << false;
+        row("largest", QByteArray("0&0&0&999999999&x&3999999996"), true);
+        row("past the displays", QByteArray("1000000000&0&0&0&x&2000000000"), false);
+        row("five values", QByteArray("1&2&3&4&5"), false);
+        row("seven values", QByteArray("0&0&0&0&a&0&0"), false);
+        row("ampersand in name", QByteArray("0&0&0&0&a%26b&0"), true);
+        row("raw ampersand in name", QByteArray("0&0&0&0&a&b&0"), false);
+        row("negative", QByteArray("-1&0&0&0&x&-2"), false);
+        row("too large", QByteArray("2147483648&0&0&0&x&4294967296"), false);
+        row("fraction", QByteArray("1.5&0&0&0&x&3"), false);
+        row("blank score", QByteArray("&0&0&0&x&0"), false);
+        row("plus sign", QByteArray("+1&0&0&0&x&2"), false);
+        row("wrong check", QByteArray("120&340&0&16&Ann&1325"), false);
+        row("check not a number", QByteArray("0&0&0&0&x&zero"), false);
+        row("empty query", QByteArray(""), false);
+        // Names in the game's single-byte code page (older games) or in UTF-8 both arrive intact.
+        row("Windows-1252 name", QByteArray("0&0&0&0&Th%E9r%E8se&0"), true, QString::fromUtf8("Thérèse"));
+        row("UTF-8 name", QByteArray("0&0&0&0&Th%C3%A9r%C3%A8se&0"), true, QString::fromUtf8("Thérèse"));
+        row("unescaped Windows-1252", QByteArray("0&0&0&0&Th\xE9r\xE8se&0"), true, QString::fromUtf8("Thérèse"));
+        row("Windows-1252 0x80-0x9F", QByteArray("0&0&0&0&%80%20%9Cuvre%20%8A&0"), true, QString::fromUtf8("€ œuvre Š"));
+        row("cut UTF-8 sequence", QByteArray("0&0&0&0&Zo%C3&0"), true, QString::fromUtf8("ZoÃ"));
+        row("UTF-8 outside the code page", QByteArray("0&0&0&0&%E7%8E%8B%F0%9F%98%80&0"), true, QString::fromUtf8("王😀"));
+        row("Windows-1252 look-alike of UTF-8", QByteArray("0&0&0&0&%C3%A9%E9&0"), true, QString::fromUtf8("Ã©é"));
     }
 
     void submissionsAreChecked()
     {
         QFETCH(QByteArray, query);
         QFETCH(bool, valid);
+        QFETCH(QString, name);
         QString refusal;
         const auto s = parseSubmission(query, &refusal);
         QCOMPARE(s.has_value(), valid);
         QCOMPARE(refusal.isEmpty(), valid);
+        if (!name.isNull()) {
+            QCOMPARE(s->name, name);
+            // A replay request and a player's page read the name the same way.
+            QCOMPARE(parseReplaySubmission(query.split('&').value(4), nullptr)->name, name);
+            QCOMPARE(decodeName(QByteArray::fromPercentEncoding(query.split('&').value(4))), name);
+        }
     }
 
     void replyFormat()
@@ -555,7 +581,7 @@ private slots:
         const QList<RawReply> r = parseReplies(first.data);
         QCOMPARE(r.size(), 1);
         const QByteArray head = r[0].head;
-        for (const QByteArray& h : {QByteArray("X-Content-Type-Options: nosniff"), QByteArray("Cache-Control: public, max-age="),
+        for (const QByteArray& h : {QByteArray("X-Content-Type-Options: nosniff"), QByteArray("Cache-Control: public, max-age=10\r\n"),
                                     QByteArray("Content-Security-Policy: default-src 'none'; style-src 'sha256-")})
             QVERIFY2(head.contains(h), head.constData());
         QVERIFY(!head.contains("script-src"));
@@ -583,6 +609,123 @@ private slots:
         get(m_port, target(9999, 0, 0, 0, "Top"));
         QCOMPARE(conditional(tag2).value(0).status, 200);
         QVERIFY(get(m_port, "/zimble1.asp").body != full);
+    }
+
+    // The JSON API against one set of players. Board 4: P01 to P12 (1200 down to 100) and
+    // "Zoë Ångström" last; board 5: "zoë ångström"; board 6: "Thérèse", sent in Windows-1252.
+    // `target` may start with "@etag " (asked twice, the second time with the first answer's
+    // ETag), "@burst " (asked as often as the limit allows first) or "@record " (asked, then P12
+    // sets a record, then asked again). `summary` lists boards as "size:rank name,..." and
+    // players as "name[size#rank/points of history]"; an error is "error".
+    void api_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("summary");
+        const QString tenBest = QStringLiteral("1 P01,2 P02,3 P03,4 P04,5 P05,6 P06,7 P07,8 P08,9 P09,10 P10");
+        QTest::newRow("records, every board") << QByteArray("/api/v1/records") << 200
+                                              << QStringLiteral("4:%1;5:1 zoë ångström;6:1 Thérèse;7:").arg(tenBest);
+        QTest::newRow("records, one board") << QByteArray("/api/v1/records?board=6") << 200 << QStringLiteral("6:1 Thérèse");
+        QTest::newRow("around the top") << QByteArray("/api/v1/records?board=4&around=P01&count=2") << 200
+                                        << QStringLiteral("4:1 P01,2 P02,3 P03");
+        QTest::newRow("around the bottom") << QByteArray("/api/v1/records?board=4&around=Zo%C3%AB%20%C3%85ngstr%C3%B6m&count=2")
+                                           << 200 << QStringLiteral("4:11 P11,12 P12,13 Zoë Ångström");
+        QTest::newRow("around, five by default") << QByteArray("/api/v1/records?board=4&around=P07") << 200
+                                                 << QStringLiteral("4:2 P02,3 P03,4 P04,5 P05,6 P06,7 P07,8 P08,9 P09,10 P10,11 P11,12 P12");
+        QTest::newRow("around, any case") << QByteArray("/api/v1/records?board=4&around=p01&count=0") << 200 << QStringLiteral("4:1 P01");
+        QTest::newRow("around, at most 50") << QByteArray("/api/v1/records?board=4&around=P01&count=51") << 400 << QStringLiteral("error");
+        QTest::newRow("around, count not a number") << QByteArray("/api/v1/records?board=4&around=P01&count=x") << 400 << QStringLiteral("error");
+        QTest::newRow("around without a board") << QByteArray("/api/v1/records?around=P01") << 400 << QStringLiteral("error");
+        QTest::newRow("board 8") << QByteArray("/api/v1/records?board=8") << 400 << QStringLiteral("error");
+        QTest::newRow("around, not on the board") << QByteArray("/api/v1/records?board=7&around=P01") << 404 << QStringLiteral("error");
+        QTest::newRow("player, names folding alike") << QByteArray("/api/v1/players/zo%C3%AB%20%C3%A5NGSTR%C3%B6m") << 200
+                                                    << QStringLiteral("Zoë Ångström[4#13/1];zoë ångström[5#1/2]");
+        QTest::newRow("player, Windows-1252 name") << QByteArray("/api/v1/players/TH%C9R%C8SE") << 200 << QStringLiteral("Thérèse[6#1/1]");
+        QTest::newRow("player unknown") << QByteArray("/api/v1/players/Nobody") << 404 << QStringLiteral("error");
+        QTest::newRow("player, no name") << QByteArray("/api/v1/players/") << 400 << QStringLiteral("error");
+        QTest::newRow("no such address") << QByteArray("/api/v1/scores") << 404 << QStringLiteral("error");
+        QTest::newRow("records, not modified") << QByteArray("@etag /api/v1/records") << 304 << QString();
+        QTest::newRow("player, not modified") << QByteArray("@etag /api/v1/players/P01") << 304 << QString();
+        QTest::newRow("player, over the limit") << QByteArray("@burst /api/v1/players/P01") << 429 << QStringLiteral("error");
+        QTest::newRow("around, over the limit") << QByteArray("@burst /api/v1/records?board=4&around=P01") << 429 << QStringLiteral("error");
+        QTest::newRow("cache follows a new record") << QByteArray("@record /api/v1/records?board=4&around=P12&count=0") << 200
+                                                    << QStringLiteral("4:1 P12");
+    }
+
+    void api()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(int, status);
+        QFETCH(QString, summary);
+        const QByteArray mode = target.startsWith('@') ? target.left(target.indexOf(' ')) : QByteArray();
+        const QByteArray path = target.mid(mode.isEmpty() ? 0 : mode.size() + 1);
+        startService(mode == "@burst" ? 1 : 0);
+        for (int i = 1; i <= 12; ++i)
+            get(m_port, zimble::test::target(1300 - 100 * i, 0, 0, 0, QByteArray("P") + (i < 10 ? "0" : "") + QByteArray::number(i)));
+        get(m_port, zimble::test::target(50, 0, 0, 0, "Zo%C3%AB%20%C3%85ngstr%C3%B6m"));
+        get(m_port, zimble::test::target(0, 40, 0, 0, "zo%C3%AB%20%C3%A5ngstr%C3%B6m"));
+        get(m_port, zimble::test::target(0, 60, 0, 0, "zo%C3%AB%20%C3%A5ngstr%C3%B6m"));
+        get(m_port, zimble::test::target(0, 0, 70, 0, "Th%E9r%E8se"));
+        auto ask = [&](const QByteArray& header = {}) {
+            return parseReplies(raw(m_port, "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + header + "\r\n", replies(1)).data).value(0);
+        };
+        RawReply r = ask();
+        if (mode == "@etag") {
+            static const QRegularExpression etag(QStringLiteral("\r\nETag: (\"[0-9a-f]+\")"));
+            r = ask("If-None-Match: " + etag.match(QString::fromLatin1(r.head)).captured(1).toLatin1() + "\r\n");
+        } else if (mode == "@burst") {
+            for (int i = 1; i < ScoreService::PlayerPagesPerMinute; ++i)
+                QCOMPARE(ask().status, 200);
+            r = ask();
+            QVERIFY(r.head.contains("\r\nRetry-After: 60"));
+        } else if (mode == "@record") {
+            get(m_port, zimble::test::target(5000, 0, 0, 0, "P12"));
+            r = ask();
+        }
+        QCOMPARE(r.status, status);
+        QVERIFY2(r.head.contains("\r\nAccess-Control-Allow-Origin: *\r\n"), r.head.constData());
+        QVERIFY(r.head.contains(status == 200 || status == 304 ? "\r\nCache-Control: public, max-age=10\r\n"
+                                                               : "\r\nCache-Control: no-store\r\n"));
+        if (status == 304)
+            return;
+        QVERIFY(r.head.contains("\r\nContent-Type: application/json\r\n"));
+        QCOMPARE(r.head.contains("\r\nETag: \""), status == 200);
+        QJsonParseError error;
+        const QJsonObject json = QJsonDocument::fromJson(r.body, &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        // Every record in the same shape: rank, name, zq (at most four decimals), date, verified.
+        auto records = [](const QJsonArray& list) {
+            QStringList out;
+            static const QRegularExpression date(QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$"));
+            for (const QJsonValue& v : list) {
+                const QJsonObject o = v.toObject();
+                const double zq = o[QStringLiteral("zq")].toDouble(-1);
+                if (o.keys() != QStringList{"date", "name", "rank", "verified", "zq"} || !o[QStringLiteral("verified")].isBool()
+                    || o[QStringLiteral("verified")].toBool() || zq < 0 || std::abs(zq * 1e4 - std::round(zq * 1e4)) > 1e-6
+                    || !date.match(o[QStringLiteral("date")].toString()).hasMatch())
+                    out << QStringLiteral("bad record ") + QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact));
+                else
+                    out << QStringLiteral("%1 %2").arg(o[QStringLiteral("rank")].toInteger()).arg(o[QStringLiteral("name")].toString());
+            }
+            return out.join(QLatin1Char(','));
+        };
+        QStringList parts;
+        if (json.contains(QStringLiteral("error"))) {
+            QVERIFY(!json[QStringLiteral("error")].toString().isEmpty());
+            parts << QStringLiteral("error");
+        }
+        for (const QJsonValue& b : json[QStringLiteral("boards")].toArray())
+            parts << QStringLiteral("%1:%2").arg(b[QStringLiteral("size")].toInt()).arg(records(b[QStringLiteral("records")].toArray()));
+        for (const QJsonValue& p : json[QStringLiteral("players")].toArray()) {
+            QStringList boards;
+            for (const QJsonValue& b : p[QStringLiteral("boards")].toArray()) {
+                boards << QStringLiteral("%1#%2/%3").arg(b[QStringLiteral("size")].toInt()).arg(b[QStringLiteral("rank")].toInteger())
+                              .arg(b[QStringLiteral("history")].toArray().size());
+                QVERIFY(!records(b[QStringLiteral("around")].toArray()).contains(QStringLiteral("bad")));
+            }
+            parts << p[QStringLiteral("name")].toString() + QLatin1Char('[') + boards.join(QLatin1Char(',')) + QLatin1Char(']');
+        }
+        QCOMPARE(parts.join(QLatin1Char(';')), summary);
     }
 
     void pipelinedSubmissionsKeepArrivalOrder()
@@ -1181,6 +1324,7 @@ private slots:
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("5"), QStringLiteral("--limit"), QStringLiteral("1")}, &out), 0);
         QVERIFY2(out.split('\n').value(1).contains("\tHonest Ann\t127.0.0.1\t700\t50\t"), out.constData());
 
+        QCOMPARE(get(port, "/api/v1/players/forger").status, 200);
         QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Forger")}, &out), 0);
         QVERIFY2(out.contains("Removed 2 submission(s) by \"Forger\"."), out.constData());
         QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
@@ -1190,12 +1334,20 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(get(port, "/zm2.asp?bad").fields().value(1), QStringLiteral("800"), 3000);
         QCOMPARE(get(port, "/zm2.asp?bad").fields().value(5), QStringLiteral("Honest%20Ann"));
         QTRY_VERIFY_WITH_TIMEOUT(!get(port, "/zimble1.asp").body.contains("Forger"), 3000);
+        QCOMPARE(get(port, "/api/v1/players/forger").status, 404);
         // The player pushed out by the forger is back among the ten best.
         const auto rows = topTen(get(port, "/zimble1.asp").body, 4);
         QCOMPARE(rows.size(), 10);
         QCOMPARE(rows.first(), (std::pair<QString, qint64>(QStringLiteral("Honest Ann"), 800)));
         QCOMPARE(rows.last(), (std::pair<QString, qint64>(QStringLiteral("N101"), 101)));
 
+        // A name typed in Windows-1252 on the command line finds the name the game sent so.
+        get(port, target(5, 0, 0, 0, "Th%E9r%E8se"));
+        QProcess shell;
+        shell.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --db \"$1\" --remove-name \"$(printf 'Th\\351r\\350se')\""),
+                                           QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), file});
+        QVERIFY(shell.waitForFinished(20000));
+        QVERIFY2(shell.readAllStandardOutput().contains("Removed 1 submission(s) by \"Th\xC3\xA9r\xC3\xA8se\"."), "");
         QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Nobody")}, &out), 0);
         QVERIFY(out.contains("Removed 0 submission(s)"));
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("9")}, &out), 2);

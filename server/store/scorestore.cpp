@@ -142,7 +142,7 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
         m_error = error;
         return;
     }
-    m_open = ended && prepareStatements();
+    m_open = ended && prepareStatements() && createPlayerIndexes();
 }
 
 ScoreStore::~ScoreStore()

@@ -3,6 +3,7 @@
 // size, in SQLite (one file) or PostgreSQL (shared by several service instances). One ScoreStore
 // is one database connection, used from the thread that made it.
 
+#include "playerqueries.h"
 #include "standings.h"
 
 #include "scores/exchange.h"
@@ -15,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QSqlQuery;
 
@@ -126,6 +128,14 @@ public:
     // Deletes a name's submissions and replays and recomputes each board's records from what remains.
     bool removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after);
 
+    // Player pages and the records API (playerqueries.cpp). Names are found ignoring case.
+    // Every stored name that folds like `name`, each with its bests, ranks, the `neighbours`
+    // places above and below on each board, and its history; empty when none has a score.
+    bool players(const QString& name, int neighbours, QList<PlayerDetail>& out);
+    // The board's places from `count` above the named player to `count` below; empty when the
+    // name has no score on the board.
+    std::optional<RankedSlice> around(int board, const QString& name, int count) const;
+
 private:
     bool exec(const QString& sql);
     bool execStartup(const QString& sql);
@@ -180,6 +190,11 @@ private:
     qint64 m_lastId = 0;          // the standings include every submission up to this id
     qint64 m_lastReplayId = 0;    // and every verified replay up to this id
     qint64 m_seenGeneration = -1; // moderation count when the standings were read
+
+    // Player queries (playerqueries.cpp).
+    bool createPlayerIndexes();
+    bool history(const QString& name, std::array<QList<HistoryPoint>, 4>& out);
+    RankedSlice slice(int index, qint64 rank, int count) const;
 };
 
 } // namespace zimble::server

@@ -7,6 +7,7 @@ namespace zimble::server {
 void Standings::clear()
 {
     m_boards = {};
+    m_folded.clear();
 }
 
 void Standings::offer(int index, const QString& name, qint64 score, qint64 id, const QDateTime& at)
@@ -24,6 +25,9 @@ void Standings::offer(int index, const QString& name, qint64 score, qint64 id, c
         *found = Best{score, id, at};
     } else {
         b.byName.insert(name, Best{score, id, at});
+        QStringList& alike = m_folded[foldName(name)];
+        if (!alike.contains(name))
+            alike.append(name);
     }
     b.order.insert({Key(-score, id), name});
 }

@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <optional>
@@ -50,6 +51,11 @@ public:
     // The best `count` players of the board, best first.
     QList<RankedEntry> top(int index, int count) const;
 
+    // The stored names whose case-folded form is `folded` (see foldName), in order of arrival.
+    QStringList namesFolding(const QString& folded) const;
+    // `count` players of the board from rank `fromRank` (counting from 1) down.
+    QList<RankedEntry> ranked(int index, qint64 fromRank, int count) const;
+
 private:
     using Key = std::pair<qint64, qint64>; // (-score, id): the best come first
     using Tree = __gnu_pbds::tree<Key, QString, std::less<Key>, __gnu_pbds::rb_tree_tag,
@@ -59,7 +65,11 @@ private:
         QHash<QString, Best> byName;
     };
     std::array<Board, 4> m_boards;
+    QHash<QString, QStringList> m_folded; // case-folded name -> the names stored that fold to it
 };
+
+// A name as players look it up: NFC-normalised and Unicode case-folded ("Zoë" and "ZOË" alike).
+QString foldName(const QString& name);
 
 // The ten best of each board for the current week only: each name once, with its best this week.
 // Exact without the history, since within a week a name can enter only with a new submission.

@@ -82,8 +82,9 @@ public:
         const bool turned = store->weekTurned();
         if ((!store->changedElsewhere() && !turned) || !store->catchUp())
             return;
+        // Passed on even when the page looks the same: player pages and API answers may have changed.
         PageData fresh;
-        if (!store->pageData(fresh) || fresh == page)
+        if (!store->pageData(fresh))
             return;
         page = fresh;
         if (!owner)
@@ -162,6 +163,26 @@ void Storage::player(const QString& name, std::function<void(const QList<PlayerB
 {
     onStorageThread<QList<PlayerBoard>>(
         this, m_worker, [name](StorageWorker* w) { return w->store->player(name); }, std::move(done));
+}
+
+void Storage::players(const QString& name, int neighbours, std::function<void(bool, const QList<PlayerDetail>&)> done)
+{
+    using Found = std::pair<bool, QList<PlayerDetail>>;
+    onStorageThread<Found>(
+        this, m_worker,
+        [name, neighbours](StorageWorker* w) {
+            Found found;
+            found.first = w->store->players(name, neighbours, found.second);
+            return found;
+        },
+        [done = std::move(done)](const Found& found) { done(found.first, found.second); });
+}
+
+void Storage::around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done)
+{
+    onStorageThread<std::optional<RankedSlice>>(
+        this, m_worker, [board, name, count](StorageWorker* w) { return w->store->around(board, name, count); },
+        std::move(done));
 }
 
 } // namespace zimble::server

@@ -3,143 +3,297 @@
 #include <QCryptographicHash>
 #include <QLocale>
 #include <QTextStream>
+#include <QUrl>
+
+#include <algorithm>
 
 namespace zimble::server {
 
 namespace {
 
+// One style sheet for both pages. Rows are flex lines that wrap: a column is as wide as its
+// longest word needs and a row too narrow for a long name moves the score and date below it, so
+// no width needs tuning. Only on a phone may a single word wider than the whole row break; a
+// name with a very long word is set smaller on wider screens so that it never has to.
 const QByteArray PageStyle =
+    ":root{color-scheme:light dark;--bg:#f7f5ff;--fg:#1c1736;--muted:#4f4874;--head:#6b4a00;--title:#a35f00;"
+    "--link:#1d58a0;--zq:#a8231a;--ok:#11743a;--line:rgba(0,0,0,.13);--box:#fff;--me:#fff3c4}\n"
+    "@media (prefers-color-scheme:dark){:root{--bg:#17123f;--fg:#f0ecff;--muted:#cfc8ff;--head:#ffd76a;"
+    "--title:#ffc02a;--link:#a9d4ff;--zq:#ff8c7c;--ok:#7dffa0;--line:rgba(255,255,255,.14);--box:#231c52;--me:#3d3170}}\n"
     "*{box-sizing:border-box}\n"
-    "body{margin:0;font-family:'DejaVu Sans',Verdana,sans-serif;background:linear-gradient(#14103c,#461459);"
-    "color:#f0ecff;min-height:100vh}\n"
-    "main{max-width:1280px;margin:0 auto;padding:24px 16px}\n"
-    "h1{font-size:2.4em;margin:.2em 0;color:#ffc02a;letter-spacing:.08em;text-shadow:2px 3px 0 #000}\n"
-    "p.lead{color:#cfc8ff}\n"
-    "table{border-collapse:collapse;table-layout:fixed;width:100%;margin:.6em 0 1.6em;background:rgba(0,0,0,.25);"
-    "font-size:.9em}\n"
-    "th,td{padding:.4em .5em;text-align:left;vertical-align:top;border-bottom:1px solid rgba(255,255,255,.12);"
-    "overflow-wrap:anywhere;word-break:break-word}\n"
-    "th{color:#ffd76a;font-weight:600}\n"
-    "td.zq,th.zq{font-family:'DejaVu Sans Mono',monospace;text-align:right;color:#ff6b5a}\n"
-    "col.rank{width:2.4em}col.zq{width:6.2em}col.date{width:7.6em}col.board{width:4.6em}col.set{width:9.5em}"
-    "col.mark{width:1.6em}\n"
-    "td.mark{color:#7dffa0;text-align:center;cursor:help}\n"
-    ".boards{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(100%,25em),1fr));gap:16px}\n"
-    ".board{min-width:0}\n"
-    ".board h2{font-size:1.2em;color:#9fd0ff;margin:.4em 0}\n"
-    ".lists{display:grid;grid-template-columns:repeat(auto-fit,minmax(min(100%,17em),1fr));gap:12px}\n"
-    ".lists>div{min-width:0}\n"
-    ".board h3{font-size:1em;color:#cfc8ff;margin:.2em 0}\n"
-    "p.note{color:#7dffa0}\n"
-    "footer{color:#a89fd6;font-size:.85em;margin-top:2em}\n"
-    "footer a{color:#cfc8ff}\n";
+    "body{margin:0;font-family:'DejaVu Sans',Verdana,sans-serif;background:var(--bg);color:var(--fg);line-height:1.35}\n"
+    "main{max-width:1800px;margin:0 auto;padding:16px clamp(8px,2vw,28px)}\n"
+    "h1{font-size:2.2em;margin:.2em 0;color:var(--title);letter-spacing:.08em}\n"
+    "h2{font-size:1.25em;margin:.8em 0 .3em}\n"
+    "h3{font-size:1em;color:var(--muted);margin:.6em 0 .2em}\n"
+    "a{color:var(--link)}\n"
+    ".lead{color:var(--muted)}.note{color:var(--ok)}\n"
+    ".list{list-style:none;margin:0 0 1em;padding:0;background:var(--box);font-size:.9em;border-radius:4px}\n"
+    ".row{display:flex;flex-wrap:wrap;align-items:baseline;column-gap:.75em;padding:.35em .6em;"
+    "border-bottom:1px solid var(--line)}\n"
+    ".row.head{font-weight:600;color:var(--head)}.row.me{background:var(--me)}\n"
+    ".rank{flex:0 0 2.2em;text-align:right;white-space:nowrap}\n"
+    ".records .rank{flex-basis:3.6em;text-align:left}\n"
+    ".who{flex:1 1 7em;max-width:100%;overflow-wrap:break-word}\n"
+    ".end{flex:0 0 auto;margin-left:auto;display:flex;column-gap:.75em;white-space:nowrap}\n"
+    ".zq{min-width:5em;text-align:right;font-family:'DejaVu Sans Mono',monospace;color:var(--zq)}\n"
+    ".date{min-width:6.4em;color:var(--muted)}.records .date{min-width:10.5em}\n"
+    ".mark{color:var(--ok);white-space:nowrap;cursor:help}\n"
+    "@media (min-width:500px){.long{font-size:clamp(8px,calc((100vw - 64px)/58),1em)}}\n"
+    ".boards{display:flex;flex-wrap:wrap;gap:0 24px}\n"
+    ".board{flex:1 1 36em;max-width:100%}\n"
+    ".lists{display:flex;flex-wrap:wrap;gap:0 16px}\n"
+    ".lists>div{flex:1 1 22em;max-width:100%}\n"
+    ".board h2{color:var(--link)}\n"
+    ".best{margin:.3em 0}.best .zq{min-width:0}\n"
+    ".chart{display:block;width:100%;max-width:40em;height:auto;background:var(--box);border-radius:4px}\n"
+    ".chart .axis{stroke:var(--muted);stroke-width:1}.chart .line{fill:none;stroke:var(--link);stroke-width:2}\n"
+    ".chart .pt{fill:var(--link)}.chart .top{fill:var(--zq);stroke:var(--fg);stroke-width:1.5}\n"
+    ".chart text{fill:var(--muted);font-size:13px}.chart text.top{fill:var(--zq);stroke:none;font-weight:600}\n"
+    "footer{color:var(--muted);font-size:.85em;margin-top:2em}\n"
+    "@media print{:root{--bg:#fff;--fg:#000;--muted:#333;--head:#000;--title:#000;--link:#000;--zq:#000;--ok:#000;"
+    "--line:#999;--box:#fff;--me:#eee}body{font-size:11pt}a{text-decoration:none}"
+    ".row,.chart{break-inside:avoid}.long{font-size:1em}}\n";
 
 // No scripts, no outside resources; only the page's own style sheet, named by its hash.
 const QByteArray PagePolicy = "default-src 'none'; style-src 'sha256-"
     + QCryptographicHash::hash(PageStyle, QCryptographicHash::Sha256).toBase64()
     + "'; img-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
 
+const QLocale English(QLocale::English, QLocale::UnitedStates);
+
+// A word longer than this is set smaller on wide screens, so that it never has to break.
+constexpr int LongWord = 20;
+
+QString esc(const QString& s)
+{
+    return s.toHtmlEscaped();
+}
+
+bool hasLongWord(const QString& name)
+{
+    qsizetype run = 0;
+    for (const QChar ch : name) {
+        run = ch.isSpace() || ch == QLatin1Char('-') ? 0 : run + 1;
+        if (run > LongWord)
+            return true;
+    }
+    return false;
+}
+
+QString whoClass(const QString& name)
+{
+    return hasLongWord(name) ? QStringLiteral("who long") : QStringLiteral("who");
+}
+
+const QString Mark = QStringLiteral(" <span class=\"mark\" title=\"Verified: the service replayed this game with the "
+                                    "game&rsquo;s own scoring and it gives this ZQ.\">&#10004;</span>");
+
+QString nameCell(const QString& name, bool verified)
+{
+    return QStringLiteral("<span class=\"%1\"><a href=\"%2\">%3</a>%4</span>")
+        .arg(whoClass(name), esc(playerLink(name)), esc(name), verified ? Mark : QString());
+}
+
+QString rowStart(bool verified, bool me = false)
+{
+    return QStringLiteral("<li class=\"row%1\"%2>")
+        .arg(me ? QStringLiteral(" me") : QString(), verified ? QStringLiteral(" data-verified=\"yes\"") : QString());
+}
+
+QString day(const QDateTime& t)
+{
+    return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd")) : QString();
+}
+
+QString minute(const QDateTime& t)
+{
+    return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral(" UTC")
+                       : QStringLiteral("&mdash;");
+}
+
+QString head(const QString& title)
+{
+    return QStringLiteral("<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                          "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n<title>%1</title>\n"
+                          "<style>%2</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n")
+        .arg(title, QString::fromLatin1(PageStyle));
+}
+
+// Ranked rows, the first at `firstRank`; `me` is highlighted.
+QString rankedList(const QList<RankedEntry>& entries, qint64 firstRank, const QString& empty, const QString& me = {})
+{
+    QString out = QStringLiteral("<ol class=\"list\">\n<li class=\"row head\"><span class=\"rank\">#</span>"
+                                 "<span class=\"who\">Name</span><span class=\"end\"><span class=\"zq\">ZQ</span>"
+                                 "<span class=\"date\">Date</span></span></li>\n");
+    if (entries.isEmpty())
+        out += QStringLiteral("<li class=\"row\"><span class=\"who\">%1</span></li>\n").arg(empty);
+    for (qsizetype k = 0; k < entries.size(); ++k) {
+        const RankedEntry& e = entries[k];
+        out += rowStart(e.verified, !me.isNull() && e.name == me)
+            + QStringLiteral("<span class=\"rank\">%1</span>%2<span class=\"end\"><span class=\"zq\">%3</span>"
+                             "<span class=\"date\">%4</span></span></li>\n")
+                  .arg(firstRank + k)
+                  .arg(nameCell(e.name, e.verified))
+                  .arg(e.score)
+                  .arg(day(e.at));
+    }
+    return out + QStringLiteral("</ol>\n");
+}
+
 } // namespace
 
 QList<std::pair<QByteArray, QByteArray>> pageHeaders()
 {
-    return {{"Cache-Control", "public, max-age=10"},
+    return {{"Cache-Control", "public, max-age=" + QByteArray::number(PageMaxAgeSeconds)},
             {"X-Content-Type-Options", "nosniff"},
             {"Content-Security-Policy", PagePolicy},
             {"Referrer-Policy", "no-referrer"}};
 }
 
+QString playerLink(const QString& name)
+{
+    return QStringLiteral("/zimble1.asp?name=") + QString::fromLatin1(QUrl::toPercentEncoding(name));
+}
+
 QByteArray recordsPage(const PageData& data)
 {
-    auto esc = [](const QString& s) { return s.toHtmlEscaped(); };
-    auto when = [](const QDateTime& t) {
-        return t.isValid() ? t.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm")) + QStringLiteral(" UTC") : QStringLiteral("&mdash;");
-    };
     QDateTime latest;
     QString out;
     QTextStream html(&out);
-    html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-            "<title>Zimble World High ZQs</title>\n<style>"
-         << QString::fromLatin1(PageStyle)
-         << "</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n"
-            "<p class=\"lead\">The world&rsquo;s highest ZQs. The rules are yours to find out.</p>\n"
+    html << head(QStringLiteral("Zimble World High ZQs"))
+         << "<p class=\"lead\">The world&rsquo;s highest ZQs. The rules are yours to find out.</p>\n"
          << (data.verifiedOnly ? "<p class=\"note\">Only verified games count here: the service replays each game "
                                  "with the game&rsquo;s own scoring.</p>\n"
                                : "")
-         << "<h2>World records</h2>\n<table class=\"records\">\n"
-            "<colgroup><col class=\"board\"><col class=\"zq\"><col><col class=\"mark\"><col class=\"set\"></colgroup>\n"
-            "<tr><th>Board</th><th class=\"zq\">ZQ</th><th>Record holder</th><th></th><th>Set</th></tr>\n";
-    const QString mark = QStringLiteral("<td class=\"mark\" title=\"Verified: the service replayed this game with "
-                                        "the game&rsquo;s own scoring and it gives this ZQ.\">&#10004;</td>");
-    const QString noMark = QStringLiteral("<td class=\"mark\"></td>");
-    auto row = [&](bool verified) {
-        return verified ? QStringLiteral("<tr data-verified=\"yes\">") : QStringLiteral("<tr>");
-    };
+         << "<h2>World records</h2>\n<ol class=\"list records\">\n"
+            "<li class=\"row head\"><span class=\"rank\">Board</span><span class=\"who\">Record holder</span>"
+            "<span class=\"end\"><span class=\"zq\">ZQ</span><span class=\"date\">Set</span></span></li>\n";
     for (int i = 0; i < 4; ++i) {
         const WorldRecord& r = data.records[i];
         if (r.setAt.isValid() && (!latest.isValid() || r.setAt > latest))
             latest = r.setAt;
-        html << row(r.verified) << "<td>" << (4 + i) << " &times; " << (4 + i) << "</td><td class=\"zq\">" << r.score
-             << "</td><td>" << (r.holder.isEmpty() ? QStringLiteral("&mdash;") : esc(r.holder)) << "</td>"
-             << (r.verified ? mark : noMark) << "<td>" << when(r.setAt) << "</td></tr>\n";
+        html << rowStart(r.verified) << "<span class=\"rank\">" << (4 + i) << "&nbsp;&times;&nbsp;" << (4 + i) << "</span>"
+             << (r.holder.isEmpty() ? QStringLiteral("<span class=\"who\">&mdash;</span>") : nameCell(r.holder, r.verified))
+             << "<span class=\"end\"><span class=\"zq\">" << r.score << "</span><span class=\"date\">" << minute(r.setAt)
+             << "</span></span></li>\n";
     }
-    html << "</table>\n<h2>The ten best of each board</h2>\n<div class=\"boards\">\n";
-    auto list = [&](const QString& title, const QList<RankedEntry>& entries, const QString& empty) {
-        html << "<div><h3>" << title << "</h3>\n<table>\n"
-             << "<colgroup><col class=\"rank\"><col><col class=\"mark\"><col class=\"zq\"><col class=\"date\"></colgroup>\n"
-             << "<tr><th>#</th><th>Name</th><th></th><th class=\"zq\">ZQ</th><th>Date</th></tr>\n";
-        if (entries.isEmpty())
-            html << "<tr><td colspan=\"5\">" << empty << "</td></tr>\n";
-        for (int k = 0; k < entries.size(); ++k) {
-            const RankedEntry& e = entries[k];
-            html << row(e.verified) << "<td>" << (k + 1) << "</td><td>" << esc(e.name) << "</td>"
-                 << (e.verified ? mark : noMark) << "<td class=\"zq\">" << e.score << "</td><td>"
-                 << (e.at.isValid() ? e.at.toUTC().toString(QStringLiteral("yyyy-MM-dd")) : QString()) << "</td></tr>\n";
-        }
-        html << "</table></div>\n";
-    };
+    html << "</ol>\n<h2>The ten best of each board</h2>\n<div class=\"boards\">\n";
     for (int i = 0; i < 4; ++i) {
         const int board = FirstBoard + i;
-        html << "<section class=\"board\"><h2>" << board << " &times; " << board << "</h2>\n<div class=\"lists\">\n";
-        list(QStringLiteral("All time"), data.best[i], QStringLiteral("No scores yet."));
-        list(QStringLiteral("This week"), data.week[i], QStringLiteral("No scores this week yet."));
-        html << "</div></section>\n";
+        html << "<section class=\"board\"><h2>" << board << " &times; " << board << "</h2>\n<div class=\"lists\">\n"
+             << "<div><h3>All time</h3>\n" << rankedList(data.best[i], 1, QStringLiteral("No scores yet.")) << "</div>\n"
+             << "<div><h3>This week</h3>\n" << rankedList(data.week[i], 1, QStringLiteral("No scores this week yet."))
+             << "</div>\n</div></section>\n";
     }
-    html << "</div>\n<footer>Latest record: " << when(latest) << "</footer>\n</main>\n</body>\n</html>\n";
+    html << "</div>\n<footer>Latest record: " << minute(latest) << "</footer>\n</main>\n</body>\n</html>\n";
     html.flush();
     return out.toUtf8();
 }
 
-
-QByteArray playerPage(const QString& name, const QList<PlayerBoard>& boards, bool verifiedOnly)
+QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, bool verifiedOnly)
 {
     QString out;
     QTextStream html(&out);
-    html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-            "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
-            "<title>Zimble: "
-         << name.toHtmlEscaped() << "</title>\n<style>" << QString::fromLatin1(PageStyle)
-         << "</style>\n</head>\n<body>\n<main>\n<h1>ZIMBLE</h1>\n<h2>" << name.toHtmlEscaped() << "</h2>\n";
-    if (boards.isEmpty()) {
-        html << "<p class=\"lead\">No " << (verifiedOnly ? "verified " : "") << "scores under this name yet.</p>\n";
-    } else {
-        html << "<table class=\"player\">\n<colgroup><col class=\"board\"><col class=\"zq\"><col><col></colgroup>\n"
-                "<tr><th>Board</th><th class=\"zq\">Best ZQ</th><th>Rank</th><th>Verified</th></tr>\n";
-        for (const PlayerBoard& b : boards) {
-            html << (b.verified ? "<tr data-verified=\"yes\">" : "<tr>") << "<td>" << b.board << " &times; " << b.board
-                 << "</td><td class=\"zq\">" << b.score << "</td><td>" << ordinal(b.rank.rank) << " of "
-                 << QLocale(QLocale::English, QLocale::UnitedStates).toString(b.rank.players) << "</td><td>"
-                 << (b.verified ? "<span title=\"The service replayed this game with the game&rsquo;s own scoring and "
-                                  "it gives this ZQ.\">&#10004; yes</span>"
-                                : "no")
-                 << "</td></tr>\n";
+    html << head(QStringLiteral("Zimble: ") + esc(name)) << "<p class=\"lead\"><a href=\"/zimble1.asp\">All records</a></p>\n";
+    if (players.isEmpty()) {
+        html << "<h2 class=\"" << whoClass(name) << "\">" << esc(name) << "</h2>\n<p class=\"lead\">No "
+             << (verifiedOnly ? "verified " : "") << "scores under this name yet.</p>\n";
+    } else if (players.size() > 1) {
+        html << "<p class=\"lead\">" << players.size() << " players have names that differ from &ldquo;" << esc(name)
+             << "&rdquo; only in case.</p>\n";
+    }
+    for (const PlayerDetail& p : players) {
+        html << "<h2 class=\"" << whoClass(p.name) << "\">" << esc(p.name) << "</h2>\n<div class=\"boards\">\n";
+        for (const PlayerBoardDetail& b : p.boards) {
+            html << "<section class=\"board\"><h2>" << b.board << " &times; " << b.board << "</h2>\n<p class=\"best\""
+                 << (b.verified ? " data-verified=\"yes\"" : "") << ">Best ZQ <span class=\"zq\">" << b.score << "</span>"
+                 << (b.verified ? Mark : QString()) << ", <span class=\"place\">" << ordinal(b.rank.rank) << " of "
+                 << English.toString(b.rank.players) << "</span>, set " << day(b.at) << "</p>\n<h3>Around "
+                 << (b.rank.rank == 1 ? "the top" : "this place") << "</h3>\n"
+                 << rankedList(b.around.entries, b.around.firstRank, {}, p.name) << "<h3>History</h3>\n"
+                 << historyChart(QStringLiteral("dots%1-%2").arg(&p - players.constData()).arg(b.board), b.board, b.history,
+                                 b.score, b.at)
+                 << "</section>\n";
         }
-        html << "</table>\n";
+        html << "</div>\n";
     }
     html << "<footer><a href=\"/zimble1.asp\">All records</a></footer>\n</main>\n</body>\n</html>\n";
     html.flush();
     return out.toUtf8();
+}
+
+QString historyChart(const QString& id, int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt)
+{
+    // Plot area inside a 640 x 240 view box, room on the left for scores and below for dates.
+    constexpr double Left = 64, Right = 620, Top = 20, Bottom = 200;
+    constexpr qsizetype MaxDots = 120;
+    QList<HistoryPoint> shown = points;
+    if (shown.isEmpty())
+        shown.append({bestAt, best});
+    qint64 high = best;
+    qint64 from = shown.first().at.toMSecsSinceEpoch(), to = from;
+    for (const HistoryPoint& p : shown) {
+        high = std::max(high, p.score);
+        from = std::min(from, p.at.toMSecsSinceEpoch());
+        to = std::max(to, p.at.toMSecsSinceEpoch());
+    }
+    auto x = [&](const QDateTime& t) {
+        return to == from ? (Left + Right) / 2 : Left + (Right - Left) * double(t.toMSecsSinceEpoch() - from) / double(to - from);
+    };
+    auto y = [&](qint64 score) { return high <= 0 ? Bottom : Bottom - (Bottom - Top) * double(score) / double(high); };
+    auto num = [](double v) { return QString::number(qRound(v)); };
+    QString svg;
+    QTextStream s(&svg);
+    s << "<svg class=\"chart\" viewBox=\"0 0 640 240\" role=\"img\" aria-label=\"ZQs sent for " << board << " &times; "
+      << board << ", best " << best << "\" xmlns=\"http://www.w3.org/2000/svg\">\n"
+      << "<title>ZQs sent for " << board << " &times; " << board << " over time; the best is marked</title>\n"
+      << "<line class=\"axis\" x1=\"" << Left << "\" y1=\"" << Bottom << "\" x2=\"" << Right << "\" y2=\"" << Bottom << "\"/>"
+      << "<line class=\"axis\" x1=\"" << Left << "\" y1=\"" << Top << "\" x2=\"" << Left << "\" y2=\"" << Bottom << "\"/>\n"
+      << "<text x=\"" << Left - 6 << "\" y=\"" << Bottom + 4 << "\" text-anchor=\"end\">0</text>"
+      << "<text x=\"" << Left - 6 << "\" y=\"" << Top + 4 << "\" text-anchor=\"end\">" << high << "</text>\n";
+    // Dates: the first and the last, and the middle one when the span is long enough to need it.
+    const QDateTime first = QDateTime::fromMSecsSinceEpoch(from, Qt::UTC);
+    const QDateTime last = QDateTime::fromMSecsSinceEpoch(to, Qt::UTC);
+    if (day(first) == day(last)) {
+        s << "<text x=\"" << num((Left + Right) / 2) << "\" y=\"228\" text-anchor=\"middle\">" << day(first) << "</text>\n";
+    } else {
+        s << "<text x=\"" << Left << "\" y=\"228\" text-anchor=\"start\">" << day(first) << "</text>"
+          << "<text x=\"" << Right << "\" y=\"228\" text-anchor=\"end\">" << day(last) << "</text>\n";
+        if (first.daysTo(last) >= 4)
+            s << "<text x=\"" << num((Left + Right) / 2) << "\" y=\"228\" text-anchor=\"middle\">"
+              << day(QDateTime::fromMSecsSinceEpoch((from + to) / 2, Qt::UTC)) << "</text>\n";
+    }
+    // Each score as a dot (a marker on every corner of the line) while there are few enough to
+    // tell apart; the line alone beyond that.
+    if (shown.size() > 1) {
+        const bool dots = shown.size() <= MaxDots;
+        if (dots)
+            s << "<defs><marker id=\"" << id << "\" viewBox=\"0 0 6 6\" refX=\"3\" refY=\"3\" markerWidth=\"6\" "
+              << "markerHeight=\"6\" markerUnits=\"userSpaceOnUse\"><circle class=\"pt\" cx=\"3\" cy=\"3\" r=\"3\"/>"
+              << "</marker></defs>\n";
+        s << "<polyline class=\"line\" points=\"";
+        for (const HistoryPoint& p : shown)
+            s << num(x(p.at)) << ',' << num(y(p.score)) << ' ';
+        s << '"';
+        if (dots)
+            s << " marker-start=\"url(#" << id << ")\" marker-mid=\"url(#" << id << ")\" marker-end=\"url(#" << id << ")\"";
+        s << "/>\n";
+    }
+    // The best: the earliest point with the best score, or where it was set when not among those shown.
+    QDateTime bestPoint = bestAt.isValid() ? bestAt : shown.last().at;
+    for (const HistoryPoint& p : shown) {
+        if (p.score == best) {
+            bestPoint = p.at;
+            break;
+        }
+    }
+    const double bx = std::clamp(x(bestPoint), Left, Right), by = y(best);
+    s << "\n<circle class=\"top\" cx=\"" << num(bx) << "\" cy=\"" << num(by) << "\" r=\"6\"/>"
+      << "<text class=\"top\" x=\"" << num(std::clamp(bx, Left + 40, Right - 40)) << "\" y=\"" << num(std::max(by - 12, 14.0))
+      << "\" text-anchor=\"middle\">best " << best << "</text>\n</svg>\n";
+    s.flush();
+    return svg;
 }
 
 QString ordinal(qint64 n)
@@ -147,7 +301,7 @@ QString ordinal(qint64 n)
     const qint64 lastTwo = n % 100;
     const qint64 last = n % 10;
     const char* suffix = (lastTwo >= 11 && lastTwo <= 13) ? "th" : last == 1 ? "st" : last == 2 ? "nd" : last == 3 ? "rd" : "th";
-    return QLocale(QLocale::English, QLocale::UnitedStates).toString(n) + QLatin1String(suffix);
+    return English.toString(n) + QLatin1String(suffix);
 }
 
 } // namespace zimble::server

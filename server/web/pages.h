@@ -1,5 +1,5 @@
 #pragma once
-// The service's HTML pages: the records page and one player's page, rendered from what the store
+// The service's HTML pages: the records page and the player's page, rendered from what the store
 // hands over. Rendering only; caching and routing belong to the service.
 
 #include "server/store/scorestore.h"
@@ -12,15 +12,26 @@
 
 namespace zimble::server {
 
+// How long browsers and proxies may keep a page or an API answer.
+inline constexpr int PageMaxAgeSeconds = 10;
+
 // What every HTML page is sent with: a short cache life, no type sniffing, no scripts.
 QList<std::pair<QByteArray, QByteArray>> pageHeaders();
 
 // The game's page: world records and the ten best players of each board, of all time and of
-// this week, verified ones marked; HTML-escaped once.
+// this week, verified ones marked, every name linked to its player's page; HTML-escaped once.
 QByteArray recordsPage(const PageData& data);
 
-// One player's page: the player's best on each board, its rank and whether it is verified.
-QByteArray playerPage(const QString& name, const QList<PlayerBoard>& boards, bool verifiedOnly);
+// The player's page for a looked-up name: each stored name that folds like it, with its best on
+// each board, its rank, the places around it and the history of its scores as a chart.
+QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, bool verifiedOnly);
+
+// The address of a name's player page.
+QString playerLink(const QString& name);
+
+// The history of one board as an inline SVG chart (no script, no style attributes): the scores
+// over time, dates on the axis, the best marked. `id` names the chart's marker, unique on the page.
+QString historyChart(const QString& id, int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt);
 
 // "1st", "2nd", "3rd", "4th", "11th", "21st", "1,234th".
 QString ordinal(qint64 n);

@@ -1,0 +1,45 @@
+#pragma once
+// What a player's page and the records API ask of the store: a player's bests with their ranks,
+// the players ranked just around them, and the history of their submissions.
+
+#include "standings.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace zimble::server {
+
+// Consecutive places of one board, the first at rank `firstRank`.
+struct RankedSlice {
+    int board = 0;
+    qint64 firstRank = 1;
+    QList<RankedEntry> entries;
+    bool operator==(const RankedSlice&) const = default;
+};
+
+struct HistoryPoint {
+    QDateTime at;
+    qint64 score = 0;
+    bool operator==(const HistoryPoint&) const = default;
+};
+
+struct PlayerBoardDetail {
+    int board = 0;
+    qint64 score = 0;      // the player's best
+    QDateTime at;          // when it was set
+    BoardRank rank;
+    bool verified = false;
+    RankedSlice around;    // the places just above and below, the player's own included
+    QList<HistoryPoint> history; // every score sent for the board, oldest first
+    bool operator==(const PlayerBoardDetail&) const = default;
+};
+
+// One stored name and its standing on each board where it has a score.
+struct PlayerDetail {
+    QString name;
+    QList<PlayerBoardDetail> boards;
+    bool operator==(const PlayerDetail&) const = default;
+};
+
+} // namespace zimble::server
