@@ -62,7 +62,7 @@ encode() {
   echo "$out"
 }
 for i in "${!names[@]}"; do
-  s=$((2147483600 - i))
+  s=$((999999900 - i))
   curl -sf "$base/zm2.asp?$s&$s&$s&$s&$(encode "${names[$i]}")&$((14 * s))" >/dev/null
 done
 # Verified games for some of them, as the service's replay check would store them; the service
