@@ -1,13 +1,18 @@
 #include "scorestore.h"
+#include "isotime.h"
+#include "schema.h"
 
 #include <QDeadlineTimer>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QUrl>
 #include <QVariant>
+
+#include "sqlitehandle.h"
 
 namespace zimble::server {
 
@@ -28,6 +33,7 @@ QDateTime fromIso(const QVariant& v)
 ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
     // Unique among the stores alive at once; the destructor removes the connection by this name.
     : m_connection(QStringLiteral("zimble-store-%1").arg(quintptr(this), 0, 16))
+    , m_location(location)
     , m_verifiedOnly(verifiedOnly)
 {
     const QUrl url(location);
@@ -52,32 +58,28 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
         m_error = db.lastError().text();
         return;
     }
-    // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
-    // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
-    // A page cache of 16 MB (2 MB by default) keeps more of the score indexes in memory.
-    if (m_sqlite
-        && !(execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
-             && exec(QStringLiteral("PRAGMA cache_size=-16384"))))
+    if (!openConnection())
         return;
-    if (!m_sqlite
-        && !(exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"))))
-        return;
-    // Instances starting together must not create the tables twice: "IF NOT EXISTS" alone
-    // races in PostgreSQL, so creation runs under a lock (an advisory one there, the write lock here).
-    if (!execStartup(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SELECT pg_advisory_lock(84170001)")))
-        return;
-    const bool created = createSchema();
-    const QString error = m_error;
-    const bool ended = exec(m_sqlite ? (created ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"))
-                                     : QStringLiteral("SELECT pg_advisory_unlock(84170001)"));
-    if (!created) {
+    const QString error = migrateSchema(db, m_sqlite);
+    if (!error.isEmpty()) {
         m_error = error;
         return;
     }
-    m_open = ended && prepareStatements();
+    m_open = prepareStatements();
 }
 
-ScoreStore::~ScoreStore()
+bool ScoreStore::openConnection()
+{
+    // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
+    // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
+    // A page cache of 16 MB (2 MB by default) keeps more of the score indexes in memory.
+    if (m_sqlite)
+        return execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
+            && exec(QStringLiteral("PRAGMA cache_size=-16384"));
+    return exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"));
+}
+
+void ScoreStore::resetStatements()
 {
     m_insert.reset();
     m_update.reset();
@@ -91,6 +93,12 @@ ScoreStore::~ScoreStore()
     m_readVerified.reset();
     m_lockVerified.reset();
     m_submissionExists.reset();
+    m_upsertBest.reset();
+}
+
+ScoreStore::~ScoreStore()
+{
+    resetStatements();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -103,7 +111,66 @@ bool ScoreStore::fail(const QSqlQuery& q)
 {
     m_error = q.lastError().text();
     m_errorCode = q.lastError().nativeErrorCode();
+    if (m_error.trimmed().isEmpty())
+        m_error = QSqlDatabase::database(m_connection, false).lastError().text();
     return false;
+}
+
+void ScoreStore::checkConnection()
+{
+    if (m_sqlite || m_lost)
+        return;
+    // A statement that failed for its own reason leaves the connection answering.
+    QSqlQuery probe(QSqlDatabase::database(m_connection, false));
+    if (probe.exec(QStringLiteral("SELECT 1")))
+        return;
+    m_lost = true;
+    if (m_error.trimmed().isEmpty())
+        m_error = probe.lastError().text();
+}
+
+bool ScoreStore::reconnect()
+{
+    resetStatements();
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.close();
+    if (!db.open()) {
+        m_error = db.lastError().text();
+        return false;
+    }
+    if (!openConnection() || !prepareStatements())
+        return false;
+    if (m_changed && !db.driver()->subscribeToNotification(QStringLiteral("zimble_changed"))) {
+        m_error = db.driver()->lastError().text();
+        return false;
+    }
+    m_lost = false;
+    // What others stored while this connection was away (no notification told of it).
+    return catchUp();
+}
+
+bool ScoreStore::listenForChanges(std::function<void()> changed)
+{
+    if (m_sqlite)
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDriver* driver = db.driver();
+    if (!driver->hasFeature(QSqlDriver::EventNotifications))
+        return false;
+    m_changed = std::move(changed);
+    QObject::connect(driver, &QSqlDriver::notification, driver,
+                     [this](const QString&, QSqlDriver::NotificationSource source, const QVariant&) {
+                         if (source != QSqlDriver::SelfSource && m_changed)
+                             m_changed();
+                     });
+    return driver->subscribeToNotification(QStringLiteral("zimble_changed"));
+}
+
+bool ScoreStore::notifyOthers()
+{
+    // Delivered at the commit, to every instance listening (PostgreSQL); SQLite's instances
+    // look at the file's data version.
+    return m_sqlite || exec(QStringLiteral("NOTIFY zimble_changed"));
 }
 
 bool ScoreStore::exec(const QString& sql)
@@ -133,69 +200,6 @@ bool ScoreStore::execStartup(const QString& sql)
             return false;
         QThread::msleep(20);
     }
-}
-
-bool ScoreStore::createSchema()
-{
-    // Portable SQL: the same statements run on SQLite and PostgreSQL.
-    const QString id = m_sqlite ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT") : QStringLiteral("BIGSERIAL PRIMARY KEY");
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS submissions ("
-                             " id %1,"
-                             " name TEXT NOT NULL,"
-                             " score4 BIGINT NOT NULL, score5 BIGINT NOT NULL,"
-                             " score6 BIGINT NOT NULL, score7 BIGINT NOT NULL,"
-                             " client TEXT NOT NULL,"
-                             " submitted_at TEXT NOT NULL)")
-                  .arg(id))
-        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS records ("
-                                " board INTEGER PRIMARY KEY,"
-                                " score BIGINT NOT NULL,"
-                                " holder TEXT NOT NULL,"
-                                " set_at TEXT NOT NULL)"))
-        // An index of an earlier version that cost every insert and served only moderation.
-        || !exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_name")))
-        return false;
-    // The moderation count: --remove-name raises it, so running services read the ten best anew.
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS moderation (id INTEGER PRIMARY KEY, generation BIGINT NOT NULL)"))
-        || !exec(QStringLiteral("INSERT INTO moderation (id, generation) VALUES (1, 0) ON CONFLICT (id) DO NOTHING")))
-        return false;
-    // Replays as received, each with the service's verdict and the submission it backs; and the
-    // records of verified replays, kept beside those of all submissions.
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS replays ("
-                             " id %1,"
-                             " submission_id BIGINT,"
-                             " board INTEGER NOT NULL,"
-                             " name TEXT NOT NULL,"
-                             " score BIGINT NOT NULL,"
-                             " cycles INTEGER NOT NULL,"
-                             " clicks TEXT NOT NULL,"
-                             " verified INTEGER NOT NULL,"
-                             " reason TEXT NOT NULL,"
-                             " client TEXT NOT NULL,"
-                             " received_at TEXT NOT NULL)")
-                  .arg(id))
-        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS verified_records ("
-                                " board INTEGER PRIMARY KEY,"
-                                " score BIGINT NOT NULL,"
-                                " holder TEXT NOT NULL,"
-                                " set_at TEXT NOT NULL,"
-                                " submission_id BIGINT NOT NULL DEFAULT 0)")))
-        return false;
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
-        // Score indexes of an earlier version cost every insert; the ten best are kept in memory.
-        if (!exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_score%1").arg(board)))
-            return false;
-        for (const char* table : {"records", "verified_records"}) {
-            QSqlQuery q(QSqlDatabase::database(m_connection, false));
-            q.prepare(QStringLiteral("INSERT INTO %1 (board, score, holder, set_at) VALUES (?, 0, '', '') "
-                                     "ON CONFLICT (board) DO NOTHING")
-                          .arg(QLatin1String(table)));
-            q.addBindValue(board);
-            if (!q.exec())
-                return fail(q);
-        }
-    }
-    return true;
 }
 
 bool ScoreStore::prepareStatements()
@@ -228,6 +232,11 @@ bool ScoreStore::prepareStatements()
                                                  "submission_id = ? WHERE board = ? AND (score < ? OR (score = ? AND "
                                                  "submission_id > ?))"))
         && make(m_submissionExists, QStringLiteral("SELECT id FROM submissions WHERE id = ?"))
+        // Each player's best on each board: strictly higher replaces it, an equal score keeps the earlier.
+        && make(m_upsertBest, QStringLiteral("INSERT INTO bests (board, name, score, submission_id, set_at) VALUES (?, ?, ?, ?, ?) "
+                                             "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
+                                             "submission_id = excluded.submission_id, set_at = excluded.set_at "
+                                             "WHERE excluded.score > bests.score"))
         && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
         && make(m_lockVerified, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board")
                                          : QStringLiteral("SELECT board, score, holder, set_at FROM verified_records "
@@ -238,17 +247,11 @@ bool ScoreStore::prepareStatements()
 bool ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
 {
     // Waiting for a busy database happens here, on the storage thread, never where requests are served.
-    for (int attempt = 0;; ++attempt) {
-        if (runBatch(batch, won, after))
-            return true;
-        const QString error = m_error, code = m_errorCode;
-        exec(QStringLiteral("ROLLBACK"));
-        m_error = error; // the reason, not the rollback's own complaint
-        m_errorCode = code;
-        if (!isBusyError() || attempt >= 4)
-            return false;
-        QThread::msleep(25 * (attempt + 1));
+    if (m_lost) {
+        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
+        return false;
     }
+    return retry([&] { return runBatch(batch, won, after); }, 5, 25);
 }
 
 bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
@@ -277,8 +280,20 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         m_insert->bindValue(6, now);
         if (!m_insert->exec() || !m_insert->next())
             return fail(*m_insert);
-        stored.append({m_insert->value(0).toLongLong(), nowTime, s.name, s.client, s.scores});
+        const qint64 id = m_insert->value(0).toLongLong();
+        stored.append({id, nowTime, s.name, s.client, s.scores});
         m_insert->finish();
+        for (int i = 0; i < 4; ++i) {
+            if (s.scores[i] <= 0)
+                continue;
+            m_upsertBest->bindValue(0, FirstBoard + i);
+            m_upsertBest->bindValue(1, s.name);
+            m_upsertBest->bindValue(2, s.scores[i]);
+            m_upsertBest->bindValue(3, id);
+            m_upsertBest->bindValue(4, now);
+            if (!m_upsertBest->exec())
+                return fail(*m_upsertBest);
+        }
         QList<int> mine;
         for (int i = 0; i < 4; ++i) {
             if (s.scores[i] <= current[i].score)
@@ -298,7 +313,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         wins.append(mine);
     }
     WorldRecords result;
-    if (!records(result) || !exec(QStringLiteral("COMMIT")))
+    if (!records(result) || !notifyOthers() || !exec(QStringLiteral("COMMIT")))
         return false;
     for (const StoredSubmission& s : stored) {
         offerStored(s);
@@ -374,6 +389,64 @@ bool ScoreStore::readSince(QList<StoredSubmission>* pending)
     }
 }
 
+bool ScoreStore::loadStandings()
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // One snapshot: the bests and the last submission they include.
+    if (!exec(m_sqlite ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")))
+        return false;
+    auto end = [&](bool ok) {
+        if (ok)
+            return exec(QStringLiteral("COMMIT"));
+        const QString error = m_error;
+        exec(QStringLiteral("ROLLBACK"));
+        m_error = error;
+        return false;
+    };
+    QSqlQuery last(db);
+    last.setForwardOnly(true);
+    if (!last.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions")) || !last.next())
+        return end(fail(last));
+    m_lastId = last.value(0).toLongLong();
+    last.finish();
+    auto add = [this](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
+        std::optional<qint64> ms = parseUtcIso(at);
+        if (!ms)
+            ms = QDateTime::fromString(QString::fromUtf8(at), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        m_all.load(board - FirstBoard, name, score, id, *ms);
+    };
+    const QString sql = QStringLiteral("SELECT board, name, score, submission_id, set_at FROM bests");
+    if (sqlite3* handle = m_sqlite ? sqliteHandle(db) : nullptr) {
+        // Start-up reads every player's bests: SQLite's own interface reads them several times
+        // faster than one QVariant per value.
+        sqlite3_stmt* st = nullptr;
+        int rc = sqlite3_prepare_v2(handle, sql.toUtf8().constData(), -1, &st, nullptr);
+        while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+            if ((rc = sqlite3_step(st)) != SQLITE_ROW)
+                break;
+            const auto text = [&](int column) {
+                return QByteArrayView(reinterpret_cast<const char*>(sqlite3_column_text(st, column)), sqlite3_column_bytes(st, column));
+            };
+            add(sqlite3_column_int(st, 0), text(1), sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3), text(4));
+        }
+        if (rc != SQLITE_DONE)
+            m_error = QString::fromUtf8(sqlite3_errmsg(handle));
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            return end(false);
+    } else {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            return end(fail(q));
+        while (q.next())
+            add(q.value(0).toInt(), q.value(1).toString().toUtf8(), q.value(2).toLongLong(), q.value(3).toLongLong(),
+                q.value(4).toString().toUtf8());
+    }
+    m_all.finishLoad();
+    return end(true);
+}
+
 bool ScoreStore::readGeneration(qint64* out)
 {
     if (!m_generation->exec() || !m_generation->next())
@@ -389,15 +462,17 @@ bool ScoreStore::catchUp()
     if (!readGeneration(&generation))
         return false;
     if (generation != m_seenGeneration || !m_topLoaded) {
-        // First use, or names were removed: read the standings from the whole table.
+        // First use, or names were removed or imported: read the standings anew.
         m_all.clear();
         m_verified.clear();
         m_week.clear();
         m_weekVerified.clear();
-        m_weekStart = weekStart(QDateTime::currentDateTimeUtc());
+        m_weekStart = QDateTime();
         m_verifiedKeys.clear();
         m_lastId = 0;
         m_lastReplayId = 0;
+        if (!loadStandings())
+            return false;
         m_seenGeneration = generation;
         m_topLoaded = true;
     }
@@ -497,6 +572,11 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
         if (!del.exec())
             return fail(del);
         *removed = del.numRowsAffected();
+        QSqlQuery delBests(db);
+        delBests.prepare(QStringLiteral("DELETE FROM bests WHERE name = ?"));
+        delBests.addBindValue(name);
+        if (!delBests.exec())
+            return fail(delBests);
         QSqlQuery delReplays(db);
         delReplays.prepare(QStringLiteral("DELETE FROM replays WHERE name = ?"));
         delReplays.addBindValue(name);
@@ -547,19 +627,9 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
         }
         // Running services read the ten best anew when they see the count move.
         return exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")) && records(*after)
-            && exec(QStringLiteral("COMMIT"));
+            && notifyOthers() && exec(QStringLiteral("COMMIT"));
     };
-    for (int attempt = 0;; ++attempt) {
-        if (run())
-            return true;
-        const QString error = m_error, code = m_errorCode;
-        exec(QStringLiteral("ROLLBACK"));
-        m_error = error;
-        m_errorCode = code;
-        if (!isBusyError() || attempt >= 4)
-            return false;
-        QThread::msleep(100);
-    }
+    return retry(run, 5, 100);
 }
 
 bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 score) const
@@ -731,10 +801,12 @@ bool ScoreStore::retry(const std::function<bool()>& transaction, int attempts, i
         if (transaction())
             return true;
         const QString error = m_error, code = m_errorCode;
-        exec(QStringLiteral("ROLLBACK"));
+        checkConnection();
+        if (!m_lost)
+            exec(QStringLiteral("ROLLBACK"));
         m_error = error; // the reason, not the rollback's own complaint
         m_errorCode = code;
-        if (!isBusyError() || attempt + 1 >= attempts)
+        if (m_lost || !isBusyError() || attempt + 1 >= attempts)
             return false;
         QThread::msleep(pauseMs * (attempt + 1));
     }
@@ -742,6 +814,10 @@ bool ScoreStore::retry(const std::function<bool()>& transaction, int attempts, i
 
 bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
 {
+    if (m_lost) {
+        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
+        return false;
+    }
     if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
         return false;
     return readReplaysSince();
@@ -807,7 +883,7 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
         }
         results->append(result);
     }
-    return exec(QStringLiteral("COMMIT"));
+    return notifyOthers() && exec(QStringLiteral("COMMIT"));
 }
 
 } // namespace zimble::server

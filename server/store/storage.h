@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace zimble::server {
@@ -51,13 +52,14 @@ public:
     // One player's standing, read on the storage thread; `done` runs on this object's thread.
     void player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done);
     // Called on this object's thread when another writer (an instance or the moderation command)
-    // changed what the page shows; checked once a second.
+    // changed what the page shows: told at once on PostgreSQL (LISTEN/NOTIFY), checked once a
+    // second on SQLite.
     void setPageListener(std::function<void(const PageData&)> listener) { m_pageListener = std::move(listener); }
 
 private:
     friend class StorageWorker;
     QThread m_thread;
-    StorageWorker* m_worker = nullptr;
+    std::unique_ptr<StorageWorker> m_worker; // lives on m_thread; deleted once that has ended
     bool m_open = false;
     QString m_openError;
     PageData m_initialPage;
