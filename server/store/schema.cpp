@@ -110,6 +110,25 @@ int storedSchemaVersion(QSqlDatabase& db, bool sqlite, QString* error)
     return q.next() ? q.value(0).toInt() : 0;
 }
 
+namespace {
+
+QString newerText(int version)
+{
+    return QStringLiteral("the database has schema version %1, newer than this program's %2; "
+                          "use a newer zimble-scored (the database was left as it was)")
+        .arg(version)
+        .arg(SchemaVersion);
+}
+
+} // namespace
+
+QString refuseNewerSchema(QSqlDatabase& db, bool sqlite)
+{
+    QString error;
+    const int version = storedSchemaVersion(db, sqlite, &error);
+    return version > SchemaVersion ? newerText(version) : QString();
+}
+
 QString migrateSchema(QSqlDatabase& db, bool sqlite)
 {
     QString error;
@@ -133,10 +152,7 @@ QString migrateSchema(QSqlDatabase& db, bool sqlite)
             if (version < 0)
                 return error;
             if (version > SchemaVersion)
-                return QStringLiteral("the database has schema version %1, newer than this program's %2; "
-                                      "use a newer zimble-scored (the database was left as it was)")
-                    .arg(version)
-                    .arg(SchemaVersion);
+                return newerText(version);
             return {};
         }
         // One migration per transaction: a failure leaves the database at the version before it.

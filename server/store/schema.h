@@ -15,6 +15,9 @@ inline constexpr int SchemaVersion = 2;
 // success, else the reason.
 QString migrateSchema(QSqlDatabase& db, bool sqlite);
 
+// The reason to refuse a database of a newer version, else empty; reads only.
+QString refuseNewerSchema(QSqlDatabase& db, bool sqlite);
+
 // The version stored in the database (0 for one written before versions were kept, or empty).
 int storedSchemaVersion(QSqlDatabase& db, bool sqlite, QString* error);
 

@@ -58,9 +58,15 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
         m_error = db.lastError().text();
         return;
     }
+    // A database of a newer program is left exactly as it is (not even its journal mode changed).
+    QString error = refuseNewerSchema(db, m_sqlite);
+    if (!error.isEmpty()) {
+        m_error = error;
+        return;
+    }
     if (!openConnection())
         return;
-    const QString error = migrateSchema(db, m_sqlite);
+    error = migrateSchema(db, m_sqlite);
     if (!error.isEmpty()) {
         m_error = error;
         return;
