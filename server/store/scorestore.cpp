@@ -117,8 +117,13 @@ bool ScoreStore::fail(const QSqlQuery& q)
 {
     m_error = q.lastError().text();
     m_errorCode = q.lastError().nativeErrorCode();
-    if (m_error.trimmed().isEmpty())
-        m_error = QSqlDatabase::database(m_connection, false).lastError().text();
+    if (m_error.trimmed().isEmpty()) {
+        // A connection the server ended is closed by the driver, and statements then fail silently.
+        const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        m_error = db.lastError().text().trimmed();
+        if (m_error.isEmpty())
+            m_error = db.isOpen() ? QStringLiteral("the database gave no reason") : QStringLiteral("the server closed the connection");
+    }
     return false;
 }
 
@@ -127,7 +132,12 @@ void ScoreStore::checkConnection()
     if (m_sqlite || m_lost)
         return;
     // A statement that failed for its own reason leaves the connection answering.
-    QSqlQuery probe(QSqlDatabase::database(m_connection, false));
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.isOpen()) {
+        m_lost = true;
+        return;
+    }
+    QSqlQuery probe(db);
     if (probe.exec(QStringLiteral("SELECT 1")))
         return;
     m_lost = true;
@@ -137,9 +147,9 @@ void ScoreStore::checkConnection()
 
 bool ScoreStore::reconnect()
 {
-    resetStatements();
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     db.close();
+    resetStatements();
     if (!db.open()) {
         m_error = db.lastError().text();
         return false;
