@@ -53,9 +53,39 @@ inline std::optional<qint64> parseUtcIso(QByteArrayView s)
     return (QDate(y, mo, d).toJulianDay() - 2440588) * qint64(86400000) + ((h * 60 + mi) * 60 + sec) * qint64(1000) + ms;
 }
 
+// The same as QDateTime's Qt::ISODateWithMs in UTC for years 0 to 9999, without its formatter.
 inline QString utcIso(qint64 ms)
 {
-    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+    const qint64 days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
+    const qint64 inDay = ms - days * 86400000;
+    int y, m, d;
+    QDate::fromJulianDay(days + 2440588).getDate(&y, &m, &d);
+    if (y < 0 || y > 9999)
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+    char text[25];
+    const int fields[] = {y / 1000, y / 100 % 10, y / 10 % 10, y % 10};
+    auto two = [&](int at, int v) {
+        text[at] = char('0' + v / 10);
+        text[at + 1] = char('0' + v % 10);
+    };
+    for (int i = 0; i < 4; ++i)
+        text[i] = char('0' + fields[i]);
+    text[4] = '-';
+    two(5, m);
+    text[7] = '-';
+    two(8, d);
+    text[10] = 'T';
+    two(11, int(inDay / 3600000));
+    text[13] = ':';
+    two(14, int(inDay / 60000 % 60));
+    text[16] = ':';
+    two(17, int(inDay / 1000 % 60));
+    text[19] = '.';
+    const int msPart = int(inDay % 1000);
+    text[20] = char('0' + msPart / 100);
+    two(21, msPart % 100);
+    text[23] = 'Z';
+    return QString::fromLatin1(text, 24);
 }
 
 } // namespace zimble::server

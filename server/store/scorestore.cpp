@@ -14,6 +14,8 @@
 
 #include "sqlitehandle.h"
 
+#include <malloc.h>
+
 namespace zimble::server {
 
 namespace {
@@ -267,6 +269,9 @@ bool ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>* 
         m_error = QStringLiteral("the connection to the database is lost; reconnecting");
         return false;
     }
+    // The standings come first: without them a batch would take in every stored submission.
+    if (!m_topLoaded && !catchUp())
+        return false;
     return retry([&] { return runBatch(batch, won, after); }, 5, 25);
 }
 
@@ -431,6 +436,13 @@ bool ScoreStore::loadStandings()
             ms = QDateTime::fromString(QString::fromUtf8(at), Qt::ISODateWithMs).toMSecsSinceEpoch();
         m_all.load(board - FirstBoard, name, score, id, *ms);
     };
+    QSqlQuery counts(db);
+    counts.setForwardOnly(true);
+    if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
+        return end(fail(counts));
+    while (counts.next())
+        m_all.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
+    counts.finish();
     const QString sql = QStringLiteral("SELECT board, name, score, submission_id, set_at FROM bests");
     if (sqlite3* handle = m_sqlite ? sqliteHandle(db) : nullptr) {
         // Start-up reads every player's bests: SQLite's own interface reads them several times
@@ -460,6 +472,8 @@ bool ScoreStore::loadStandings()
                 q.value(4).toString().toUtf8());
     }
     m_all.finishLoad();
+    // What loading used for a while goes back to the system, not only to the allocator.
+    ::malloc_trim(0);
     return end(true);
 }
 

@@ -1,6 +1,5 @@
 #include "standings.h"
 
-#include <QHashFunctions>
 #include <QTimeZone>
 
 #include <algorithm>
@@ -12,7 +11,23 @@ namespace {
 
 size_t hashOf(QByteArrayView utf8)
 {
-    return qHash(utf8);
+    // Mixed, as the table takes the low bits: names alike ("Player 1", "Player 2") must spread.
+    quint64 h = 14695981039346656037ull; // FNV-1a
+    for (const char c : utf8)
+        h = (h ^ quint8(c)) * 1099511628211ull;
+    h ^= h >> 32;
+    h *= 0x9E3779B97F4A7C15ull;
+    return size_t(h ^ (h >> 29));
+}
+
+quint32 toSeconds(qint64 ms)
+{
+    return quint32(std::clamp<qint64>(ms >= 0 ? ms / 1000 : 0, 0, std::numeric_limits<quint32>::max()));
+}
+
+QDateTime fromSeconds(quint32 s)
+{
+    return QDateTime::fromSecsSinceEpoch(qint64(s), Qt::UTC);
 }
 
 qint32 clampScore(qint64 score)
@@ -237,7 +252,7 @@ void Standings::offer(int index, const QString& name, qint64 score, qint64 id, c
             return;
         b.order.erase({s->id, s->score, player});
     }
-    *s = Slot{id, at.toMSecsSinceEpoch(), value};
+    *s = Slot{id, value, toSeconds(at.toMSecsSinceEpoch())};
     b.order.insert({id, value, player});
 }
 
@@ -246,8 +261,14 @@ void Standings::load(int index, QByteArrayView utf8Name, qint64 score, qint64 id
     if (score <= 0 || index < 0 || index >= 4)
         return;
     const quint32 player = m_names.intern(utf8Name);
-    *slot(index, player) = Slot{id, atMs, clampScore(score)};
+    *slot(index, player) = Slot{id, clampScore(score), toSeconds(atMs)};
     m_boards[size_t(index)].loading.push_back({id, clampScore(score), player});
+}
+
+void Standings::reserveLoad(int index, qint64 count)
+{
+    if (index >= 0 && index < 4)
+        m_boards[size_t(index)].loading.reserve(size_t(count));
 }
 
 void Standings::finishLoad()
@@ -256,6 +277,7 @@ void Standings::finishLoad()
         std::sort(b.loading.begin(), b.loading.end(), RankedOrder::before);
         b.order.assign(std::move(b.loading));
         b.loading = {};
+        b.byPlayer.resize(m_names.size());
         b.byPlayer.shrink_to_fit();
     }
 }
@@ -267,7 +289,7 @@ std::optional<Standings::Best> Standings::best(int index, const QString& name) c
     const Slot* s = slot(index, m_names.find(name));
     if (!s)
         return std::nullopt;
-    return Best{s->score, s->id, QDateTime::fromMSecsSinceEpoch(s->atMs, Qt::UTC)};
+    return Best{s->score, s->id, fromSeconds(s->atSec)};
 }
 
 std::optional<BoardRank> Standings::rank(int index, const QString& name) const
@@ -295,7 +317,7 @@ QList<RankedEntry> Standings::top(int index, int count) const
     const Board& board = m_boards[size_t(index)];
     board.order.forFirst(count, [&](const RankedOrder::Entry& e) {
         out.append({m_names.name(e.player), e.score,
-                    QDateTime::fromMSecsSinceEpoch(board.byPlayer[e.player].atMs, Qt::UTC), false});
+                    fromSeconds(board.byPlayer[e.player].atSec), false});
     });
     return out;
 }

@@ -105,16 +105,17 @@ public:
     // The best `count` players of the board, best first.
     QList<RankedEntry> top(int index, int count) const;
 
-    // Loading many bests at once: add each with load(), then finishLoad() puts them in order.
-    // Each name and board must come once.
+    // Loading many bests at once: reserveLoad() with each board's count, add each with load(),
+    // then finishLoad() puts them in order. Each name and board must come once.
+    void reserveLoad(int index, qint64 count);
     void load(int index, QByteArrayView utf8Name, qint64 score, qint64 id, qint64 atMs);
     void finishLoad();
 
 private:
     struct Slot {
         qint64 id = 0;
-        qint64 atMs = 0;
-        qint32 score = 0; // 0: no score
+        qint32 score = 0;  // 0: no score
+        quint32 atSec = 0; // seconds since 1970 (enough until 2106; the page shows dates)
     };
     struct Board {
         RankedOrder order;

@@ -24,11 +24,14 @@ public:
     void open(const QString& location, bool verifiedOnly, bool* ok, QString* error, PageData* initial)
     {
         store = std::make_unique<ScoreStore>(location, verifiedOnly);
-        *ok = store->isOpen() && store->pageData(page);
+        *ok = store->isOpen();
         *error = store->lastError();
         *initial = page;
         if (!*ok)
             return;
+        // The standings next, while the service already listens; commits queued meanwhile
+        // run after them on this thread.
+        QMetaObject::invokeMethod(this, [this] { load(); }, Qt::QueuedConnection);
         store->changedElsewhere();
         // PostgreSQL tells of other instances' commits; SQLite's file is looked at once a
         // second. Either way the timer notices the week turning on a quiet service.
@@ -43,6 +46,29 @@ public:
         retryConnection = std::make_unique<QTimer>();
         retryConnection->setSingleShot(true);
         QObject::connect(retryConnection.get(), &QTimer::timeout, this, [this] { reconnect(); });
+    }
+
+    void load()
+    {
+        if (!store->pageData(page)) {
+            std::fprintf(stderr, "zimble-scored: reading the standings failed (%s); trying again in a second\n",
+                         logText(store->lastError()).constData());
+            std::fflush(stderr);
+            QTimer::singleShot(1000, this, [this] { load(); });
+            return;
+        }
+        QMetaObject::invokeMethod(
+            m_owner,
+            [o = m_owner, fresh = page] {
+                o->m_initialPage = fresh;
+                o->m_loaded = true;
+                if (o->m_pageListener)
+                    o->m_pageListener(fresh);
+                const QList<std::function<void()>> waiting = std::exchange(o->m_waitingForLoad, {});
+                for (const auto& ready : waiting)
+                    ready();
+            },
+            Qt::QueuedConnection);
     }
 
     void close()
@@ -194,6 +220,14 @@ Storage::~Storage()
     m_thread.wait();
     // Replies the worker queued for this object are dropped with it.
     m_worker.reset();
+}
+
+void Storage::whenLoaded(std::function<void()> ready)
+{
+    if (m_loaded)
+        ready();
+    else
+        m_waitingForLoad.append(std::move(ready));
 }
 
 namespace {

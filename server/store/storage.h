@@ -37,13 +37,18 @@ class StorageWorker;
 class Storage : public QObject {
     Q_OBJECT
 public:
-    // Opens the database on the storage thread and waits for the outcome.
+    // Opens the database on the storage thread and waits for the outcome; the standings are then
+    // read there in the background (what needs them waits for whenLoaded()).
     explicit Storage(const QString& location, bool verifiedOnly = false, QObject* parent = nullptr);
     ~Storage() override;
 
     bool isOpen() const { return m_open; }
     QString openError() const { return m_openError; }
     const PageData& initialPage() const { return m_initialPage; }
+    // Whether the standings have been read; `ready` runs on this object's thread once they have
+    // (at once when they are).
+    bool isLoaded() const { return m_loaded; }
+    void whenLoaded(std::function<void()> ready);
 
     // Commits the batch on the storage thread; `done` then runs on this object's thread.
     void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
@@ -63,6 +68,8 @@ private:
     bool m_open = false;
     QString m_openError;
     PageData m_initialPage;
+    bool m_loaded = false;
+    QList<std::function<void()>> m_waitingForLoad;
     std::function<void(const PageData&)> m_pageListener;
 };
 

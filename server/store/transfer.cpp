@@ -190,7 +190,11 @@ std::optional<ImportRow> parseRow(const QList<QByteArray>& f, qint64 nowMs, QStr
         return std::nullopt;
     }
     // Names are kept as the service keeps a submitted one: control and format characters gone.
-    row.name = cleanPlayerName(QString::fromUtf8(f[3]));
+    // Plain short ASCII names, most of them, are already clean.
+    const QByteArray& name = f[3];
+    const bool plain = !name.isEmpty() && name.size() <= MaxPlayerNameLength && name.front() != ' ' && name.back() != ' '
+        && std::all_of(name.begin(), name.end(), [](char c) { return c >= ' ' && c < 127 && c != '|'; });
+    row.name = plain ? QString::fromLatin1(name) : cleanPlayerName(QString::fromUtf8(name));
     if (f[4] != "true" && f[4] != "false") {
         *why = QStringLiteral("verified must be true or false, not \"%1\"").arg(QString::fromUtf8(f[4].left(40)));
         return std::nullopt;
@@ -216,7 +220,8 @@ public:
         const char* replay = "INSERT INTO replays (submission_id, board, name, score, cycles, clicks, verified, reason, "
                              "client, received_at) VALUES (?, ?, ?, ?, 0, '', 1, 'imported', 'import', ?)";
         if (m_handle) {
-            if (sqlite3_prepare_v2(m_handle, submission, -1, &m_submission, nullptr) != SQLITE_OK
+            const QByteArray plain = QByteArray(submission).replace(" RETURNING id", "");
+            if (sqlite3_prepare_v2(m_handle, plain.constData(), -1, &m_submission, nullptr) != SQLITE_OK
                 || sqlite3_prepare_v2(m_handle, replay, -1, &m_replay, nullptr) != SQLITE_OK) {
                 *error = QString::fromUtf8(sqlite3_errmsg(m_handle));
                 return false;
@@ -245,11 +250,11 @@ public:
             for (int i = 0; i < 4; ++i)
                 sqlite3_bind_int64(m_submission, 2 + i, FirstBoard + i == row.board ? row.score : 0);
             sqlite3_bind_text(m_submission, 6, time.constData(), int(time.size()), SQLITE_STATIC);
-            if (sqlite3_step(m_submission) != SQLITE_ROW) {
+            if (sqlite3_step(m_submission) != SQLITE_DONE) {
                 *error = QString::fromUtf8(sqlite3_errmsg(m_handle));
                 return 0;
             }
-            const qint64 id = sqlite3_column_int64(m_submission, 0);
+            const qint64 id = sqlite3_last_insert_rowid(m_handle);
             sqlite3_reset(m_submission);
             if (row.verified) {
                 sqlite3_reset(m_replay);
@@ -370,6 +375,9 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
         m_error = QStringLiteral("line 1: the first line must be \"%1\"").arg(QString::fromLatin1(CsvHeader));
         return false;
     }
+    // A large page cache and in-memory sorting keep a big import from spilling pages early.
+    if (m_sqlite && !(exec(QStringLiteral("PRAGMA cache_size=-262144")) && exec(QStringLiteral("PRAGMA temp_store=MEMORY"))))
+        return false;
     if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return false;
     // The records are locked, as by every writer; ids then grow from here in this transaction.
@@ -390,6 +398,7 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
         QString name, time;
     };
     std::array<Candidate, 4> best, bestVerified;
+
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     while (csv.next(fields)) {
         QString why;
