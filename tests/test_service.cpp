@@ -1190,7 +1190,10 @@ private slots:
         QTest::newRow("hostile names") << header + "2026-01-02T03:04:05Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"
                                                    "2026-01-02T03:04:06.250Z,5,33.5,\"two\nlines\",false\r\n"
                                                    "2026-01-02T03:04:07+00:00,7,34.5,J\xC3\xB6rg,false\r\n"
-                                                   "2026-01-02T03:04:08Z,6,0.5001,\"\",true" << QString();
+                                                   "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
+                                                   // a tie: the first of equal scores keeps its place
+                                                   "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
+                                                   "2026-01-02T03:05:02Z,6,7,Tie,false" << QString();
         QTest::newRow("no header") << QByteArray("2026-01-02T03:04:05Z,4,1,a,true\n") << "line 1: the first line must be";
         QTest::newRow("bad date") << header + "2026-01-02T03:04:05Z,4,1,a,true\n2026-02-30T00:00:00Z,4,1,a,true\n" << "line 3: time \"2026-02-30";
         QTest::newRow("local time") << header + "2026-01-02T03:04:05,4,1,a,true\n" << "line 2: time";
@@ -1240,7 +1243,7 @@ private slots:
             return;
         }
         QCOMPARE(code, 0);
-        QCOMPARE(first.count("\r\n"), 6);
+        QCOMPARE(first.count("\r\n"), 9);
         QVERIFY2(first.contains("2026-01-02T03:04:05.000Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"), first.constData());
         QVERIFY(first.contains("2026-01-02T03:04:06.250Z,5,34,two lines,false\r\n")); // 33.5 goes to the even 34
         QVERIFY(first.contains("2026-01-02T03:04:07.000Z,7,34,J\xC3\xB6rg,false\r\n"));
@@ -1255,7 +1258,9 @@ private slots:
         QCOMPARE(a.readAll(), first);
         startService(0, copy);
         QCOMPARE(get(m_port, target(0, 0, 0, 0, "Peek")).fields().mid(1, 8),
-                 (QStringList{"120", "34", "1", "34", "Ann,%20\"the\"%20best", "two%20lines", "Anonymous", "J\u00f6rg"}));
+                 (QStringList{"120", "34", "7", "34", "Ann,%20\"the\"%20best", "two%20lines", "Tie", "J\u00f6rg"}));
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 6),
+                 (QList<std::pair<QString, qint64>>{{"Tie", 7}, {"Other", 7}, {"Anonymous", 1}}));
         m_service.reset();
     }
 

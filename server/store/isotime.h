@@ -54,14 +54,14 @@ inline std::optional<qint64> parseUtcIso(QByteArrayView s)
 }
 
 // The same as QDateTime's Qt::ISODateWithMs in UTC for years 0 to 9999, without its formatter.
-inline QString utcIso(qint64 ms)
+inline QByteArray utcIsoLatin1(qint64 ms)
 {
     const qint64 days = ms >= 0 ? ms / 86400000 : (ms - 86399999) / 86400000;
     const qint64 inDay = ms - days * 86400000;
     int y, m, d;
     QDate::fromJulianDay(days + 2440588).getDate(&y, &m, &d);
     if (y < 0 || y > 9999)
-        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toLatin1();
     char text[25];
     const int fields[] = {y / 1000, y / 100 % 10, y / 10 % 10, y % 10};
     auto two = [&](int at, int v) {
@@ -85,7 +85,12 @@ inline QString utcIso(qint64 ms)
     text[20] = char('0' + msPart / 100);
     two(21, msPart % 100);
     text[23] = 'Z';
-    return QString::fromLatin1(text, 24);
+    return QByteArray(text, 24);
+}
+
+inline QString utcIso(qint64 ms)
+{
+    return QString::fromLatin1(utcIsoLatin1(ms));
 }
 
 } // namespace zimble::server

@@ -48,11 +48,13 @@ QStringList versionOne(bool sqlite)
 // Version 2: each player's best on each board, kept with every submission, so that start-up
 // reads one row per player and board instead of every submission; and the indexes that the
 // week's ten best, the export and moderation read by.
-QStringList versionTwo(bool)
+QStringList versionTwo(bool sqlite)
 {
     QStringList s{
+        // Kept in key order (SQLite: one tree, no separate index).
         QStringLiteral("CREATE TABLE bests (board INTEGER NOT NULL, name TEXT NOT NULL, score BIGINT NOT NULL,"
-                       " submission_id BIGINT NOT NULL, set_at TEXT NOT NULL, PRIMARY KEY (board, name))"),
+                       " submission_id BIGINT NOT NULL, set_at TEXT NOT NULL, PRIMARY KEY (board, name))%1")
+            .arg(sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()),
         QStringLiteral("CREATE INDEX submissions_by_time ON submissions (submitted_at)"),
         QStringLiteral("CREATE INDEX replays_by_submission ON replays (submission_id)"),
     };

@@ -145,10 +145,11 @@ std::optional<qint64> parseZq(const QByteArray& text, QString* why)
 }
 
 struct ImportRow {
-    QString time; // ISO 8601, UTC, milliseconds
+    qint64 ms = 0;
+    QByteArray time; // ISO 8601, UTC, milliseconds
     int board = 0;
     qint64 score = 0;
-    QString name;
+    QByteArray utf8Name; // cleaned
     bool verified = false;
 };
 
@@ -174,7 +175,8 @@ std::optional<ImportRow> parseRow(const QList<QByteArray>& f, qint64 nowMs, QStr
         *why = QStringLiteral("time %1 lies in the future").arg(QString::fromUtf8(f[0]));
         return std::nullopt;
     }
-    row.time = utcIso(*ms);
+    row.ms = *ms;
+    row.time = utcIsoLatin1(*ms);
     bool ok = false;
     row.board = f[1].toInt(&ok);
     if (!ok || row.board < FirstBoard || row.board > LastBoard || f[1].size() != 1) {
@@ -194,7 +196,7 @@ std::optional<ImportRow> parseRow(const QList<QByteArray>& f, qint64 nowMs, QStr
     const QByteArray& name = f[3];
     const bool plain = !name.isEmpty() && name.size() <= MaxPlayerNameLength && name.front() != ' ' && name.back() != ' '
         && std::all_of(name.begin(), name.end(), [](char c) { return c >= ' ' && c < 127 && c != '|'; });
-    row.name = plain ? QString::fromLatin1(name) : cleanPlayerName(QString::fromUtf8(name));
+    row.utf8Name = plain ? name : cleanPlayerName(QString::fromUtf8(name)).toUtf8();
     if (f[4] != "true" && f[4] != "false") {
         *why = QStringLiteral("verified must be true or false, not \"%1\"").arg(QString::fromUtf8(f[4].left(40)));
         return std::nullopt;
@@ -212,6 +214,7 @@ public:
     {
         sqlite3_finalize(m_submission);
         sqlite3_finalize(m_replay);
+        sqlite3_finalize(m_best);
     }
     bool prepare(QString* error)
     {
@@ -219,6 +222,22 @@ public:
                                  "VALUES (?, ?, ?, ?, ?, 'import', ?) RETURNING id";
         const char* replay = "INSERT INTO replays (submission_id, board, name, score, cycles, clicks, verified, reason, "
                              "client, received_at) VALUES (?, ?, ?, ?, 0, '', 1, 'imported', 'import', ?)";
+        // Strictly higher replaces a best; an equal score keeps the earlier submission.
+        const char* best = "INSERT INTO bests (board, name, score, submission_id, set_at) VALUES (?, ?, ?, ?, ?) "
+                           "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
+                           "submission_id = excluded.submission_id, set_at = excluded.set_at "
+                           "WHERE excluded.score > bests.score";
+        if (m_handle && sqlite3_prepare_v2(m_handle, best, -1, &m_best, nullptr) != SQLITE_OK) {
+            *error = QString::fromUtf8(sqlite3_errmsg(m_handle));
+            return false;
+        }
+        if (!m_handle) {
+            m_qBest = std::make_unique<QSqlQuery>(m_db);
+            if (!m_qBest->prepare(QString::fromLatin1(best))) {
+                *error = m_qBest->lastError().text();
+                return false;
+            }
+        }
         if (m_handle) {
             const QByteArray plain = QByteArray(submission).replace(" RETURNING id", "");
             if (sqlite3_prepare_v2(m_handle, plain.constData(), -1, &m_submission, nullptr) != SQLITE_OK
@@ -244,7 +263,8 @@ public:
     qint64 write(const ImportRow& row, QString* error)
     {
         if (m_handle) {
-            const QByteArray name = row.name.toUtf8(), time = row.time.toLatin1();
+            const QByteArray& name = row.utf8Name;
+            const QByteArray& time = row.time;
             sqlite3_reset(m_submission);
             sqlite3_bind_text(m_submission, 1, name.constData(), int(name.size()), SQLITE_STATIC);
             for (int i = 0; i < 4; ++i)
@@ -271,10 +291,10 @@ public:
             }
             return id;
         }
-        m_qSubmission->bindValue(0, row.name);
+        m_qSubmission->bindValue(0, QString::fromUtf8(row.utf8Name));
         for (int i = 0; i < 4; ++i)
             m_qSubmission->bindValue(1 + i, FirstBoard + i == row.board ? row.score : 0);
-        m_qSubmission->bindValue(5, row.time);
+        m_qSubmission->bindValue(5, QString::fromLatin1(row.time));
         if (!m_qSubmission->exec() || !m_qSubmission->next()) {
             *error = m_qSubmission->lastError().text();
             return 0;
@@ -284,9 +304,9 @@ public:
         if (row.verified) {
             m_qReplay->bindValue(0, id);
             m_qReplay->bindValue(1, row.board);
-            m_qReplay->bindValue(2, row.name);
+            m_qReplay->bindValue(2, QString::fromUtf8(row.utf8Name));
             m_qReplay->bindValue(3, row.score);
-            m_qReplay->bindValue(4, row.time);
+            m_qReplay->bindValue(4, QString::fromLatin1(row.time));
             if (!m_qReplay->exec()) {
                 *error = m_qReplay->lastError().text();
                 return 0;
@@ -295,13 +315,49 @@ public:
         return id;
     }
 
+    bool writeBest(int board, const QByteArray& name, qint64 score, qint64 id, const QByteArray& time, QString* error)
+    {
+        if (m_handle) {
+            sqlite3_reset(m_best);
+            sqlite3_bind_int(m_best, 1, board);
+            sqlite3_bind_text(m_best, 2, name.constData(), int(name.size()), SQLITE_STATIC);
+            sqlite3_bind_int64(m_best, 3, score);
+            sqlite3_bind_int64(m_best, 4, id);
+            sqlite3_bind_text(m_best, 5, time.constData(), int(time.size()), SQLITE_STATIC);
+            if (sqlite3_step(m_best) != SQLITE_DONE) {
+                *error = QString::fromUtf8(sqlite3_errmsg(m_handle));
+                return false;
+            }
+            return true;
+        }
+        m_qBest->bindValue(0, board);
+        m_qBest->bindValue(1, QString::fromUtf8(name));
+        m_qBest->bindValue(2, score);
+        m_qBest->bindValue(3, id);
+        m_qBest->bindValue(4, QString::fromLatin1(time));
+        if (!m_qBest->exec()) {
+            *error = m_qBest->lastError().text();
+            return false;
+        }
+        return true;
+    }
+
 private:
     QSqlDatabase m_db;
     sqlite3* m_handle;
     sqlite3_stmt* m_submission = nullptr;
     sqlite3_stmt* m_replay = nullptr;
-    std::unique_ptr<QSqlQuery> m_qSubmission, m_qReplay;
+    sqlite3_stmt* m_best = nullptr;
+    std::unique_ptr<QSqlQuery> m_qSubmission, m_qReplay, m_qBest;
 };
+
+// Each imported name's best on each board: the highest score, the first row of equal ones.
+struct ImportedBest {
+    qint64 score = 0;
+    qint64 id = 0;
+    qint64 ms = 0;
+};
+using ImportedBests = QHash<QByteArray, std::array<ImportedBest, 4>>;
 
 } // namespace
 
@@ -380,15 +436,10 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
         return false;
     if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
         return false;
-    // The records are locked, as by every writer; ids then grow from here in this transaction.
+    // The records are locked, as by every writer.
     WorldRecords records, verified;
     if (!readRecords(*m_lockRecords, records) || !readRecords(*m_lockVerified, verified))
         return false;
-    QSqlQuery last(db);
-    if (!last.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions")) || !last.next())
-        return fail(last);
-    const qint64 firstId = last.value(0).toLongLong();
-    last.finish();
     RowWriter writer(db, m_sqlite);
     if (!writer.prepare(&m_error))
         return false;
@@ -398,7 +449,7 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
         QString name, time;
     };
     std::array<Candidate, 4> best, bestVerified;
-
+    ImportedBests bests;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     while (csv.next(fields)) {
         QString why;
@@ -414,30 +465,31 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
             return false;
         ++*rows;
         const int i = row->board - FirstBoard;
+        ImportedBest& mine = bests[row->utf8Name][size_t(i)];
+        if (row->score > mine.score)
+            mine = {row->score, id, row->ms};
         if (row->score > best[i].score)
-            best[i] = {row->score, id, row->name, row->time};
+            best[i] = {row->score, id, QString::fromUtf8(row->utf8Name), QString::fromLatin1(row->time)};
         if (row->verified && row->score > bestVerified[i].score)
-            bestVerified[i] = {row->score, id, row->name, row->time};
+            bestVerified[i] = {row->score, id, QString::fromUtf8(row->utf8Name), QString::fromLatin1(row->time)};
     }
     if (!csv.error().isEmpty()) {
         m_error = QStringLiteral("line %1: %2").arg(csv.recordLine()).arg(csv.error());
         return false;
     }
-    // Each imported name's best on each board joins the bests (earliest of equal scores), and a
-    // higher score takes the board's record.
+    // Each imported name's best on each board joins the bests, in the table's order (names
+    // sorted within each board), and a higher score takes the board's record.
+    std::vector<ImportedBests::const_iterator> byName;
+    byName.reserve(size_t(bests.size()));
+    for (auto it = bests.cbegin(); it != bests.cend(); ++it)
+        byName.push_back(it);
+    std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
     for (int board = FirstBoard; board <= LastBoard; ++board) {
-        QSqlQuery q(db);
-        q.prepare(QStringLiteral("INSERT INTO bests (board, name, score, submission_id, set_at) "
-                                 "SELECT %1, name, score%1, id, submitted_at FROM (SELECT name, score%1, id, submitted_at, "
-                                 "ROW_NUMBER() OVER (PARTITION BY name ORDER BY score%1 DESC, id ASC) AS n "
-                                 "FROM submissions WHERE id > ? AND score%1 > 0) t WHERE n = 1 "
-                                 "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
-                                 "submission_id = excluded.submission_id, set_at = excluded.set_at "
-                                 "WHERE excluded.score > bests.score")
-                      .arg(board));
-        q.addBindValue(firstId);
-        if (!q.exec())
-            return fail(q);
+        for (const auto& it : byName) {
+            const ImportedBest& b = it.value()[size_t(board - FirstBoard)];
+            if (b.score > 0 && !writer.writeBest(board, it.key(), b.score, b.id, utcIsoLatin1(b.ms), &m_error))
+                return false;
+        }
         const int i = board - FirstBoard;
         if (best[i].score > records[i].score) {
             m_update->bindValue(0, best[i].score);
