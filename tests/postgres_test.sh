@@ -122,6 +122,15 @@ for i in $(seq 100 119); do
     { echo "a submission after the restart failed"; exit 1; }
   acked=$((acked + 1))
 done
+# Both listen again: a record through one shows on the other (no poll between instances).
+curl -sf "http://127.0.0.1:$portB/zm2.asp?0&0&0&888&Relisten&3552" >/dev/null
+ok=
+for _ in $(seq 30); do
+  curl -sf "http://127.0.0.1:$portA/zimble1.asp" | grep -q Relisten && { ok=1; break; }
+  sleep 0.1
+done
+[ -n "$ok" ] || { echo "after the restart the other instance does not show the new record"; exit 1; }
+acked=$((acked + 1))
 after=$(psql_count)
 [ "$after" = "$((before + acked))" ] || { echo "acknowledged $acked after $before, found $after"; exit 1; }
 for port in $portA $portB; do
