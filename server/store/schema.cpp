@@ -1,10 +1,8 @@
 #include "schema.h"
 
-#include <QDeadlineTimer>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
-#include <QThread>
 #include <QVariant>
 
 namespace zimble::server {
@@ -81,12 +79,6 @@ bool run(QSqlDatabase& db, const QString& sql, QString* error)
     return false;
 }
 
-bool isBusy(const QSqlDatabase& db, const QString& error)
-{
-    Q_UNUSED(db);
-    return error.contains(QLatin1String("locked"));
-}
-
 } // namespace
 
 int storedSchemaVersion(QSqlDatabase& db, bool sqlite, QString* error)
@@ -138,14 +130,11 @@ QString migrateSchema(QSqlDatabase& db, bool sqlite)
     // advisory lock, SQLite with its write lock (taken by BEGIN IMMEDIATE, waiting while busy).
     if (!sqlite && !run(db, QStringLiteral("SELECT pg_advisory_lock(84170001)"), &error))
         return error;
+    // BEGIN IMMEDIATE waits for the write lock for the connection's busy timeout.
     const QString begin = sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
     for (;;) {
-        const QDeadlineTimer deadline(15000);
-        while (!run(db, begin, &error)) {
-            if (!isBusy(db, error) || deadline.hasExpired())
-                return error;
-            QThread::msleep(20);
-        }
+        if (!run(db, begin, &error))
+            return error;
         const int version = storedSchemaVersion(db, sqlite, &error);
         if (version < 0 || version >= SchemaVersion) {
             run(db, QStringLiteral("ROLLBACK"), &error);

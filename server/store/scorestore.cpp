@@ -2,7 +2,6 @@
 #include "isotime.h"
 #include "schema.h"
 
-#include <QDeadlineTimer>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlDriver>
@@ -209,15 +208,8 @@ bool ScoreStore::isBusyError() const
 bool ScoreStore::execStartup(const QString& sql)
 {
     // Some start-up statements (switching the journal mode) do not wait for a busy database;
-    // retry them for a while, so instances started together all come up.
-    const QDeadlineTimer deadline(15000);
-    for (;;) {
-        if (exec(sql))
-            return true;
-        if (!isBusyError() || deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
+    // retry them for about 15 s, so instances started together all come up.
+    return retry([&] { return exec(sql); }, 750, 20, false);
 }
 
 bool ScoreStore::prepareStatements()
@@ -825,20 +817,21 @@ bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qi
     return true;
 }
 
-bool ScoreStore::retry(const std::function<bool()>& transaction, int attempts, int pauseMs)
+bool ScoreStore::retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction)
 {
     for (int attempt = 0;; ++attempt) {
-        if (transaction())
+        if (work())
             return true;
         const QString error = m_error, code = m_errorCode;
         checkConnection();
-        if (!m_lost)
+        if (transaction && !m_lost)
             exec(QStringLiteral("ROLLBACK"));
         m_error = error; // the reason, not the rollback's own complaint
         m_errorCode = code;
         if (m_lost || !isBusyError() || attempt + 1 >= attempts)
             return false;
-        QThread::msleep(pauseMs * (attempt + 1));
+        // Transactions wait longer each time, so that busy writers spread out.
+        QThread::msleep(transaction ? pauseMs * (attempt + 1) : pauseMs);
     }
 }
 

@@ -171,8 +171,9 @@ private:
     bool isVerified(int board, const QString& name, qint64 score) const;
     bool reachedBeforeThisWeek(int index, const QString& name, qint64 score) const;
     void markVerified(PageData& page) const;
-    // Runs a transaction, rolling back a failed attempt and trying again while the database is busy.
-    bool retry(const std::function<bool()>& transaction, int attempts, int pauseMs);
+    // The one retry loop: runs `work` again while the database is busy, at most `attempts` times;
+    // a failed transaction is rolled back first.
+    bool retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction = true);
     bool importRows(QIODevice& in, qint64* rows);
 
     QString m_connection;
