@@ -1187,7 +1187,8 @@ private slots:
         QTest::addColumn<QByteArray>("csv");
         QTest::addColumn<QString>("error"); // empty: imported
         const QByteArray header = "time,board,zq,name,verified\r\n";
-        QTest::newRow("hostile names") << header + "2026-01-02T03:04:05Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"
+        // (after a byte order mark, as spreadsheets write)
+        QTest::newRow("hostile names") << "\xEF\xBB\xBF" + header + "2026-01-02T03:04:05Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"
                                                    "2026-01-02T03:04:06.250Z,5,33.5,\"two\nlines\",false\r\n"
                                                    "2026-01-02T03:04:07+00:00,7,34.5,J\xC3\xB6rg,false\r\n"
                                                    "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
@@ -1313,6 +1314,10 @@ private slots:
         QByteArray out;
         QCOMPARE(runProgram({QStringLiteral("--db"), QStringLiteral("postgresql://nobody@127.0.0.1:1/x"), QStringLiteral("--backup"), copy}, &out), 1);
         QCOMPARE(runProgram({QStringLiteral("--db"), file, QStringLiteral("--backup"), copy, QStringLiteral("--list")}, &out), 2);
+        // Never over the database it copies.
+        QCOMPARE(runProgram({QStringLiteral("--db"), file, QStringLiteral("--backup"), file}, &out), 1);
+        QVERIFY2(out.contains("is the database itself"), out.constData());
+        QCOMPARE(get(port, target(0, 0, 0, 0, "Peek")).fields().value(1), QStringLiteral("400"));
         service.terminate();
         QVERIFY(service.waitForFinished(10000));
     }

@@ -8,6 +8,7 @@
 #include "scores/exchange.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QIODevice>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -427,7 +428,10 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     CsvReader csv(in);
     QList<QByteArray> fields;
-    if (!csv.next(fields) || fields.join(',') != CsvHeader) {
+    const bool any = csv.next(fields);
+    if (any && !fields.isEmpty() && fields[0].startsWith("\xEF\xBB\xBF"))
+        fields[0].remove(0, 3); // a byte order mark, as some spreadsheets write
+    if (!any || fields.join(',') != CsvHeader) {
         m_error = QStringLiteral("line 1: the first line must be \"%1\"").arg(QString::fromLatin1(CsvHeader));
         return false;
     }
@@ -530,18 +534,24 @@ bool ScoreStore::backup(const QString& file)
         m_error = QStringLiteral("the SQLite driver does not give its connection");
         return false;
     }
+    // The copy must not replace the database it copies (services would go on writing a deleted file).
+    const QFileInfo target(file), database(m_location);
+    if (target.exists() && database.exists() && target.canonicalFilePath() == database.canonicalFilePath()) {
+        m_error = QStringLiteral("%1 is the database itself; name another file").arg(file);
+        return false;
+    }
     // Written beside the target, then renamed over it: the target is the old copy or the new one.
     const QString partial = file + QStringLiteral(".partial");
     QFile::remove(partial);
-    sqlite3* target = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(partial).constData(), &target, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+    sqlite3* copy = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
         != SQLITE_OK) {
-        m_error = QStringLiteral("cannot write %1: %2").arg(partial, QString::fromUtf8(sqlite3_errmsg(target)));
-        sqlite3_close(target);
+        m_error = QStringLiteral("cannot write %1: %2").arg(partial, QString::fromUtf8(sqlite3_errmsg(copy)));
+        sqlite3_close(copy);
         return false;
     }
     int rc = SQLITE_ERROR;
-    if (sqlite3_backup* b = sqlite3_backup_init(target, "main", source, "main")) {
+    if (sqlite3_backup* b = sqlite3_backup_init(copy, "main", source, "main")) {
         // Every page in one step, so in one read transaction: a consistent copy, made while the
         // services go on writing (WAL lets readers and one writer work at once).
         while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
@@ -549,10 +559,10 @@ bool ScoreStore::backup(const QString& file)
         sqlite3_backup_finish(b);
     }
     if (rc == SQLITE_DONE)
-        rc = sqlite3_exec(target, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_DONE : SQLITE_ERROR;
+        rc = sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_DONE : SQLITE_ERROR;
     if (rc != SQLITE_DONE)
-        m_error = QString::fromUtf8(sqlite3_errmsg(target));
-    if (sqlite3_close(target) != SQLITE_OK && rc == SQLITE_DONE) {
+        m_error = QString::fromUtf8(sqlite3_errmsg(copy));
+    if (sqlite3_close(copy) != SQLITE_OK && rc == SQLITE_DONE) {
         rc = SQLITE_ERROR;
         m_error = QStringLiteral("closing the copy failed");
     }
