@@ -282,6 +282,12 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     QList<StoredSubmission> stored;
     if (!readSince(&stored))
         return false;
+    // Each name's best in memory is never above the table's while no moderation or import has
+    // happened since it was read (those raise the count): a score not above it needs no upsert.
+    qint64 generation = 0;
+    if (!readGeneration(&generation))
+        return false;
+    const bool memoryBelowTable = generation == m_seenGeneration;
     QList<QList<int>> wins;
     const QString now = isoNow();
     const QDateTime nowTime = QDateTime::fromString(now, Qt::ISODateWithMs);
@@ -299,6 +305,11 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         for (int i = 0; i < 4; ++i) {
             if (s.scores[i] <= 0)
                 continue;
+            if (memoryBelowTable) {
+                const std::optional<Standings::Best> known = m_all.best(i, s.name);
+                if (known && known->score >= s.scores[i])
+                    continue;
+            }
             m_upsertBest->bindValue(0, FirstBoard + i);
             m_upsertBest->bindValue(1, s.name);
             m_upsertBest->bindValue(2, s.scores[i]);
@@ -744,7 +755,7 @@ bool ScoreStore::readReplaysSince()
             m_verified.offer(board - FirstBoard, name, score, submission, at);
             if (at >= m_weekStart)
                 m_weekVerified.offer(board - FirstBoard, name, score, submission, at);
-            m_verifiedKeys.insert(QStringLiteral("%1|%2|%3").arg(board).arg(score).arg(name));
+            m_verifiedKeys.insert({qint64(board) << 40 | score, name});
         }
         m_replaysSince->finish();
         if (rows < 5000)
@@ -754,7 +765,7 @@ bool ScoreStore::readReplaysSince()
 
 bool ScoreStore::isVerified(int board, const QString& name, qint64 score) const
 {
-    return score > 0 && m_verifiedKeys.contains(QStringLiteral("%1|%2|%3").arg(board).arg(score).arg(name));
+    return score > 0 && m_verifiedKeys.contains({qint64(board) << 40 | score, name});
 }
 
 void ScoreStore::markVerified(PageData& page) const

@@ -204,7 +204,8 @@ private:
     TopTens m_week;
     TopTens m_weekVerified;
     QDateTime m_weekStart;
-    QSet<QString> m_verifiedKeys; // "board|score|name" of every verified replay
+    // (board << 40 | score, name) of every verified replay: looked up for each row of the page.
+    QSet<std::pair<qint64, QString>> m_verifiedKeys;
     bool m_topLoaded = false;
     qint64 m_lastId = 0;          // the standings include every submission up to this id
     qint64 m_lastReplayId = 0;    // and every verified replay up to this id
