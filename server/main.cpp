@@ -9,6 +9,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -151,6 +152,46 @@ int removeName(zimble::server::ScoreStore& store, const QString& name)
     return 0;
 }
 
+// --export, --import, --backup: what they did, or why not (nothing stored then by --import).
+int transfer(zimble::server::ScoreStore& store, const QString& exportTo, const QString& importFrom, const QString& backupTo)
+{
+    qint64 rows = 0;
+    if (!exportTo.isEmpty()) {
+        QSaveFile out(exportTo);
+        if (!out.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "zimble-scored: cannot write %s: %s\n", qPrintable(exportTo), qPrintable(out.errorString()));
+            return 1;
+        }
+        if (!store.exportCsv(out, &rows) || !out.commit()) {
+            std::fprintf(stderr, "zimble-scored: exporting failed: %s\n",
+                         zimble::server::logSafe(store.lastError().isEmpty() ? out.errorString() : store.lastError()).constData());
+            return 1;
+        }
+        std::printf("Exported %lld row(s) to %s.\n", static_cast<long long>(rows), qPrintable(exportTo));
+        return 0;
+    }
+    if (!importFrom.isEmpty()) {
+        QFile in(importFrom);
+        if (!in.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "zimble-scored: cannot read %s: %s\n", qPrintable(importFrom), qPrintable(in.errorString()));
+            return 1;
+        }
+        if (!store.importCsv(in, &rows)) {
+            std::fprintf(stderr, "zimble-scored: importing %s failed, nothing stored: %s\n", qPrintable(importFrom),
+                         zimble::server::logSafe(store.lastError()).constData());
+            return 1;
+        }
+        std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(rows), qPrintable(importFrom));
+        return 0;
+    }
+    if (!store.backup(backupTo)) {
+        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+        return 1;
+    }
+    std::printf("Backed up the database to %s.\n", qPrintable(backupTo));
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -202,8 +243,19 @@ int main(int argc, char* argv[])
                                         QStringLiteral("Delete every submission of NAME, recompute the records from what "
                                                        "remains, print what changed, and exit."),
                                         QStringLiteral("NAME"));
+    QCommandLineOption exportOption(QStringLiteral("export"),
+                                    QStringLiteral("Write every submission to FILE as CSV (time,board,zq,name,verified), "
+                                                   "one row per board score, and exit."),
+                                    QStringLiteral("FILE"));
+    QCommandLineOption importOption(QStringLiteral("import"),
+                                    QStringLiteral("Store the rows of a CSV file of that format, all or none, and exit."),
+                                    QStringLiteral("FILE"));
+    QCommandLineOption backupOption(QStringLiteral("backup"),
+                                    QStringLiteral("Copy the live SQLite database to FILE, consistently, and exit "
+                                                   "(PostgreSQL: use pg_dump)."),
+                                    QStringLiteral("FILE"));
     parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, verifiedOnly, list, board, name,
-                       limit, removeNameOption});
+                       limit, removeNameOption, exportOption, importOption, backupOption});
     // A wrong option or a stray argument is a usage error (status 2), like a wrong value.
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "zimble-scored: %s\n", qPrintable(parser.errorText()));
@@ -224,9 +276,23 @@ int main(int argc, char* argv[])
         return 2;
     };
 
+    const int commands = int(parser.isSet(list)) + int(parser.isSet(removeNameOption)) + int(parser.isSet(exportOption))
+        + int(parser.isSet(importOption)) + int(parser.isSet(backupOption));
+    if (commands > 1)
+        return usage("--list, --remove-name, --export, --import and --backup go one at a time");
+    if (parser.isSet(exportOption) || parser.isSet(importOption) || parser.isSet(backupOption)) {
+        for (const QCommandLineOption* o : {&exportOption, &importOption, &backupOption})
+            if (parser.isSet(*o) && parser.value(*o).isEmpty())
+                return usage("--export, --import and --backup want a file");
+        zimble::server::ScoreStore store(parser.value(db));
+        if (!store.isOpen()) {
+            std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(parser.value(db)),
+                         zimble::server::logSafe(store.lastError()).constData());
+            return 1;
+        }
+        return transfer(store, parser.value(exportOption), parser.value(importOption), parser.value(backupOption));
+    }
     if (parser.isSet(list) || parser.isSet(removeNameOption)) {
-        if (parser.isSet(list) && parser.isSet(removeNameOption))
-            return usage("--list and --remove-name do not go together");
         bool ok = true;
         const int boardNumber = parser.isSet(board) ? parser.value(board).toInt(&ok) : 0;
         if (!ok || (parser.isSet(board) && (boardNumber < zimble::server::FirstBoard || boardNumber > zimble::server::LastBoard)))

@@ -230,6 +230,8 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
 
 void ScoreService::page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
 {
+    if (!m_storage->isLoaded()) // just started: the page waits for the standings
+        return m_storage->whenLoaded([=, this] { page(request, responder, startedNs); });
     gamePage();
     HttpResponse r;
     r.headers = pageHeaders();
@@ -252,6 +254,8 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
 void ScoreService::exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client,
                             qint64 startedNs)
 {
+    if (!m_storage->isLoaded()) // every reply carries the records
+        return m_storage->whenLoaded([=, this] { exchange(request, responder, client, startedNs); });
     HttpResponse r;
     r.contentType = ExchangeType;
     QString refusal;

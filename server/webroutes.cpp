@@ -63,6 +63,8 @@ void ScoreService::player(const HttpRequest& request, const HttpResponder& respo
 
 void ScoreService::api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs)
 {
+    if (!m_storage->isLoaded()) // just started: the records wait for the standings
+        return m_storage->whenLoaded([=, this] { api(request, responder, client, startedNs); });
     auto fail = [&](int status, const QString& message) { apiError(request, responder, status, message, startedNs); };
     if (request.path == "/api/v1/records") {
         const std::optional<QByteArray> boardText = queryValue(request.query, "board");

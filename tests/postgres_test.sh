@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Two score service instances on one PostgreSQL database, submitting at once: every submission
 # is stored and each board's record ends with the highest score. Then a forged record is removed
-# with --remove-name while both run, and both show the record back with its rightful holder. Starts a private PostgreSQL
-# server in a temporary directory; skipped (77) when no PostgreSQL server is installed.
+# with --remove-name while both run, and both show the record back with its rightful holder.
+# Then PostgreSQL restarts under submissions: meanwhile they are answered "busy", each reconnect
+# attempt is logged once with its reason, afterwards both instances store again, and every
+# acknowledged submission is in the database. Starts a private PostgreSQL server in a temporary
+# directory; skipped (77) when no PostgreSQL server is installed.
 set -euo pipefail
 build=$1
 initdb=$(ls /usr/lib/postgresql/*/bin/initdb 2>/dev/null | sort -V | tail -n 1 || true)
@@ -30,7 +33,7 @@ as_pg "$bin/pg_ctl" -D "$work/pg" -l "$work/pg.log" -w -t 60 \
 url="postgresql://postgres@127.0.0.1:$pgport/postgres"
 portA=$((30000 + RANDOM % 5000)); portB=$((portA + 1))
 for port in $portA $portB; do
-  "$build/server/zimble-scored" --listen "127.0.0.1:$port" --db "$url" --rate-limit 0 --quiet &
+  "$build/server/zimble-scored" --listen "127.0.0.1:$port" --db "$url" --rate-limit 0 --quiet 2>"$work/log.$port" &
   pids+=($!)
 done
 for port in $portA $portB; do
@@ -80,6 +83,65 @@ for _ in $(seq 30); do
   sleep 0.1
 done
 [ -n "$ok" ] || { echo "the other instance does not mark the verified replay"; exit 1; }
+# A new record through one instance shows on the other's page without its poll (LISTEN/NOTIFY).
+curl -sf "http://127.0.0.1:$portA/zm2.asp?0&0&0&777&Notified&3108" >/dev/null
+ok=
+for _ in $(seq 30); do
+  curl -sf "http://127.0.0.1:$portB/zimble1.asp" | grep -q Notified && { ok=1; break; }
+  sleep 0.1
+done
+[ -n "$ok" ] || { echo "the other instance does not show the new record"; exit 1; }
+
+# PostgreSQL restarts while submissions come in.
+psql_count() { as_pg "$bin/psql" -h "$work" -p "$pgport" -U postgres -Atc "SELECT count(*) FROM submissions"; }
+before=$(psql_count)
+as_pg "$bin/pg_ctl" -D "$work/pg" -m fast -w stop >/dev/null
+acked=0
+for i in $(seq 1 10); do
+  for port in $portA $portB; do
+    out=$(curl -s -w ' %{http_code}' "http://127.0.0.1:$port/zm2.asp?$i&0&0&0&Down$i&$((2 * i))")
+    case "$out" in
+      *" 503") grep -q "busy" <<<"$out" || { echo "a 503 without busy: $out"; exit 1; } ;;
+      *) echo "answered while PostgreSQL was down: $out"; exit 1 ;;
+    esac
+  done
+  sleep 0.1
+done
+as_pg "$bin/pg_ctl" -D "$work/pg" -l "$work/pg.log" -w -t 60 \
+  -o "-p $pgport -k $work -c listen_addresses=127.0.0.1" start >/dev/null
+for port in $portA $portB; do
+  ok=
+  for i in $(seq 1 50); do
+    code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/zm2.asp?$i&0&0&0&Up$port&$((2 * i))")
+    [ "$code" = 200 ] && { ok=1; acked=$((acked + 1)); break; }
+    sleep 0.1
+  done
+  [ -n "$ok" ] || { echo "instance on $port does not store again after the restart"; cat "$work/log.$port"; exit 1; }
+done
+for i in $(seq 100 119); do
+  port=$(( i % 2 ? portA : portB ))
+  [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/zm2.asp?$i&0&0&0&After$i&$((2 * i))")" = 200 ] ||
+    { echo "a submission after the restart failed"; exit 1; }
+  acked=$((acked + 1))
+done
+# Both listen again: a record through one shows on the other (no poll between instances).
+curl -sf "http://127.0.0.1:$portB/zm2.asp?0&0&0&888&Relisten&3552" >/dev/null
+ok=
+for _ in $(seq 30); do
+  curl -sf "http://127.0.0.1:$portA/zimble1.asp" | grep -q Relisten && { ok=1; break; }
+  sleep 0.1
+done
+[ -n "$ok" ] || { echo "after the restart the other instance does not show the new record"; exit 1; }
+acked=$((acked + 1))
+after=$(psql_count)
+[ "$after" = "$((before + acked))" ] || { echo "acknowledged $acked after $before, found $after"; exit 1; }
+for port in $portA $portB; do
+  log="$work/log.$port"
+  grep -q "connection to the database is lost (.\+); reconnecting" "$log" || { echo "no loss logged with its reason:"; cat "$log"; exit 1; }
+  grep -q "reconnecting, attempt 1 failed: .\+; next in" "$log" || { echo "no attempt logged with its reason:"; cat "$log"; exit 1; }
+  grep -q "reconnected to the database after" "$log" || { echo "no reconnection logged:"; cat "$log"; exit 1; }
+  ! grep -E ': $' "$log" || { echo "a log line with an empty reason"; exit 1; }
+done
 
 # Passwords: never in the output, and taken from libpq's usual places when not in the URL.
 secret='s3cr:et@x'

@@ -290,6 +290,7 @@ private slots:
             QVERIFY(db.open());
             QSqlQuery q(db);
             QVERIFY(q.exec(QStringLiteral("UPDATE submissions SET submitted_at = '%1' WHERE name = 'LastWeek'").arg(before)));
+            QVERIFY(q.exec(QStringLiteral("UPDATE bests SET set_at = '%1' WHERE name = 'LastWeek'").arg(before)));
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("age"));

@@ -24,6 +24,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 
 #include <csignal>
@@ -184,6 +185,38 @@ quint16 startProgram(QProcess& p, const QStringList& args)
     qWarning("zimble-scored did not start: %s", err.constData());
     return 0;
 }
+
+// Runs the program to its end; its exit code (-1 when it did not end), with stdout and stderr in `out`.
+int runProgram(const QStringList& args, QByteArray* out)
+{
+    QProcess p;
+    p.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), args);
+    if (!p.waitForFinished(60000))
+        return -1;
+    *out = p.readAllStandardOutput() + p.readAllStandardError();
+    return p.exitCode();
+}
+
+// The tables as the release before schema versions wrote them (SQLite), for upgrade tests.
+const char* const FirstReleaseSchema[] = {
+    "CREATE TABLE submissions (id INTEGER PRIMARY KEY AUTOINCREMENT, name TEXT NOT NULL, score4 BIGINT NOT NULL,"
+    " score5 BIGINT NOT NULL, score6 BIGINT NOT NULL, score7 BIGINT NOT NULL, client TEXT NOT NULL, submitted_at TEXT NOT NULL)",
+    "CREATE TABLE records (board INTEGER PRIMARY KEY, score BIGINT NOT NULL, holder TEXT NOT NULL, set_at TEXT NOT NULL)",
+    "CREATE TABLE moderation (id INTEGER PRIMARY KEY, generation BIGINT NOT NULL)",
+    "INSERT INTO moderation (id, generation) VALUES (1, 0)",
+    "CREATE TABLE replays (id INTEGER PRIMARY KEY AUTOINCREMENT, submission_id BIGINT, board INTEGER NOT NULL, name TEXT NOT NULL,"
+    " score BIGINT NOT NULL, cycles INTEGER NOT NULL, clicks TEXT NOT NULL, verified INTEGER NOT NULL, reason TEXT NOT NULL,"
+    " client TEXT NOT NULL, received_at TEXT NOT NULL)",
+    "CREATE TABLE verified_records (board INTEGER PRIMARY KEY, score BIGINT NOT NULL, holder TEXT NOT NULL, set_at TEXT NOT NULL,"
+    " submission_id BIGINT NOT NULL DEFAULT 0)",
+    "INSERT INTO records VALUES (4, 70, 'Early', '2026-01-01T00:00:00.000Z'), (5, 9, 'Late', '2026-01-01T00:00:01.000Z'),"
+    " (6, 0, '', ''), (7, 0, '', '')",
+    "INSERT INTO verified_records (board, score, holder, set_at) VALUES (4, 0, '', ''), (5, 0, '', ''), (6, 0, '', ''), (7, 0, '', '')",
+    // A tie on 4 x 4: Early came first and sent the same score again later.
+    "INSERT INTO submissions (name, score4, score5, score6, score7, client, submitted_at) VALUES"
+    " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:00.000Z'), ('Late', 70, 9, 0, 0, 'x', '2026-01-01T00:00:01.000Z'),"
+    " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:02.000Z'), ('Low', 5, 0, 0, 0, 'x', '2026-01-01T00:00:03.000Z')",
+};
 
 } // namespace
 
@@ -1218,6 +1251,9 @@ private slots:
                                        QByteArray("zimble_records_set_total 2\n"),
                                        QByteArray("zimble_http_requests_total{route=\"/zm2.asp\",status=\"200\"} 3\n"),
                                        QByteArray("zimble_commit_batch_size_count 2\n"),
+                                       // Buckets count every value up to their bound.
+                                       QByteArray("zimble_commit_batch_size_bucket{le=\"2\"} 2\n"),
+                                       QByteArray("zimble_commit_batch_size_bucket{le=\"512\"} 2\n"),
                                        QByteArray("zimble_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
                                        QByteArray("zimble_http_requests_total{route=\"refused\",status=\"400\"} 1\n"),
                                        QByteArray("zimble_open_connections 1\n")})
@@ -1352,6 +1388,238 @@ private slots:
         QVERIFY(out.contains("Removed 0 submission(s)"));
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("9")}, &out), 2);
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--remove-name"), QStringLiteral("x")}, &out), 2);
+        service.terminate();
+        QVERIFY(service.waitForFinished(10000));
+    }
+
+    void schemaVersions_data()
+    {
+        QTest::addColumn<int>("stored");  // -1: a new file; 0: the first release's tables
+        QTest::addColumn<bool>("opens");
+        QTest::newRow("new database") << -1 << true;
+        QTest::newRow("first release's database") << 0 << true;
+        QTest::newRow("newer than this program") << 99 << false;
+    }
+
+    void schemaVersions()
+    {
+        QFETCH(int, stored);
+        QFETCH(bool, opens);
+        const QString file = m_dir.filePath(QStringLiteral("schema%1.sqlite").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+        if (stored >= 0) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            for (const char* sql : FirstReleaseSchema)
+                QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
+            QVERIFY(q.exec(QStringLiteral("PRAGMA user_version = %1").arg(stored)));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("fixture"));
+        const QByteArray before = stored > 0 ? QCryptographicHash::hash([&] { QFile f(file); f.open(QIODevice::ReadOnly); return f.readAll(); }(), QCryptographicHash::Sha1) : QByteArray();
+        {
+            ScoreStore store(file);
+            QCOMPARE(store.isOpen(), opens);
+            if (!opens) {
+                QVERIFY2(store.lastError().contains(QStringLiteral("schema version 99, newer than this program's 2")), qPrintable(store.lastError()));
+            } else {
+                QSqlQuery q(QSqlDatabase::database(store.connectionName()));
+                QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
+                QCOMPARE(q.value(0).toInt(), 2);
+                // Every acknowledged submission is on disk before its reply.
+                QVERIFY(q.exec(QStringLiteral("PRAGMA synchronous")) && q.next());
+                QCOMPARE(q.value(0).toInt(), 2); // FULL
+            }
+        }
+        if (!opens) {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1), before);
+            return;
+        }
+        if (stored < 0)
+            return;
+        // The upgraded database serves its old submissions: the tie stays with the earlier player.
+        startService(0, file);
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 4),
+                 (QList<std::pair<QString, qint64>>{{"Early", 70}, {"Late", 70}, {"Low", 5}}));
+        QVERIFY(get(m_port, target(1, 0, 0, 0, "Late")).fields()[9].contains(QStringLiteral("4 x 4 2nd of 3")));
+        m_service.reset();
+    }
+
+    void equalScoreKeepsItsPlace()
+    {
+        // A player sending the same best again keeps their place before a later equal score: on
+        // the board of all time, this week's, after a restart and after a moderation.
+        const QString file = m_dir.filePath(QStringLiteral("ties.sqlite"));
+        startService(0, file);
+        get(m_port, target(70, 0, 0, 0, "Early"));
+        get(m_port, target(70, 0, 0, 0, "Late"));
+        QVERIFY(get(m_port, target(70, 0, 0, 0, "Early")).fields()[9].contains(QStringLiteral("4 x 4 1st of 2")));
+        get(m_port, target(1, 0, 0, 0, "Gone"));
+        const QList<std::pair<QString, qint64>> order{{"Early", 70}, {"Late", 70}};
+        auto check = [&] {
+            const QByteArray page = get(m_port, "/zimble1.asp").body;
+            return topTen(page, 4).mid(0, 2) == order && topTen(page, 4, true).mid(0, 2) == order;
+        };
+        QVERIFY(check());
+        startService(0, file);
+        QVERIFY(check());
+        {
+            ScoreStore moderator(file);
+            int removed = 0;
+            WorldRecords before, after;
+            QVERIFY(moderator.removeName(QStringLiteral("Gone"), &removed, &before, &after));
+            QCOMPARE(removed, 1);
+        }
+        // Sent again at once, before the service has read the standings anew: its best is stored
+        // again though the service still remembers the removed one.
+        QCOMPARE(get(m_port, target(1, 0, 0, 0, "Gone")).status, 200);
+        QTRY_VERIFY_WITH_TIMEOUT(get(m_port, target(70, 0, 0, 0, "Late")).fields()[9].contains(QStringLiteral("4 x 4 2nd of 3")), 5000);
+        QVERIFY(check());
+        startService(0, file);
+        QVERIFY(check());
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 4).value(2), (std::pair<QString, qint64>(QStringLiteral("Gone"), 1)));
+        m_service.reset();
+    }
+
+    void importAndExport_data()
+    {
+        QTest::addColumn<QByteArray>("csv");
+        QTest::addColumn<QString>("error"); // empty: imported
+        const QByteArray header = "time,board,zq,name,verified\r\n";
+        // (after a byte order mark, as spreadsheets write)
+        QTest::newRow("hostile names") << "\xEF\xBB\xBF" + header + "2026-01-02T03:04:05Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"
+                                                   "2026-01-02T03:04:06.250Z,5,33.5,\"two\nlines\",false\r\n"
+                                                   "2026-01-02T03:04:07+00:00,7,34.5,J\xC3\xB6rg,false\r\n"
+                                                   "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
+                                                   // a tie: the first of equal scores keeps its place
+                                                   "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
+                                                   "2026-01-02T03:05:02Z,6,7,Tie,false" << QString();
+        QTest::newRow("no header") << QByteArray("2026-01-02T03:04:05Z,4,1,a,true\n") << "line 1: the first line must be";
+        QTest::newRow("bad date") << header + "2026-01-02T03:04:05Z,4,1,a,true\n2026-02-30T00:00:00Z,4,1,a,true\n" << "line 3: time \"2026-02-30";
+        QTest::newRow("local time") << header + "2026-01-02T03:04:05,4,1,a,true\n" << "line 2: time";
+        QTest::newRow("future") << header + "2999-01-02T03:04:05Z,4,1,a,true\n" << "line 2: time 2999-01-02T03:04:05Z lies in the future";
+        QTest::newRow("board 3") << header + "2026-01-02T03:04:05Z,3,1,a,true\n" << "line 2: board \"3\"";
+        QTest::newRow("board 8 after a quoted line break") << header + "2026-01-02T03:04:05Z,4,1,\"a\nb\",true\n2026-01-02T03:04:05Z,8,1,a,true\n" << "line 4: board \"8\"";
+        QTest::newRow("five decimals") << header + "2026-01-02T03:04:05Z,4,1.00001,a,true\n" << "line 2: zq \"1.00001\"";
+        QTest::newRow("zero") << header + "2026-01-02T03:04:05Z,4,0.5,a,true\n" << "line 2: zq must be above zero";
+        QTest::newRow("negative") << header + "2026-01-02T03:04:05Z,4,-5,a,true\n" << "line 2: zq \"-5\"";
+        QTest::newRow("too large") << header + "2026-01-02T03:04:05Z,4,2147483648,a,true\n" << "line 2: zq is larger";
+        QTest::newRow("verified yes") << header + "2026-01-02T03:04:05Z,4,1,a,yes\n" << "line 2: verified must be true or false";
+        QTest::newRow("comma unquoted") << header + "2026-01-02T03:04:05Z,4,1,a,b,true\n" << "line 2: expected 5 fields";
+        QTest::newRow("quote not closed") << header + "2026-01-02T03:04:05Z,4,1,\"a,true\n" << "line 2: a quoted field is not closed";
+        QTest::newRow("stray quote") << header + "2026-01-02T03:04:05Z,4,1,a\"b,true\n" << "line 2: a quote inside";
+    }
+
+    void importAndExport()
+    {
+        QFETCH(QByteArray, csv);
+        QFETCH(QString, error);
+        const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
+        const QString db = m_dir.filePath(QStringLiteral("import-%1.sqlite").arg(tag));
+        const QString in = m_dir.filePath(QStringLiteral("in-%1.csv").arg(tag));
+        QFile f(in);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(csv);
+        f.close();
+        QByteArray out;
+        // One row already stored: a failed import leaves it alone and adds nothing.
+        QVERIFY(ScoreStore(db).isOpen());
+        {
+            ScoreStore store(db);
+            QVERIFY(store.submitBatch({Submission{{5, 0, 0, 0}, QStringLiteral("Before"), QStringLiteral("x")}}, nullptr, nullptr));
+        }
+        const int code = runProgram({QStringLiteral("--db"), db, QStringLiteral("--import"), in}, &out);
+        const QString exported = m_dir.filePath(QStringLiteral("out-%1.csv").arg(tag));
+        QCOMPARE(runProgram({QStringLiteral("--db"), db, QStringLiteral("--export"), exported}, &out), 0);
+        QFile e(exported);
+        QVERIFY(e.open(QIODevice::ReadOnly));
+        const QByteArray first = e.readAll();
+        if (!error.isEmpty()) {
+            QCOMPARE(code, 1);
+            QCOMPARE(first.count("\r\n"), 2); // the header and the row stored before
+            QByteArray why;
+            runProgram({QStringLiteral("--db"), db, QStringLiteral("--import"), in}, &why);
+            QVERIFY2(why.contains(error.toUtf8()) && why.contains("nothing stored"), why.constData());
+            return;
+        }
+        QCOMPARE(code, 0);
+        QCOMPARE(first.count("\r\n"), 9);
+        QVERIFY2(first.contains("2026-01-02T03:04:05.000Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"), first.constData());
+        QVERIFY(first.contains("2026-01-02T03:04:06.250Z,5,34,two lines,false\r\n")); // 33.5 goes to the even 34
+        QVERIFY(first.contains("2026-01-02T03:04:07.000Z,7,34,J\xC3\xB6rg,false\r\n"));
+        QVERIFY(first.contains("2026-01-02T03:04:08.000Z,6,1,Anonymous,true\r\n")); // as a submitted empty name
+        // Into a new database and out again: the same rows, the same boards.
+        const QString copy = m_dir.filePath(QStringLiteral("copy-%1.sqlite").arg(tag));
+        QCOMPARE(runProgram({QStringLiteral("--db"), copy, QStringLiteral("--import"), exported}, &out), 0);
+        const QString again = m_dir.filePath(QStringLiteral("again-%1.csv").arg(tag));
+        QCOMPARE(runProgram({QStringLiteral("--db"), copy, QStringLiteral("--export"), again}, &out), 0);
+        QFile a(again);
+        QVERIFY(a.open(QIODevice::ReadOnly));
+        QCOMPARE(a.readAll(), first);
+        startService(0, copy);
+        QCOMPARE(get(m_port, target(0, 0, 0, 0, "Peek")).fields().mid(1, 8),
+                 (QStringList{"120", "34", "7", "34", "Ann,%20\"the\"%20best", "two%20lines", "Tie", "J\u00f6rg"}));
+        QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 6),
+                 (QList<std::pair<QString, qint64>>{{"Tie", 7}, {"Other", 7}, {"Anonymous", 1}}));
+        m_service.reset();
+    }
+
+    void backupUnderLoad()
+    {
+        const QString file = m_dir.filePath(QStringLiteral("live.sqlite"));
+        QProcess service;
+        const quint16 port = startProgram(service, {QStringLiteral("--db"), file, QStringLiteral("--rate-limit"), QStringLiteral("0"), QStringLiteral("--quiet")});
+        QVERIFY(port);
+        QNetworkAccessManager nam;
+        int pending = 0, acknowledged = 0;
+        auto submit = [&](int i) {
+            QNetworkReply* r = nam.get(QNetworkRequest(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(port) + target(i, 0, 0, 0, "B" + QByteArray::number(i)))));
+            ++pending;
+            connect(r, &QNetworkReply::finished, r, [&, r] {
+                acknowledged += r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+                --pending;
+                r->deleteLater();
+            });
+        };
+        for (int i = 1; i <= 100; ++i)
+            submit(i);
+        QTRY_COMPARE_WITH_TIMEOUT(pending, 0, 20000);
+        // Submissions keep coming while the copy is made.
+        QProcess backup;
+        const QString copy = m_dir.filePath(QStringLiteral("copy.sqlite"));
+        backup.start(QStringLiteral(ZIMBLE_BINARY_DIR "/server/zimble-scored"), {QStringLiteral("--db"), file, QStringLiteral("--backup"), copy});
+        for (int i = 101; i <= 400; ++i)
+            submit(i);
+        QTRY_COMPARE_WITH_TIMEOUT(pending, 0, 30000);
+        QVERIFY(backup.state() == QProcess::NotRunning || backup.waitForFinished(30000));
+        QCOMPARE(backup.exitCode(), 0);
+        QCOMPARE(acknowledged, 400);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy"));
+            db.setDatabaseName(copy);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("PRAGMA integrity_check")) && q.next());
+            QCOMPARE(q.value(0).toString(), QStringLiteral("ok"));
+            // A consistent moment: the submissions before it, each best with its submission.
+            QVERIFY(q.exec(QStringLiteral("SELECT count(*), (SELECT count(*) FROM bests), (SELECT count(*) FROM bests b "
+                                          "JOIN submissions s ON s.id = b.submission_id) FROM submissions")) && q.next());
+            QVERIFY2(q.value(0).toInt() >= 100 && q.value(0).toInt() <= 400, qPrintable(q.value(0).toString()));
+            QCOMPARE(q.value(1).toInt(), q.value(0).toInt());
+            QCOMPARE(q.value(2).toInt(), q.value(0).toInt());
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("copy"));
+        QByteArray out;
+        QCOMPARE(runProgram({QStringLiteral("--db"), QStringLiteral("postgresql://nobody@127.0.0.1:1/x"), QStringLiteral("--backup"), copy}, &out), 1);
+        QCOMPARE(runProgram({QStringLiteral("--db"), file, QStringLiteral("--backup"), copy, QStringLiteral("--list")}, &out), 2);
+        // Never over the database it copies.
+        QCOMPARE(runProgram({QStringLiteral("--db"), file, QStringLiteral("--backup"), file}, &out), 1);
+        QVERIFY2(out.contains("is the database itself"), out.constData());
+        QCOMPARE(get(port, target(0, 0, 0, 0, "Peek")).fields().value(1), QStringLiteral("400"));
         service.terminate();
         QVERIFY(service.waitForFinished(10000));
     }

@@ -1,15 +1,20 @@
 #include "scorestore.h"
+#include "isotime.h"
+#include "schema.h"
+#include "sqlitehandle.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QSet>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QThread>
 #include <QUrl>
 #include <QVariant>
 
+#include <malloc.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -94,6 +99,7 @@ QString printableLocation(const QString& location)
 ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
     // Unique among the stores alive at once; the destructor removes the connection by this name.
     : m_connection(QStringLiteral("zimble-store-%1").arg(quintptr(this), 0, 16))
+    , m_location(location)
     , m_verifiedOnly(verifiedOnly)
 {
     const QUrl url(location);
@@ -120,32 +126,34 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
         m_error = m_sqlite ? db.lastError().text().simplified() : postgresProblem(url, db.lastError());
         return;
     }
-    // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
-    // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
-    // A page cache of 16 MB (2 MB by default) keeps more of the score indexes in memory.
-    if (m_sqlite
-        && !(execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
-             && exec(QStringLiteral("PRAGMA cache_size=-16384"))))
-        return;
-    if (!m_sqlite
-        && !(exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"))))
-        return;
-    // Instances starting together must not create the tables twice: "IF NOT EXISTS" alone
-    // races in PostgreSQL, so creation runs under a lock (an advisory one there, the write lock here).
-    if (!execStartup(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("SELECT pg_advisory_lock(84170001)")))
-        return;
-    const bool created = createSchema();
-    const QString error = m_error;
-    const bool ended = exec(m_sqlite ? (created ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"))
-                                     : QStringLiteral("SELECT pg_advisory_unlock(84170001)"));
-    if (!created) {
+    // A database of a newer program is left exactly as it is (not even its journal mode changed).
+    QString error = refuseNewerSchema(db, m_sqlite);
+    if (!error.isEmpty()) {
         m_error = error;
         return;
     }
-    m_open = ended && prepareStatements() && createPlayerIndexes();
+    if (!openConnection())
+        return;
+    error = migrateSchema(db, m_sqlite);
+    if (!error.isEmpty()) {
+        m_error = error;
+        return;
+    }
+    m_open = prepareStatements();
 }
 
-ScoreStore::~ScoreStore()
+bool ScoreStore::openConnection()
+{
+    // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
+    // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
+    // A page cache of 16 MB (2 MB by default) keeps more of the score indexes in memory.
+    if (m_sqlite)
+        return execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
+            && exec(QStringLiteral("PRAGMA cache_size=-16384"));
+    return exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"));
+}
+
+void ScoreStore::resetStatements()
 {
     m_insert.reset();
     m_update.reset();
@@ -159,6 +167,12 @@ ScoreStore::~ScoreStore()
     m_readVerified.reset();
     m_lockVerified.reset();
     m_submissionExists.reset();
+    m_upsertBest.reset();
+}
+
+ScoreStore::~ScoreStore()
+{
+    resetStatements();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connection, false);
         if (db.isOpen())
@@ -174,7 +188,76 @@ bool ScoreStore::fail(const QSqlQuery& q)
     m_errorCode = q.lastError().nativeErrorCode();
     if (m_sqlite && m_errorCode == QLatin1String("26")) // SQLITE_NOTADB
         m_error = QStringLiteral("not a database (the file is not an SQLite database)");
+    if (m_error.trimmed().isEmpty()) {
+        // A connection the server ended is closed by the driver, and statements then fail silently.
+        const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+        m_error = db.lastError().text().trimmed();
+        if (m_error.isEmpty())
+            m_error = db.isOpen() ? QStringLiteral("the database gave no reason") : QStringLiteral("the server closed the connection");
+    }
     return false;
+}
+
+void ScoreStore::checkConnection()
+{
+    if (m_sqlite || m_lost)
+        return;
+    // A statement that failed for its own reason leaves the connection answering.
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    if (!db.isOpen()) {
+        m_lost = true;
+        return;
+    }
+    QSqlQuery probe(db);
+    if (probe.exec(QStringLiteral("SELECT 1")))
+        return;
+    m_lost = true;
+    if (m_error.trimmed().isEmpty())
+        m_error = probe.lastError().text();
+}
+
+bool ScoreStore::reconnect()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    db.close();
+    resetStatements();
+    if (!db.open()) {
+        m_error = db.lastError().text();
+        return false;
+    }
+    if (!openConnection() || !prepareStatements())
+        return false;
+    if (m_changed && !db.driver()->subscribeToNotification(QStringLiteral("zimble_changed"))) {
+        m_error = db.driver()->lastError().text();
+        return false;
+    }
+    m_lost = false;
+    // What others stored while this connection was away (no notification told of it).
+    return catchUp();
+}
+
+bool ScoreStore::listenForChanges(std::function<void()> changed)
+{
+    if (m_sqlite)
+        return false;
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlDriver* driver = db.driver();
+    if (!driver->hasFeature(QSqlDriver::EventNotifications))
+        return false;
+    m_changed = std::move(changed);
+    QObject::connect(driver, &QSqlDriver::notification, driver,
+                     [this](const QString&, QSqlDriver::NotificationSource source, const QVariant&) {
+                         if (source != QSqlDriver::SelfSource && m_changed)
+                             m_changed();
+                     });
+    return driver->subscribeToNotification(QStringLiteral("zimble_changed"));
+}
+
+bool ScoreStore::notifyOthers()
+{
+    // Delivered at the commit, to every instance listening (PostgreSQL); SQLite's instances
+    // look at the file's data version.
+    return m_sqlite || exec(QStringLiteral("NOTIFY zimble_changed"));
 }
 
 bool ScoreStore::exec(const QString& sql)
@@ -195,78 +278,8 @@ bool ScoreStore::isBusyError() const
 bool ScoreStore::execStartup(const QString& sql)
 {
     // Some start-up statements (switching the journal mode) do not wait for a busy database;
-    // retry them for a while, so instances started together all come up.
-    const QDeadlineTimer deadline(15000);
-    for (;;) {
-        if (exec(sql))
-            return true;
-        if (!isBusyError() || deadline.hasExpired())
-            return false;
-        QThread::msleep(20);
-    }
-}
-
-bool ScoreStore::createSchema()
-{
-    // Portable SQL: the same statements run on SQLite and PostgreSQL.
-    const QString id = m_sqlite ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT") : QStringLiteral("BIGSERIAL PRIMARY KEY");
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS submissions ("
-                             " id %1,"
-                             " name TEXT NOT NULL,"
-                             " score4 BIGINT NOT NULL, score5 BIGINT NOT NULL,"
-                             " score6 BIGINT NOT NULL, score7 BIGINT NOT NULL,"
-                             " client TEXT NOT NULL,"
-                             " submitted_at TEXT NOT NULL)")
-                  .arg(id))
-        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS records ("
-                                " board INTEGER PRIMARY KEY,"
-                                " score BIGINT NOT NULL,"
-                                " holder TEXT NOT NULL,"
-                                " set_at TEXT NOT NULL)"))
-        // An index of an earlier version that cost every insert and served only moderation.
-        || !exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_name")))
-        return false;
-    // The moderation count: --remove-name raises it, so running services read the ten best anew.
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS moderation (id INTEGER PRIMARY KEY, generation BIGINT NOT NULL)"))
-        || !exec(QStringLiteral("INSERT INTO moderation (id, generation) VALUES (1, 0) ON CONFLICT (id) DO NOTHING")))
-        return false;
-    // Replays as received, each with the service's verdict and the submission it backs; and the
-    // records of verified replays, kept beside those of all submissions.
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS replays ("
-                             " id %1,"
-                             " submission_id BIGINT,"
-                             " board INTEGER NOT NULL,"
-                             " name TEXT NOT NULL,"
-                             " score BIGINT NOT NULL,"
-                             " cycles INTEGER NOT NULL,"
-                             " clicks TEXT NOT NULL,"
-                             " verified INTEGER NOT NULL,"
-                             " reason TEXT NOT NULL,"
-                             " client TEXT NOT NULL,"
-                             " received_at TEXT NOT NULL)")
-                  .arg(id))
-        || !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS verified_records ("
-                                " board INTEGER PRIMARY KEY,"
-                                " score BIGINT NOT NULL,"
-                                " holder TEXT NOT NULL,"
-                                " set_at TEXT NOT NULL,"
-                                " submission_id BIGINT NOT NULL DEFAULT 0)")))
-        return false;
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
-        // Score indexes of an earlier version cost every insert; the ten best are kept in memory.
-        if (!exec(QStringLiteral("DROP INDEX IF EXISTS submissions_by_score%1").arg(board)))
-            return false;
-        for (const char* table : {"records", "verified_records"}) {
-            QSqlQuery q(QSqlDatabase::database(m_connection, false));
-            q.prepare(QStringLiteral("INSERT INTO %1 (board, score, holder, set_at) VALUES (?, 0, '', '') "
-                                     "ON CONFLICT (board) DO NOTHING")
-                          .arg(QLatin1String(table)));
-            q.addBindValue(board);
-            if (!q.exec())
-                return fail(q);
-        }
-    }
-    return true;
+    // retry them for about 15 s, so instances started together all come up.
+    return retry([&] { return exec(sql); }, 750, 20, false);
 }
 
 bool ScoreStore::prepareStatements()
@@ -299,6 +312,11 @@ bool ScoreStore::prepareStatements()
                                                  "submission_id = ? WHERE board = ? AND (score < ? OR (score = ? AND "
                                                  "submission_id > ?))"))
         && make(m_submissionExists, QStringLiteral("SELECT id FROM submissions WHERE id = ?"))
+        // Each player's best on each board: strictly higher replaces it, an equal score keeps the earlier.
+        && make(m_upsertBest, QStringLiteral("INSERT INTO bests (board, name, score, submission_id, set_at) VALUES (?, ?, ?, ?, ?) "
+                                             "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
+                                             "submission_id = excluded.submission_id, set_at = excluded.set_at "
+                                             "WHERE excluded.score > bests.score"))
         && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
         && make(m_lockVerified, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board")
                                          : QStringLiteral("SELECT board, score, holder, set_at FROM verified_records "
@@ -309,17 +327,14 @@ bool ScoreStore::prepareStatements()
 bool ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
 {
     // Waiting for a busy database happens here, on the storage thread, never where requests are served.
-    for (int attempt = 0;; ++attempt) {
-        if (runBatch(batch, won, after))
-            return true;
-        const QString error = m_error, code = m_errorCode;
-        exec(QStringLiteral("ROLLBACK"));
-        m_error = error; // the reason, not the rollback's own complaint
-        m_errorCode = code;
-        if (!isBusyError() || attempt >= 4)
-            return false;
-        QThread::msleep(25 * (attempt + 1));
+    if (m_lost) {
+        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
+        return false;
     }
+    // The standings come first: without them a batch would take in every stored submission.
+    if (!m_topLoaded && !catchUp())
+        return false;
+    return retry([&] { return runBatch(batch, won, after); }, 5, 25);
 }
 
 bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
@@ -337,6 +352,12 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     QList<StoredSubmission> stored;
     if (!readSince(&stored))
         return false;
+    // Each name's best in memory is never above the table's while no moderation or import has
+    // happened since it was read (those raise the count): a score not above it needs no upsert.
+    qint64 generation = 0;
+    if (!readGeneration(&generation))
+        return false;
+    const bool memoryBelowTable = generation == m_seenGeneration;
     QList<QList<int>> wins;
     const QString now = isoNow();
     const QDateTime nowTime = QDateTime::fromString(now, Qt::ISODateWithMs);
@@ -348,8 +369,25 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         m_insert->bindValue(6, now);
         if (!m_insert->exec() || !m_insert->next())
             return fail(*m_insert);
-        stored.append({m_insert->value(0).toLongLong(), nowTime, s.name, s.client, s.scores});
+        const qint64 id = m_insert->value(0).toLongLong();
+        stored.append({id, nowTime, s.name, s.client, s.scores});
         m_insert->finish();
+        for (int i = 0; i < 4; ++i) {
+            if (s.scores[i] <= 0)
+                continue;
+            if (memoryBelowTable) {
+                const std::optional<Standings::Best> known = m_all.best(i, s.name);
+                if (known && known->score >= s.scores[i])
+                    continue;
+            }
+            m_upsertBest->bindValue(0, FirstBoard + i);
+            m_upsertBest->bindValue(1, s.name);
+            m_upsertBest->bindValue(2, s.scores[i]);
+            m_upsertBest->bindValue(3, id);
+            m_upsertBest->bindValue(4, now);
+            if (!m_upsertBest->exec())
+                return fail(*m_upsertBest);
+        }
         QList<int> mine;
         for (int i = 0; i < 4; ++i) {
             if (s.scores[i] <= current[i].score)
@@ -369,7 +407,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         wins.append(mine);
     }
     WorldRecords result;
-    if (!records(result) || !exec(QStringLiteral("COMMIT")))
+    if (!records(result) || !notifyOthers() || !exec(QStringLiteral("COMMIT")))
         return false;
     for (const StoredSubmission& s : stored) {
         offerStored(s);
@@ -445,6 +483,73 @@ bool ScoreStore::readSince(QList<StoredSubmission>* pending)
     }
 }
 
+bool ScoreStore::loadStandings()
+{
+    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    // One snapshot: the bests and the last submission they include.
+    if (!exec(m_sqlite ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")))
+        return false;
+    auto end = [&](bool ok) {
+        if (ok)
+            return exec(QStringLiteral("COMMIT"));
+        const QString error = m_error;
+        exec(QStringLiteral("ROLLBACK"));
+        m_error = error;
+        return false;
+    };
+    QSqlQuery last(db);
+    last.setForwardOnly(true);
+    if (!last.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions")) || !last.next())
+        return end(fail(last));
+    m_lastId = last.value(0).toLongLong();
+    last.finish();
+    auto add = [this](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
+        std::optional<qint64> ms = parseUtcIso(at);
+        if (!ms)
+            ms = QDateTime::fromString(QString::fromUtf8(at), Qt::ISODateWithMs).toMSecsSinceEpoch();
+        m_all.load(board - FirstBoard, name, score, id, *ms);
+    };
+    QSqlQuery counts(db);
+    counts.setForwardOnly(true);
+    if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
+        return end(fail(counts));
+    while (counts.next())
+        m_all.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
+    counts.finish();
+    const QString sql = QStringLiteral("SELECT board, name, score, submission_id, set_at FROM bests");
+    if (sqlite3* handle = m_sqlite ? sqliteHandle(db) : nullptr) {
+        // Start-up reads every player's bests: SQLite's own interface reads them several times
+        // faster than one QVariant per value.
+        sqlite3_stmt* st = nullptr;
+        int rc = sqlite3_prepare_v2(handle, sql.toUtf8().constData(), -1, &st, nullptr);
+        while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+            if ((rc = sqlite3_step(st)) != SQLITE_ROW)
+                break;
+            const auto text = [&](int column) {
+                return QByteArrayView(reinterpret_cast<const char*>(sqlite3_column_text(st, column)), sqlite3_column_bytes(st, column));
+            };
+            add(sqlite3_column_int(st, 0), text(1), sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3), text(4));
+        }
+        if (rc != SQLITE_DONE)
+            m_error = QString::fromUtf8(sqlite3_errmsg(handle));
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            return end(false);
+    } else {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.exec(sql))
+            return end(fail(q));
+        while (q.next())
+            add(q.value(0).toInt(), q.value(1).toString().toUtf8(), q.value(2).toLongLong(), q.value(3).toLongLong(),
+                q.value(4).toString().toUtf8());
+    }
+    m_all.finishLoad();
+    // What loading used for a while goes back to the system, not only to the allocator.
+    ::malloc_trim(0);
+    return end(true);
+}
+
 bool ScoreStore::readGeneration(qint64* out)
 {
     if (!m_generation->exec() || !m_generation->next())
@@ -460,15 +565,17 @@ bool ScoreStore::catchUp()
     if (!readGeneration(&generation))
         return false;
     if (generation != m_seenGeneration || !m_topLoaded) {
-        // First use, or names were removed: read the standings from the whole table.
+        // First use, or names were removed or imported: read the standings anew.
         m_all.clear();
         m_verified.clear();
         m_week.clear();
         m_weekVerified.clear();
-        m_weekStart = weekStart(QDateTime::currentDateTimeUtc());
+        m_weekStart = QDateTime();
         m_verifiedKeys.clear();
         m_lastId = 0;
         m_lastReplayId = 0;
+        if (!loadStandings())
+            return false;
         m_seenGeneration = generation;
         m_topLoaded = true;
     }
@@ -568,6 +675,11 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
         if (!del.exec())
             return fail(del);
         *removed = del.numRowsAffected();
+        QSqlQuery delBests(db);
+        delBests.prepare(QStringLiteral("DELETE FROM bests WHERE name = ?"));
+        delBests.addBindValue(name);
+        if (!delBests.exec())
+            return fail(delBests);
         QSqlQuery delReplays(db);
         delReplays.prepare(QStringLiteral("DELETE FROM replays WHERE name = ?"));
         delReplays.addBindValue(name);
@@ -618,19 +730,9 @@ bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* bef
         }
         // Running services read the ten best anew when they see the count move.
         return exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")) && records(*after)
-            && exec(QStringLiteral("COMMIT"));
+            && notifyOthers() && exec(QStringLiteral("COMMIT"));
     };
-    for (int attempt = 0;; ++attempt) {
-        if (run())
-            return true;
-        const QString error = m_error, code = m_errorCode;
-        exec(QStringLiteral("ROLLBACK"));
-        m_error = error;
-        m_errorCode = code;
-        if (!isBusyError() || attempt >= 4)
-            return false;
-        QThread::msleep(100);
-    }
+    return retry(run, 5, 100);
 }
 
 bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 score) const
@@ -723,7 +825,7 @@ bool ScoreStore::readReplaysSince()
             m_verified.offer(board - FirstBoard, name, score, submission, at);
             if (at >= m_weekStart)
                 m_weekVerified.offer(board - FirstBoard, name, score, submission, at);
-            m_verifiedKeys.insert(QStringLiteral("%1|%2|%3").arg(board).arg(score).arg(name));
+            m_verifiedKeys.insert({qint64(board) << 40 | score, name});
         }
         m_replaysSince->finish();
         if (rows < 5000)
@@ -733,7 +835,7 @@ bool ScoreStore::readReplaysSince()
 
 bool ScoreStore::isVerified(int board, const QString& name, qint64 score) const
 {
-    return score > 0 && m_verifiedKeys.contains(QStringLiteral("%1|%2|%3").arg(board).arg(score).arg(name));
+    return score > 0 && m_verifiedKeys.contains({qint64(board) << 40 | score, name});
 }
 
 void ScoreStore::markVerified(PageData& page) const
@@ -796,23 +898,30 @@ bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qi
     return true;
 }
 
-bool ScoreStore::retry(const std::function<bool()>& transaction, int attempts, int pauseMs)
+bool ScoreStore::retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction)
 {
     for (int attempt = 0;; ++attempt) {
-        if (transaction())
+        if (work())
             return true;
         const QString error = m_error, code = m_errorCode;
-        exec(QStringLiteral("ROLLBACK"));
+        checkConnection();
+        if (transaction && !m_lost)
+            exec(QStringLiteral("ROLLBACK"));
         m_error = error; // the reason, not the rollback's own complaint
         m_errorCode = code;
-        if (!isBusyError() || attempt + 1 >= attempts)
+        if (m_lost || !isBusyError() || attempt + 1 >= attempts)
             return false;
-        QThread::msleep(pauseMs * (attempt + 1));
+        // Transactions wait longer each time, so that busy writers spread out.
+        QThread::msleep(transaction ? pauseMs * (attempt + 1) : pauseMs);
     }
 }
 
 bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
 {
+    if (m_lost) {
+        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
+        return false;
+    }
     if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
         return false;
     return readReplaysSince();
@@ -878,7 +987,7 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
         }
         results->append(result);
     }
-    return exec(QStringLiteral("COMMIT"));
+    return notifyOthers() && exec(QStringLiteral("COMMIT"));
 }
 
 } // namespace zimble::server

@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 
+class QIODevice;
 class QSqlQuery;
 
 namespace zimble::server {
@@ -92,6 +93,16 @@ public:
     bool isOpen() const { return m_open; }
     bool isSqlite() const { return m_sqlite; }
     QString lastError() const { return m_error; }
+    // The name of this store's QSqlDatabase connection (for the store's own thread).
+    QString connectionName() const { return m_connection; }
+
+    // PostgreSQL: whether the last failure was the connection's loss (the server gone or
+    // restarting); reconnect() then tries to open it again and to take up where it stopped.
+    bool connectionLost() const { return m_lost; }
+    bool reconnect();
+    // PostgreSQL: calls `changed` on this thread whenever another connection commits a change
+    // (LISTEN/NOTIFY); subscribed again by reconnect(). False where not supported.
+    bool listenForChanges(std::function<void()> changed);
 
     // Stores the submissions in one transaction, in order. Each score becomes the world record of
     // its board when it is strictly higher than the record (the earlier record keeps a tie).
@@ -135,12 +146,26 @@ public:
     // The board's places from `count` above the named player to `count` below; empty when the
     // name has no score on the board.
     std::optional<RankedSlice> around(int board, const QString& name, int count) const;
+    // Every submission as CSV (RFC 4180): "time,board,zq,name,verified", one row per board score
+    // above zero, in the order stored, read in chunks so that memory stays flat. `rows` counts them.
+    bool exportCsv(QIODevice& out, qint64* rows);
+    // Reads that format and stores each row as one submission on one board at its time, all or
+    // nothing in one transaction. A bad row stops it with "line N: reason" in lastError().
+    bool importCsv(QIODevice& in, qint64* rows);
+    // SQLite: a consistent copy of the live database in `file` (SQLite's online backup API).
+    bool backup(const QString& file);
 
 private:
     bool exec(const QString& sql);
     bool execStartup(const QString& sql);
-    bool createSchema();
+    bool openConnection();
     bool prepareStatements();
+    void resetStatements();
+    // After a failure on PostgreSQL: whether the connection still answers (sets m_lost).
+    void checkConnection();
+    // Reads every player's best from the bests table, and the submissions stored after them.
+    bool loadStandings();
+    bool notifyOthers();
     bool isBusyError() const;
     bool runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after);
     bool fail(const QSqlQuery& q);
@@ -159,7 +184,10 @@ private:
     bool isVerified(int board, const QString& name, qint64 score) const;
     bool reachedBeforeThisWeek(int index, const QString& name, qint64 score) const;
     void markVerified(PageData& page) const;
-    bool retry(const std::function<bool()>& transaction, int attempts, int pauseMs);
+    // The one retry loop: runs `work` again while the database is busy, at most `attempts` times;
+    // a failed transaction is rolled back first.
+    bool retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction = true);
+    bool importRows(QIODevice& in, qint64* rows);
 
     QString m_connection;
     QString m_error;
@@ -179,20 +207,24 @@ private:
     std::unique_ptr<QSqlQuery> m_readVerified;
     std::unique_ptr<QSqlQuery> m_lockVerified;
     std::unique_ptr<QSqlQuery> m_submissionExists;
+    std::unique_ptr<QSqlQuery> m_upsertBest;
+    QString m_location;
+    bool m_lost = false;
+    std::function<void()> m_changed;
     const bool m_verifiedOnly;
     Standings m_all;      // every submission's score
     Standings m_verified; // the scores of verified replays
     TopTens m_week;
     TopTens m_weekVerified;
     QDateTime m_weekStart;
-    QSet<QString> m_verifiedKeys; // "board|score|name" of every verified replay
+    // (board << 40 | score, name) of every verified replay: looked up for each row of the page.
+    QSet<std::pair<qint64, QString>> m_verifiedKeys;
     bool m_topLoaded = false;
     qint64 m_lastId = 0;          // the standings include every submission up to this id
     qint64 m_lastReplayId = 0;    // and every verified replay up to this id
     qint64 m_seenGeneration = -1; // moderation count when the standings were read
 
     // Player queries (playerqueries.cpp).
-    bool createPlayerIndexes();
     bool history(const QString& name, std::array<QList<HistoryPoint>, 4>& out);
     RankedSlice slice(int index, qint64 rank, int count) const;
 };

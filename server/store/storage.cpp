@@ -1,9 +1,9 @@
 #include "storage.h"
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QTimer>
 
+#include <cstdio>
 #include <memory>
 
 namespace zimble::server {
@@ -11,30 +11,107 @@ namespace zimble::server {
 // Lives on the storage thread; owns the connection there.
 class StorageWorker : public QObject {
 public:
+    // The Storage outlives the worker's use of it: its destructor waits for the storage thread.
+    explicit StorageWorker(Storage* owner) : m_owner(owner) {}
+
     std::unique_ptr<ScoreStore> store;
     std::unique_ptr<QTimer> poll;
+    std::unique_ptr<QTimer> retryConnection;
     PageData page;
-    QPointer<Storage> owner;
+    bool checkQueued = false;
+    int attempts = 0;
 
     void open(const QString& location, bool verifiedOnly, bool* ok, QString* error, PageData* initial)
     {
         store = std::make_unique<ScoreStore>(location, verifiedOnly);
-        *ok = store->isOpen() && store->pageData(page);
+        *ok = store->isOpen();
         *error = store->lastError();
         *initial = page;
         if (!*ok)
             return;
+        // The standings next, while the service already listens; commits queued meanwhile
+        // run after them on this thread.
+        QMetaObject::invokeMethod(this, [this] { load(); }, Qt::QueuedConnection);
         store->changedElsewhere();
+        // PostgreSQL tells of other instances' commits; SQLite's file is looked at once a
+        // second. Either way the timer notices the week turning on a quiet service.
+        const bool notified = store->listenForChanges([this] { queueCheck(); });
         poll = std::make_unique<QTimer>();
         poll->setInterval(1000);
-        QObject::connect(poll.get(), &QTimer::timeout, this, [this] { checkElsewhere(); });
+        QObject::connect(poll.get(), &QTimer::timeout, this, [this, notified] {
+            if (!notified || store->weekTurned())
+                checkElsewhere();
+        });
         poll->start();
+        retryConnection = std::make_unique<QTimer>();
+        retryConnection->setSingleShot(true);
+        QObject::connect(retryConnection.get(), &QTimer::timeout, this, [this] { reconnect(); });
+    }
+
+    void load()
+    {
+        if (!store->pageData(page)) {
+            std::fprintf(stderr, "zimble-scored: reading the standings failed (%s); trying again in a second\n",
+                         logText(store->lastError()).constData());
+            std::fflush(stderr);
+            QTimer::singleShot(1000, this, [this] { load(); });
+            return;
+        }
+        QMetaObject::invokeMethod(
+            m_owner,
+            [o = m_owner, fresh = page] {
+                o->m_initialPage = fresh;
+                o->m_loaded = true;
+                if (o->m_pageListener)
+                    o->m_pageListener(fresh);
+                const QList<std::function<void()>> waiting = std::exchange(o->m_waitingForLoad, {});
+                for (const auto& ready : waiting)
+                    ready();
+            },
+            Qt::QueuedConnection);
     }
 
     void close()
     {
+        retryConnection.reset();
         poll.reset();
         store.reset();
+    }
+
+    // After a failure: when the connection itself is gone, reconnect in the background, with
+    // growing pauses up to a second, while requests are answered "busy".
+    void noticeLoss(const QString& reason)
+    {
+        if (!store->connectionLost() || retryConnection->isActive() || attempts > 0)
+            return;
+        std::fprintf(stderr, "zimble-scored: the connection to the database is lost (%s); reconnecting\n",
+                     logText(reason).constData());
+        std::fflush(stderr);
+        attempts = 0;
+        retryConnection->start(100);
+    }
+
+    void reconnect()
+    {
+        ++attempts;
+        if (!store->reconnect()) {
+            const int pause = std::min(1000, 100 << std::min(attempts, 4));
+            std::fprintf(stderr, "zimble-scored: reconnecting, attempt %d failed: %s; next in %d ms\n", attempts,
+                         logText(store->lastError()).constData(), pause);
+            std::fflush(stderr);
+            retryConnection->start(pause);
+            return;
+        }
+        std::fprintf(stderr, "zimble-scored: reconnected to the database after %d attempt(s)\n", attempts);
+        std::fflush(stderr);
+        attempts = 0;
+        publishPage();
+    }
+
+    static QByteArray logText(const QString& text)
+    {
+        // One line: the drivers' messages carry line breaks.
+        return text.simplified().toUtf8();
     }
 
     BatchOutcome commit(const QList<Submission>& batch)
@@ -46,6 +123,7 @@ public:
         o.seconds = timer.nsecsElapsed() / 1e9;
         if (!o.ok) {
             o.error = store->lastError();
+            noticeLoss(o.error);
             return o;
         }
         for (const Submission& s : batch)
@@ -65,6 +143,7 @@ public:
         o.ok = store->storeReplays(submission, client, &o.results);
         if (!o.ok) {
             o.error = store->lastError();
+            noticeLoss(o.error);
             return o;
         }
         o.ranks = store->ranks(submission.name);
@@ -76,71 +155,97 @@ public:
         return o;
     }
 
+    // Notifications come in bursts (one per commit of each instance): one check takes them all.
+    void queueCheck()
+    {
+        if (checkQueued)
+            return;
+        checkQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            checkQueued = false;
+            checkElsewhere();
+        });
+    }
+
     void checkElsewhere()
     {
         // Other writers' changes, and the week turning on a quiet service, both change the page.
-        const bool turned = store->weekTurned();
-        if ((!store->changedElsewhere() && !turned) || !store->catchUp())
+        if (store->connectionLost())
             return;
-        // Passed on even when the page looks the same: player pages and API answers may have changed.
+        const bool turned = store->weekTurned();
+        if (!store->changedElsewhere() && !turned)
+            return;
+        if (!store->catchUp()) {
+            noticeLoss(store->lastError());
+            return;
+        }
+        publishPage();
+    }
+
+    // Passed on even when the page looks the same: player pages and API answers may have changed.
+    void publishPage()
+    {
         PageData fresh;
         if (!store->pageData(fresh))
             return;
         page = fresh;
-        if (!owner)
-            return;
         QMetaObject::invokeMethod(
-            owner.data(),
-            [o = owner, fresh] {
-                if (o && o->m_pageListener)
+            m_owner,
+            [o = m_owner, fresh] {
+                if (o->m_pageListener)
                     o->m_pageListener(fresh);
             },
             Qt::QueuedConnection);
     }
+
+private:
+    Storage* m_owner;
 };
 
 Storage::Storage(const QString& location, bool verifiedOnly, QObject* parent)
     : QObject(parent)
+    , m_worker(std::make_unique<StorageWorker>(this))
 {
     m_thread.setObjectName(QStringLiteral("zimble-storage"));
     m_thread.start();
-    m_worker = new StorageWorker;
-    m_worker->owner = this;
     m_worker->moveToThread(&m_thread);
     QMetaObject::invokeMethod(
-        m_worker, [this, location, verifiedOnly] { m_worker->open(location, verifiedOnly, &m_open, &m_openError, &m_initialPage); },
+        m_worker.get(), [this, location, verifiedOnly] { m_worker->open(location, verifiedOnly, &m_open, &m_openError, &m_initialPage); },
         Qt::BlockingQueuedConnection);
 }
 
 Storage::~Storage()
 {
-    QMetaObject::invokeMethod(m_worker, [w = m_worker] { w->close(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(m_worker.get(), [w = m_worker.get()] { w->close(); }, Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
-    delete m_worker;
+    // Replies the worker queued for this object are dropped with it.
+    m_worker.reset();
+}
+
+void Storage::whenLoaded(std::function<void()> ready)
+{
+    if (m_loaded)
+        ready();
+    else
+        m_waitingForLoad.append(std::move(ready));
 }
 
 namespace {
 
 // Runs `work` with the worker on the storage thread, then `done` with its result on the thread of
-// `storage`, unless the storage is gone by then.
+// `storage`. The storage waits for the storage thread before it goes, and the replies queued for
+// it go with it, so neither side is read off its own thread.
 template <class Result>
 void onStorageThread(Storage* storage, StorageWorker* worker, std::function<Result(StorageWorker*)> work,
                      std::function<void(const Result&)> done)
 {
     QMetaObject::invokeMethod(
         worker,
-        [worker, work = std::move(work), done = std::move(done), self = QPointer<Storage>(storage)] {
+        [storage, worker, work = std::move(work), done = std::move(done)] {
             Result result = work(worker);
-            if (!self)
-                return;
             QMetaObject::invokeMethod(
-                self.data(),
-                [self, result = std::move(result), done] {
-                    if (self)
-                        done(result);
-                },
-                Qt::QueuedConnection);
+                storage, [result = std::move(result), done] { done(result); }, Qt::QueuedConnection);
         },
         Qt::QueuedConnection);
 }
@@ -149,27 +254,27 @@ void onStorageThread(Storage* storage, StorageWorker* worker, std::function<Resu
 
 void Storage::commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done)
 {
-    onStorageThread<BatchOutcome>(this, m_worker, [batch](StorageWorker* w) { return w->commit(batch); }, std::move(done));
+    onStorageThread<BatchOutcome>(this, m_worker.get(), [batch](StorageWorker* w) { return w->commit(batch); }, std::move(done));
 }
 
 void Storage::verify(const ReplaySubmission& submission, const QString& client,
                      std::function<void(const ReplayOutcome&)> done)
 {
     onStorageThread<ReplayOutcome>(
-        this, m_worker, [submission, client](StorageWorker* w) { return w->verify(submission, client); }, std::move(done));
+        this, m_worker.get(), [submission, client](StorageWorker* w) { return w->verify(submission, client); }, std::move(done));
 }
 
 void Storage::player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done)
 {
     onStorageThread<QList<PlayerBoard>>(
-        this, m_worker, [name](StorageWorker* w) { return w->store->player(name); }, std::move(done));
+        this, m_worker.get(), [name](StorageWorker* w) { return w->store->player(name); }, std::move(done));
 }
 
 void Storage::players(const QString& name, int neighbours, std::function<void(bool, const QList<PlayerDetail>&)> done)
 {
     using Found = std::pair<bool, QList<PlayerDetail>>;
     onStorageThread<Found>(
-        this, m_worker,
+        this, m_worker.get(),
         [name, neighbours](StorageWorker* w) {
             Found found;
             found.first = w->store->players(name, neighbours, found.second);
@@ -181,7 +286,7 @@ void Storage::players(const QString& name, int neighbours, std::function<void(bo
 void Storage::around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done)
 {
     onStorageThread<std::optional<RankedSlice>>(
-        this, m_worker, [board, name, count](StorageWorker* w) { return w->store->around(board, name, count); },
+        this, m_worker.get(), [board, name, count](StorageWorker* w) { return w->store->around(board, name, count); },
         std::move(done));
 }
 

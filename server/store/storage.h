@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace zimble::server {
@@ -36,13 +37,18 @@ class StorageWorker;
 class Storage : public QObject {
     Q_OBJECT
 public:
-    // Opens the database on the storage thread and waits for the outcome.
+    // Opens the database on the storage thread and waits for the outcome; the standings are then
+    // read there in the background (what needs them waits for whenLoaded()).
     explicit Storage(const QString& location, bool verifiedOnly = false, QObject* parent = nullptr);
     ~Storage() override;
 
     bool isOpen() const { return m_open; }
     QString openError() const { return m_openError; }
     const PageData& initialPage() const { return m_initialPage; }
+    // Whether the standings have been read; `ready` runs on this object's thread once they have
+    // (at once when they are).
+    bool isLoaded() const { return m_loaded; }
+    void whenLoaded(std::function<void()> ready);
 
     // Commits the batch on the storage thread; `done` then runs on this object's thread.
     void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
@@ -51,7 +57,8 @@ public:
     // One player's standing, read on the storage thread; `done` runs on this object's thread.
     void player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done);
     // Called on this object's thread when another writer (an instance or the moderation command)
-    // changed what the page shows; checked once a second.
+    // changed what the page shows: told at once on PostgreSQL (LISTEN/NOTIFY), checked once a
+    // second on SQLite.
     void setPageListener(std::function<void(const PageData&)> listener) { m_pageListener = std::move(listener); }
 
     // Every stored name folding like `name` with its standing (see ScoreStore::players), read on
@@ -63,10 +70,12 @@ public:
 private:
     friend class StorageWorker;
     QThread m_thread;
-    StorageWorker* m_worker = nullptr;
+    std::unique_ptr<StorageWorker> m_worker; // lives on m_thread; deleted once that has ended
     bool m_open = false;
     QString m_openError;
     PageData m_initialPage;
+    bool m_loaded = false;
+    QList<std::function<void()>> m_waitingForLoad;
     std::function<void(const PageData&)> m_pageListener;
 };
 
