@@ -286,7 +286,8 @@ int main(int argc, char* argv[])
                 return usage("--export, --import and --backup want a file");
         zimble::server::ScoreStore store(parser.value(db));
         if (!store.isOpen()) {
-            std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(parser.value(db)),
+            std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n",
+                         qPrintable(zimble::server::printableLocation(parser.value(db))),
                          zimble::server::logSafe(store.lastError()).constData());
             return 1;
         }

@@ -25,6 +25,10 @@ QByteArray formatReply(const WorldRecords& records, const QString& message)
     BoardScores highs{};
     std::array<QString, BoardCount> holders;
     for (int i = 0; i < BoardCount; ++i) {
+        // A record past what the game can show (stored by an older release) would make every
+        // game refuse the whole reply; it is left out until moderation removes it.
+        if (records[i].score > MaxScoreValue)
+            continue;
         highs[i] = records[i].score;
         holders[i] = records[i].holder;
     }

@@ -24,6 +24,8 @@ const QByteArray HealthReply = QByteArray("zimble-scored: ok").leftJustified(59,
 const QByteArray ExchangeType = "text/plain; charset=windows-1252";
 const QString BusyMessage =
     QStringLiteral("Your scores were not recorded: the score service is busy. Please try again later.");
+const QString ReplaysBusyMessage =
+    QStringLiteral("Your replays were not checked: the score service is busy. Please try again later.");
 
 QByteArray routeOf(const QByteArray& path)
 {
@@ -230,8 +232,12 @@ void ScoreService::handle(const HttpRequest& request, const HttpResponder& respo
 
 void ScoreService::page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
 {
-    if (!m_storage->isLoaded()) // just started: the page waits for the standings
-        return m_storage->whenLoaded([=, this] { page(request, responder, startedNs); });
+    if (!m_storage->isLoaded()) { // just started: the page waits for the standings
+        if (!m_storage->whenLoaded([=, this] { page(request, responder, startedNs); }))
+            busy(request, responder, startedNs, "text/plain; charset=utf-8",
+                 "The score service is busy; please try again later.\n");
+        return;
+    }
     gamePage();
     HttpResponse r;
     r.headers = pageHeaders();
@@ -254,8 +260,13 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
 void ScoreService::exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client,
                             qint64 startedNs)
 {
-    if (!m_storage->isLoaded()) // every reply carries the records
-        return m_storage->whenLoaded([=, this] { exchange(request, responder, client, startedNs); });
+    if (!m_storage->isLoaded()) { // every reply carries the records
+        if (!m_storage->whenLoaded([=, this] { exchange(request, responder, client, startedNs); })) {
+            m_metrics.refused("storage_error");
+            busy(request, responder, startedNs, ExchangeType, formatReply(m_page.records, BusyMessage));
+        }
+        return;
+    }
     HttpResponse r;
     r.contentType = ExchangeType;
     QString refusal;
@@ -282,6 +293,11 @@ void ScoreService::exchange(const HttpRequest& request, const HttpResponder& res
 void ScoreService::replays(const HttpRequest& request, const HttpResponder& responder, const QString& client,
                            qint64 startedNs)
 {
+    if (!m_storage->isLoaded()) { // a replay is matched against the standings
+        if (!m_storage->whenLoaded([=, this] { replays(request, responder, client, startedNs); }))
+            busy(request, responder, startedNs, ExchangeType, toCp1252(ReplaysBusyMessage));
+        return;
+    }
     HttpResponse r;
     r.contentType = ExchangeType;
     QString refusal;
@@ -303,8 +319,7 @@ void ScoreService::replays(const HttpRequest& request, const HttpResponder& resp
                 std::fflush(stderr);
                 done.status = 503;
                 done.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
-                done.body = toCp1252(QStringLiteral("Your replays were not checked: the score service is busy. "
-                                                    "Please try again later."));
+                done.body = toCp1252(ReplaysBusyMessage);
                 reply(request, responder, done, startedNs);
                 return;
             }
@@ -410,6 +425,17 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
     if (!m_drained)
         m_gather.start();
     maybeDispatch();
+}
+
+void ScoreService::busy(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs,
+                        const QByteArray& contentType, const QByteArray& body)
+{
+    HttpResponse r;
+    r.status = 503;
+    r.contentType = contentType;
+    r.headers = {{"Retry-After", "5"}, {"Cache-Control", "no-store"}};
+    r.body = body;
+    reply(request, responder, r, startedNs);
 }
 
 void ScoreService::reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,

@@ -72,6 +72,8 @@ public:
     ~ScoreService() override;
 
     bool isReady() const { return m_storage->isOpen(); }
+    // Whether the standings have been read (they are, in the background, after opening).
+    bool standingsLoaded() const { return m_storage->isLoaded(); }
     QString storeError() const { return m_storage->openError(); }
     // Starts listening on address:port; returns the port, 0 on failure (listenError() says why).
     quint16 listenOn(const QHostAddress& address, quint16 port);
@@ -100,6 +102,9 @@ private:
     void dispatchBatch();
     void finished(const QList<Waiting>& batch, const BatchOutcome& outcome);
     void setPage(const PageData& page);
+    // 503 with Retry-After: the store cannot answer now.
+    void busy(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs, const QByteArray& contentType,
+              const QByteArray& body);
     void reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,
                qint64 startedNs);
 

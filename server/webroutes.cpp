@@ -63,8 +63,11 @@ void ScoreService::player(const HttpRequest& request, const HttpResponder& respo
 
 void ScoreService::api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs)
 {
-    if (!m_storage->isLoaded()) // just started: the records wait for the standings
-        return m_storage->whenLoaded([=, this] { api(request, responder, client, startedNs); });
+    if (!m_storage->isLoaded()) { // just started: the records wait for the standings
+        if (!m_storage->whenLoaded([=, this] { api(request, responder, client, startedNs); }))
+            apiError(request, responder, 503, QStringLiteral("the score service is busy; please try again later"), startedNs);
+        return;
+    }
     auto fail = [&](int status, const QString& message) { apiError(request, responder, status, message, startedNs); };
     if (request.path == "/api/v1/records") {
         const std::optional<QByteArray> boardText = queryValue(request.query, "board");
@@ -158,8 +161,11 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
     HttpResponse r;
     r.status = c.status;
     r.headers = c.api ? apiHeaders() : pageHeaders();
-    if (c.status != 200 && c.api)
+    // Only a found answer may be kept by caches; "busy" says when to ask again.
+    if (c.status != 200)
         r.headers.first().second = "no-store";
+    if (c.status == 503)
+        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
     if (!c.tag.isEmpty()) {
         r.headers.append(std::pair<QByteArray, QByteArray>("ETag", c.tag));
         if (matchesTag(request.header("if-none-match"), c.tag)) {

@@ -126,6 +126,8 @@ RankedSlice ScoreStore::slice(int index, qint64 rank, int count) const
 bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail>& out)
 {
     out.clear();
+    if (!ensureStandings())
+        return false;
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     for (const QString& stored : m_all.namesFolding(foldName(name))) {
         PlayerDetail player{stored, {}};

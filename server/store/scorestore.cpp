@@ -922,6 +922,9 @@ bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString&
         m_error = QStringLiteral("the connection to the database is lost; reconnecting");
         return false;
     }
+    // A replay is matched against the standings, which must have been read first.
+    if (!ensureStandings())
+        return false;
     if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
         return false;
     return readReplaysSince();

@@ -99,6 +99,10 @@ public:
     // PostgreSQL: whether the last failure was the connection's loss (the server gone or
     // restarting); reconnect() then tries to open it again and to take up where it stopped.
     bool connectionLost() const { return m_lost; }
+    // After a failure on PostgreSQL: whether the connection still answers (sets connectionLost()).
+    void checkConnection();
+    // Reads the standings when they have not been read yet; false when that fails.
+    bool ensureStandings() { return m_topLoaded || catchUp(); }
     bool reconnect();
     // PostgreSQL: calls `changed` on this thread whenever another connection commits a change
     // (LISTEN/NOTIFY); subscribed again by reconnect(). False where not supported.
@@ -161,8 +165,6 @@ private:
     bool openConnection();
     bool prepareStatements();
     void resetStatements();
-    // After a failure on PostgreSQL: whether the connection still answers (sets m_lost).
-    void checkConnection();
     // Reads every player's best from the bests table, and the submissions stored after them.
     bool loadStandings();
     bool notifyOthers();

@@ -1,4 +1,5 @@
 #include "storage.h"
+#include "logging.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -19,6 +20,7 @@ public:
     std::unique_ptr<QTimer> retryConnection;
     PageData page;
     bool checkQueued = false;
+    bool loadAfterReconnect = false;
     int attempts = 0;
 
     void open(const QString& location, bool verifiedOnly, bool* ok, QString* error, PageData* initial)
@@ -51,9 +53,26 @@ public:
     void load()
     {
         if (!store->pageData(page)) {
-            std::fprintf(stderr, "zimble-scored: reading the standings failed (%s); trying again in a second\n",
-                         logText(store->lastError()).constData());
-            std::fflush(stderr);
+            const QString reason = store->lastError();
+            // Requests waiting for the standings are answered "busy" meanwhile.
+            QMetaObject::invokeMethod(
+                m_owner,
+                [o = m_owner] {
+                    o->m_loadFailing = true;
+                    const QList<std::function<void()>> waiting = std::exchange(o->m_waitingForLoad, {});
+                    for (const auto& ready : waiting)
+                        ready();
+                },
+                Qt::QueuedConnection);
+            store->checkConnection();
+            if (store->connectionLost()) {
+                // Read again once reconnected.
+                loadAfterReconnect = true;
+                noticeLoss(reason);
+                return;
+            }
+            qCWarning(lcStore, "zimble-scored: reading the standings failed (%s); trying again in a second",
+                      logText(reason).constData());
             QTimer::singleShot(1000, this, [this] { load(); });
             return;
         }
@@ -62,6 +81,7 @@ public:
             [o = m_owner, fresh = page] {
                 o->m_initialPage = fresh;
                 o->m_loaded = true;
+                o->m_loadFailing = false;
                 if (o->m_pageListener)
                     o->m_pageListener(fresh);
                 const QList<std::function<void()>> waiting = std::exchange(o->m_waitingForLoad, {});
@@ -84,9 +104,8 @@ public:
     {
         if (!store->connectionLost() || retryConnection->isActive() || attempts > 0)
             return;
-        std::fprintf(stderr, "zimble-scored: the connection to the database is lost (%s); reconnecting\n",
-                     logText(reason).constData());
-        std::fflush(stderr);
+        qCWarning(lcStore, "zimble-scored: the connection to the database is lost (%s); reconnecting",
+                  logText(reason).constData());
         attempts = 0;
         retryConnection->start(100);
     }
@@ -96,15 +115,17 @@ public:
         ++attempts;
         if (!store->reconnect()) {
             const int pause = std::min(1000, 100 << std::min(attempts, 4));
-            std::fprintf(stderr, "zimble-scored: reconnecting, attempt %d failed: %s; next in %d ms\n", attempts,
-                         logText(store->lastError()).constData(), pause);
-            std::fflush(stderr);
+            qCWarning(lcStore, "zimble-scored: reconnecting, attempt %d failed: %s; next in %d ms", attempts,
+                      logText(store->lastError()).constData(), pause);
             retryConnection->start(pause);
             return;
         }
-        std::fprintf(stderr, "zimble-scored: reconnected to the database after %d attempt(s)\n", attempts);
-        std::fflush(stderr);
+        qCInfo(lcStore, "zimble-scored: reconnected to the database after %d attempt(s)", attempts);
         attempts = 0;
+        if (std::exchange(loadAfterReconnect, false)) {
+            load();
+            return;
+        }
         publishPage();
     }
 
@@ -176,7 +197,9 @@ public:
         if (!store->changedElsewhere() && !turned)
             return;
         if (!store->catchUp()) {
-            noticeLoss(store->lastError());
+            const QString reason = store->lastError();
+            store->checkConnection();
+            noticeLoss(reason);
             return;
         }
         publishPage();
@@ -223,12 +246,16 @@ Storage::~Storage()
     m_worker.reset();
 }
 
-void Storage::whenLoaded(std::function<void()> ready)
+bool Storage::whenLoaded(std::function<void()> ready)
 {
-    if (m_loaded)
+    if (m_loaded) {
         ready();
-    else
-        m_waitingForLoad.append(std::move(ready));
+        return true;
+    }
+    if (m_loadFailing || m_waitingForLoad.size() >= MaxWaitingForLoad)
+        return false;
+    m_waitingForLoad.append(std::move(ready));
+    return true;
 }
 
 namespace {
@@ -286,7 +313,10 @@ void Storage::players(const QString& name, int neighbours, std::function<void(bo
 void Storage::around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done)
 {
     onStorageThread<std::optional<RankedSlice>>(
-        this, m_worker.get(), [board, name, count](StorageWorker* w) { return w->store->around(board, name, count); },
+        this, m_worker.get(),
+        [board, name, count](StorageWorker* w) {
+            return w->store->ensureStandings() ? w->store->around(board, name, count) : std::nullopt;
+        },
         std::move(done));
 }
 

@@ -46,9 +46,12 @@ public:
     QString openError() const { return m_openError; }
     const PageData& initialPage() const { return m_initialPage; }
     // Whether the standings have been read; `ready` runs on this object's thread once they have
-    // (at once when they are).
+    // (at once when they are), or once reading them has failed (isLoaded() is then still false).
+    // False, and `ready` dropped, while reading them fails or when too many requests wait already:
+    // the caller answers "busy" then.
     bool isLoaded() const { return m_loaded; }
-    void whenLoaded(std::function<void()> ready);
+    bool whenLoaded(std::function<void()> ready);
+    static constexpr qsizetype MaxWaitingForLoad = 4096;
 
     // Commits the batch on the storage thread; `done` then runs on this object's thread.
     void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
@@ -75,6 +78,7 @@ private:
     QString m_openError;
     PageData m_initialPage;
     bool m_loaded = false;
+    bool m_loadFailing = false; // the last attempt to read the standings failed
     QList<std::function<void()>> m_waitingForLoad;
     std::function<void(const PageData&)> m_pageListener;
 };

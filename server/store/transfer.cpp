@@ -7,11 +7,13 @@
 
 #include "scores/exchange.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryFile>
 #include <QUtf8StringView>
 
 #include <cstdio>
@@ -138,8 +140,8 @@ std::optional<qint64> parseZq(const QByteArray& text, QString* why)
         *why = QStringLiteral("zq must be above zero");
         return std::nullopt;
     }
-    if (value > std::numeric_limits<qint32>::max()) {
-        *why = QStringLiteral("zq is larger than 2147483647");
+    if (value > MaxScoreValue) {
+        *why = QStringLiteral("zq is larger than %1, the most the game can show").arg(MaxScoreValue);
         return std::nullopt;
     }
     return value;
@@ -534,15 +536,30 @@ bool ScoreStore::backup(const QString& file)
         m_error = QStringLiteral("the SQLite driver does not give its connection");
         return false;
     }
-    // The copy must not replace the database it copies (services would go on writing a deleted file).
-    const QFileInfo target(file), database(m_location);
-    if (target.exists() && database.exists() && target.canonicalFilePath() == database.canonicalFilePath()) {
-        m_error = QStringLiteral("%1 is the database itself; name another file").arg(file);
+    // The copy must replace neither the database it copies nor its write-ahead log, shared memory
+    // or journal (services would go on writing a deleted file, or lose committed transactions).
+    auto place = [](const QString& path) {
+        const QFileInfo info(path);
+        const QString folder = info.absoluteDir().canonicalPath();
+        return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
+    };
+    const QString target = place(file), database = place(m_location);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        if (target == database + QLatin1String(suffix)) {
+            m_error = QStringLiteral("%1 is the database itself or one of its own files; name another file").arg(file);
+            return false;
+        }
+    }
+    // Written beside the target under a name of its own, then renamed over it: the target is the
+    // old copy or the new one, and no other file is touched.
+    QTemporaryFile reserved(file + QStringLiteral(".partial-XXXXXX"));
+    reserved.setAutoRemove(false);
+    if (!reserved.open()) {
+        m_error = QStringLiteral("cannot write beside %1: %2").arg(file, reserved.errorString());
         return false;
     }
-    // Written beside the target, then renamed over it: the target is the old copy or the new one.
-    const QString partial = file + QStringLiteral(".partial");
-    QFile::remove(partial);
+    const QString partial = reserved.fileName();
+    reserved.close();
     sqlite3* copy = nullptr;
     if (sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
         != SQLITE_OK) {
