@@ -141,8 +141,8 @@ int removeName(zimble::server::ScoreStore& store, const QString& name)
         return 1;
     }
     std::printf("Removed %d submission(s) by \"%s\".\n", removed, zimble::server::logSafe(name).constData());
-    for (int i = 0; i < 4; ++i) {
-        const QString board = boardName(zimble::server::FirstBoard + i);
+    for (int i = 0; i < zimble::BoardSizeCount; ++i) {
+        const QString board = boardName(zimble::MinBoardSize + i);
         if (before[i].score == after[i].score && before[i].holder == after[i].holder)
             std::printf("%s: record unchanged, %s\n", qPrintable(board), qPrintable(recordText(after[i])));
         else
@@ -296,7 +296,7 @@ int main(int argc, char* argv[])
     if (parser.isSet(list) || parser.isSet(removeNameOption)) {
         bool ok = true;
         const int boardNumber = parser.isSet(board) ? parser.value(board).toInt(&ok) : 0;
-        if (!ok || (parser.isSet(board) && (boardNumber < zimble::server::FirstBoard || boardNumber > zimble::server::LastBoard)))
+        if (!ok || (parser.isSet(board) && !zimble::isBoardSize(boardNumber)))
             return usage("--board wants a board size from 4 to 7");
         const int lines = parser.value(limit).toInt(&ok);
         if (!ok || lines < 1)

@@ -339,7 +339,7 @@ void ScoreService::replays(const HttpRequest& request, const HttpResponder& resp
             // The player's congratulation stands beside the verdict, since this line replaces the
             // exchange's message in the game.
             QList<int> held;
-            for (int i = 0; i < 4; ++i) {
+            for (int i = 0; i < BoardSizeCount; ++i) {
                 if (!m_page.records[i].holder.isEmpty() && m_page.records[i].holder == name)
                     held.append(FirstBoard + i);
             }

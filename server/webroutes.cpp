@@ -76,7 +76,7 @@ void ScoreService::api(const HttpRequest& request, const HttpResponder& responde
         bool ok = true;
         const int board = boardText ? boardText->toInt(&ok) : 0;
         if (boardText && (!ok || board < FirstBoard || board > LastBoard))
-            return fail(400, QStringLiteral("board must be a board size from 4 to 7"));
+            return fail(400, QStringLiteral("board must be a board size from %1 to %2").arg(MinBoardSize).arg(MaxBoardSize));
         if (!aroundText) {
             if (countText)
                 return fail(400, QStringLiteral("count goes with around"));

@@ -68,7 +68,7 @@ QStringList Standings::namesFolding(const QString& folded) const
 QList<RankedEntry> Standings::ranked(int index, qint64 fromRank, int count) const
 {
     QList<RankedEntry> out;
-    if (index < 0 || index >= 4 || fromRank < 1 || count <= 0)
+    if (index < 0 || index >= BoardSizeCount || fromRank < 1 || count <= 0)
         return out;
     const Board& board = m_boards[size_t(index)];
     board.order.forRange(fromRank - 1, count, [&](const RankedOrder::Entry& e) {
@@ -77,7 +77,7 @@ QList<RankedEntry> Standings::ranked(int index, qint64 fromRank, int count) cons
     return out;
 }
 
-bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, 4>& out)
+bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out)
 {
     out = {};
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -96,11 +96,11 @@ bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, 4>
         const QDateTime at = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
         if (m_verifiedOnly) {
             const int index = q.value(1).toInt() - FirstBoard;
-            if (index >= 0 && index < 4)
+            if (index >= 0 && index < BoardSizeCount)
                 out[std::size_t(index)].append({at, q.value(2).toLongLong()});
             continue;
         }
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < BoardSizeCount; ++i) {
             const qint64 score = q.value(1 + i).toLongLong();
             if (score > 0)
                 out[std::size_t(i)].append({at, score});
@@ -131,7 +131,7 @@ bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     for (const QString& stored : m_all.namesFolding(foldName(name))) {
         PlayerDetail player{stored, {}};
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < BoardSizeCount; ++i) {
             const std::optional<Standings::Best> best = standings.best(i, stored);
             const std::optional<BoardRank> rank = standings.rank(i, stored);
             if (best && rank)
@@ -140,7 +140,7 @@ bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail
         }
         if (player.boards.isEmpty())
             continue;
-        std::array<QList<HistoryPoint>, 4> points;
+        std::array<QList<HistoryPoint>, BoardSizeCount> points;
         if (!history(stored, points))
             return false;
         for (PlayerBoardDetail& b : player.boards)
@@ -153,7 +153,7 @@ bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail
 std::optional<RankedSlice> ScoreStore::around(int board, const QString& name, int count) const
 {
     const int index = board - FirstBoard;
-    if (index < 0 || index >= 4)
+    if (index < 0 || index >= BoardSizeCount)
         return std::nullopt;
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     // The name as given when it is stored so, else the best placed of those folding alike.

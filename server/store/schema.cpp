@@ -1,5 +1,7 @@
 #include "schema.h"
 
+#include "game/boardsize.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
@@ -32,7 +34,7 @@ QStringList versionOne(bool sqlite)
         QStringLiteral("CREATE TABLE IF NOT EXISTS verified_records (board INTEGER PRIMARY KEY, score BIGINT NOT NULL,"
                        " holder TEXT NOT NULL, set_at TEXT NOT NULL, submission_id BIGINT NOT NULL DEFAULT 0)"),
     };
-    for (int board = 4; board <= 7; ++board) {
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         s << QStringLiteral("DROP INDEX IF EXISTS submissions_by_score%1").arg(board);
         for (const char* table : {"records", "verified_records"})
             s << QStringLiteral("INSERT INTO %1 (board, score, holder, set_at) VALUES (%2, 0, '', '') "
@@ -59,7 +61,7 @@ QStringList versionTwo(bool sqlite)
         QStringLiteral("CREATE INDEX replays_by_player ON replays (name)"),
     };
     // The best is the highest score, the earliest submission of equal ones.
-    for (int board = 4; board <= 7; ++board)
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board)
         s << QStringLiteral("INSERT INTO bests (board, name, score, submission_id, set_at) "
                             "SELECT %1, name, score%1, id, submitted_at FROM (SELECT name, score%1, id, submitted_at, "
                             "ROW_NUMBER() OVER (PARTITION BY name ORDER BY score%1 DESC, id ASC) AS n "

@@ -363,7 +363,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     const QDateTime nowTime = QDateTime::fromString(now, Qt::ISODateWithMs);
     for (const Submission& s : batch) {
         m_insert->bindValue(0, s.name);
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < BoardSizeCount; ++i)
             m_insert->bindValue(1 + i, s.scores[i]);
         m_insert->bindValue(5, s.client);
         m_insert->bindValue(6, now);
@@ -372,7 +372,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         const qint64 id = m_insert->value(0).toLongLong();
         stored.append({id, nowTime, s.name, s.client, s.scores});
         m_insert->finish();
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < BoardSizeCount; ++i) {
             if (s.scores[i] <= 0)
                 continue;
             if (memoryBelowTable) {
@@ -389,7 +389,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
                 return fail(*m_upsertBest);
         }
         QList<int> mine;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < BoardSizeCount; ++i) {
             if (s.scores[i] <= current[i].score)
                 continue;
             m_update->bindValue(0, s.scores[i]);
@@ -428,7 +428,7 @@ bool ScoreStore::records(WorldRecords& out)
 {
     if (!readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out))
         return false;
-    for (int i = 0; i < 4; ++i)
+    for (int i = 0; i < BoardSizeCount; ++i)
         out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : isVerified(FirstBoard + i, out[i].holder, out[i].score);
     return true;
 }
@@ -466,7 +466,7 @@ bool ScoreStore::readSince(QList<StoredSubmission>* pending)
             StoredSubmission s;
             s.id = m_since->value(0).toLongLong();
             s.name = m_since->value(1).toString();
-            for (int i = 0; i < 4; ++i)
+            for (int i = 0; i < BoardSizeCount; ++i)
                 s.scores[i] = m_since->value(2 + i).toLongLong();
             s.at = fromIso(m_since->value(6));
             from = s.id;
@@ -600,7 +600,7 @@ PageData ScoreStore::pageWith(const WorldRecords& records) const
     out.verifiedOnly = m_verifiedOnly;
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     const TopTens& week = m_verifiedOnly ? m_weekVerified : m_week;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         out.best[i] = standings.top(i, TopTens::Count);
         out.week[i] = week.board(i);
     }
@@ -649,8 +649,8 @@ bool ScoreStore::list(int board, const QString& name, int limit, QList<StoredSub
         s.at = fromIso(q.value(1));
         s.name = q.value(2).toString();
         s.client = q.value(3).toString();
-        for (int i = 0; i < 4; ++i)
-            s.scores[i] = q.value(4 + i).toLongLong();
+        for (int i = 0; i < BoardSizeCount; ++i)
+            s.scores[i] = q.value(MinBoardSize + i).toLongLong();
         out.append(s);
     }
     return true;
@@ -745,7 +745,7 @@ bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 sc
 
 void ScoreStore::offerStored(const StoredSubmission& s)
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         if (s.at >= m_weekStart && !reachedBeforeThisWeek(i, s.name, s.scores[i]))
             m_week.offer(i, s.name, s.scores[i], s.id, s.at);
         m_all.offer(i, s.name, s.scores[i], s.id, s.at);
@@ -778,7 +778,7 @@ bool ScoreStore::followWeek()
     const QDateTime previousStart = m_weekStart;
     m_weekStart = start; // what reachedBeforeThisWeek compares with
     while (q.next()) {
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < BoardSizeCount; ++i) {
             const QString name = q.value(1).toString();
             const qint64 score = q.value(2 + i).toLongLong();
             if (!reachedBeforeThisWeek(i, name, score))
@@ -840,7 +840,7 @@ bool ScoreStore::isVerified(int board, const QString& name, qint64 score) const
 
 void ScoreStore::markVerified(PageData& page) const
 {
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         for (RankedEntry& e : page.best[i])
             e.verified = isVerified(FirstBoard + i, e.name, e.score);
         for (RankedEntry& e : page.week[i])
@@ -852,7 +852,7 @@ QList<BoardRank> ScoreStore::ranks(const QString& name) const
 {
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     QList<BoardRank> out;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         if (const std::optional<BoardRank> r = standings.rank(i, name))
             out.append(*r);
     }
@@ -863,7 +863,7 @@ QList<PlayerBoard> ScoreStore::player(const QString& name) const
 {
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     QList<PlayerBoard> out;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         const std::optional<Standings::Best> best = standings.best(i, name);
         const std::optional<BoardRank> rank = standings.rank(i, name);
         if (best && rank)

@@ -6,6 +6,7 @@
 #include "playerqueries.h"
 #include "standings.h"
 
+#include "game/boardsize.h"
 #include "scores/exchange.h"
 
 #include <QDateTime>
@@ -23,8 +24,8 @@ class QSqlQuery;
 
 namespace zimble::server {
 
-inline constexpr int FirstBoard = 4;
-inline constexpr int LastBoard = 7;
+inline constexpr int FirstBoard = MinBoardSize;
+inline constexpr int LastBoard = MaxBoardSize;
 
 // A database location as it may be shown in logs, errors and metrics: a PostgreSQL URL without
 // its password, a file path as given.
@@ -37,10 +38,10 @@ struct WorldRecord {
     bool verified = false; // backed by a replay the service has checked
     bool operator==(const WorldRecord&) const = default;
 };
-using WorldRecords = std::array<WorldRecord, 4>; // boards 4 to 7
+using WorldRecords = std::array<WorldRecord, BoardSizeCount>; // boards 4 to 7
 
 struct Submission {
-    std::array<qint64, 4> scores{}; // boards 4 to 7
+    std::array<qint64, BoardSizeCount> scores{}; // boards 4 to 7
     QString name;                   // already cleaned
     QString client;                 // the client's address
 };
@@ -49,8 +50,8 @@ struct Submission {
 // of this week.
 struct PageData {
     WorldRecords records;
-    std::array<QList<RankedEntry>, 4> best;
-    std::array<QList<RankedEntry>, 4> week;
+    std::array<QList<RankedEntry>, BoardSizeCount> best;
+    std::array<QList<RankedEntry>, BoardSizeCount> week;
     bool verifiedOnly = false;
     bool operator==(const PageData&) const = default;
 };
@@ -76,7 +77,7 @@ struct StoredSubmission {
     QDateTime at;
     QString name;
     QString client;
-    std::array<qint64, 4> scores{};
+    std::array<qint64, BoardSizeCount> scores{};
 };
 
 class ScoreStore {
@@ -227,7 +228,7 @@ private:
     qint64 m_seenGeneration = -1; // moderation count when the standings were read
 
     // Player queries (playerqueries.cpp).
-    bool history(const QString& name, std::array<QList<HistoryPoint>, 4>& out);
+    bool history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out);
     RankedSlice slice(int index, qint64 rank, int count) const;
 };
 

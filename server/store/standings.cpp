@@ -242,7 +242,7 @@ const Standings::Slot* Standings::slot(int index, quint32 player) const
 
 void Standings::offer(int index, const QString& name, qint64 score, qint64 id, const QDateTime& at)
 {
-    if (score <= 0 || index < 0 || index >= 4)
+    if (score <= 0 || index < 0 || index >= BoardSizeCount)
         return;
     const quint32 player = m_names.intern(name);
     Board& b = m_boards[size_t(index)];
@@ -260,7 +260,7 @@ void Standings::offer(int index, const QString& name, qint64 score, qint64 id, c
 
 void Standings::load(int index, QByteArrayView utf8Name, qint64 score, qint64 id, qint64 atMs)
 {
-    if (score <= 0 || index < 0 || index >= 4)
+    if (score <= 0 || index < 0 || index >= BoardSizeCount)
         return;
     const quint32 player = m_names.intern(utf8Name);
     *slot(index, player) = Slot{id, clampScore(score), toSeconds(atMs)};
@@ -269,7 +269,7 @@ void Standings::load(int index, QByteArrayView utf8Name, qint64 score, qint64 id
 
 void Standings::reserveLoad(int index, qint64 count)
 {
-    if (index >= 0 && index < 4)
+    if (index >= 0 && index < BoardSizeCount)
         m_boards[size_t(index)].loading.reserve(size_t(count));
 }
 
@@ -286,7 +286,7 @@ void Standings::finishLoad()
 
 std::optional<Standings::Best> Standings::best(int index, const QString& name) const
 {
-    if (index < 0 || index >= 4)
+    if (index < 0 || index >= BoardSizeCount)
         return std::nullopt;
     const Slot* s = slot(index, m_names.find(name));
     if (!s)
@@ -296,25 +296,25 @@ std::optional<Standings::Best> Standings::best(int index, const QString& name) c
 
 std::optional<BoardRank> Standings::rank(int index, const QString& name) const
 {
-    if (index < 0 || index >= 4)
+    if (index < 0 || index >= BoardSizeCount)
         return std::nullopt;
     const quint32 player = m_names.find(name);
     const Slot* s = slot(index, player);
     if (!s)
         return std::nullopt;
     const RankedOrder& order = m_boards[size_t(index)].order;
-    return BoardRank{4 + index, order.position({s->id, s->score, player}) + 1, order.size()};
+    return BoardRank{MinBoardSize + index, order.position({s->id, s->score, player}) + 1, order.size()};
 }
 
 qint64 Standings::players(int index) const
 {
-    return index >= 0 && index < 4 ? m_boards[size_t(index)].order.size() : 0;
+    return index >= 0 && index < BoardSizeCount ? m_boards[size_t(index)].order.size() : 0;
 }
 
 QList<RankedEntry> Standings::top(int index, int count) const
 {
     QList<RankedEntry> out;
-    if (index < 0 || index >= 4)
+    if (index < 0 || index >= BoardSizeCount)
         return out;
     const Board& board = m_boards[size_t(index)];
     board.order.forFirst(count, [&](const RankedOrder::Entry& e) {
@@ -328,7 +328,7 @@ QList<RankedEntry> Standings::top(int index, int count) const
 
 void TopTens::offer(int index, const QString& name, qint64 score, qint64 id, const QDateTime& at)
 {
-    if (score <= 0 || index < 0 || index >= 4)
+    if (score <= 0 || index < 0 || index >= BoardSizeCount)
         return;
     QList<Entry>& list = m_boards[std::size_t(index)];
     auto better = [](const Entry& a, const Entry& b) { return a.score > b.score || (a.score == b.score && a.id < b.id); };

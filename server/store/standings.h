@@ -5,6 +5,8 @@
 // and each board's order is a list of sorted blocks with their counts in a Fenwick tree: about
 // 40 bytes per player and board.
 
+#include "game/boardsize.h"
+
 #include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
@@ -140,7 +142,7 @@ private:
     const Slot* slot(int index, quint32 player) const;
     void indexFoldedNames() const;
     PlayerNames m_names;
-    std::array<Board, 4> m_boards;
+    std::array<Board, BoardSizeCount> m_boards;
     // Players by the hash of their case-folded name, chained: 8 bytes a player. Built on the first
     // lookup and brought up to date on each, so loading and submitting never fold a name.
     mutable std::vector<quint32> m_foldHeads; // bucket -> first player + 1, 0 for none
@@ -164,7 +166,7 @@ private:
         qint64 id;
         QDateTime at;
     };
-    std::array<QList<Entry>, 4> m_boards;
+    std::array<QList<Entry>, BoardSizeCount> m_boards;
 };
 
 // The start of the week `at` falls in: Monday 00:00 UTC.

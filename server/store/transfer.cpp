@@ -183,7 +183,7 @@ std::optional<ImportRow> parseRow(const QList<QByteArray>& f, qint64 nowMs, QStr
     bool ok = false;
     row.board = f[1].toInt(&ok);
     if (!ok || row.board < FirstBoard || row.board > LastBoard || f[1].size() != 1) {
-        *why = QStringLiteral("board \"%1\" is not a board size from 4 to 7").arg(QString::fromUtf8(f[1].left(40)));
+        *why = QStringLiteral("board \"%1\" is not a board size from %2 to %3").arg(QString::fromUtf8(f[1].left(40))).arg(MinBoardSize).arg(MaxBoardSize);
         return std::nullopt;
     }
     const std::optional<qint64> score = parseZq(f[2], why);
@@ -270,7 +270,7 @@ public:
             const QByteArray& time = row.time;
             sqlite3_reset(m_submission);
             sqlite3_bind_text(m_submission, 1, name.constData(), int(name.size()), SQLITE_STATIC);
-            for (int i = 0; i < 4; ++i)
+            for (int i = 0; i < BoardSizeCount; ++i)
                 sqlite3_bind_int64(m_submission, 2 + i, FirstBoard + i == row.board ? row.score : 0);
             sqlite3_bind_text(m_submission, 6, time.constData(), int(time.size()), SQLITE_STATIC);
             if (sqlite3_step(m_submission) != SQLITE_DONE) {
@@ -295,7 +295,7 @@ public:
             return id;
         }
         m_qSubmission->bindValue(0, QString::fromUtf8(row.utf8Name));
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < BoardSizeCount; ++i)
             m_qSubmission->bindValue(1 + i, FirstBoard + i == row.board ? row.score : 0);
         m_qSubmission->bindValue(5, QString::fromLatin1(row.time));
         if (!m_qSubmission->exec() || !m_qSubmission->next()) {
@@ -360,7 +360,7 @@ struct ImportedBest {
     qint64 id = 0;
     qint64 ms = 0;
 };
-using ImportedBests = QHash<QByteArray, std::array<ImportedBest, 4>>;
+using ImportedBests = QHash<QByteArray, std::array<ImportedBest, BoardSizeCount>>;
 
 } // namespace
 
@@ -394,7 +394,7 @@ bool ScoreStore::exportCsv(QIODevice& out, qint64* rows)
             from = q.value(0).toLongLong();
             const QByteArray time = q.value(1).toString().toUtf8();
             const QByteArray name = csvField(q.value(2).toString().toUtf8());
-            for (int i = 0; i < 4; ++i) {
+            for (int i = 0; i < BoardSizeCount; ++i) {
                 const qint64 score = q.value(3 + i).toLongLong();
                 if (score <= 0)
                     continue;
@@ -454,7 +454,7 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
         qint64 id = 0;
         QString name, time;
     };
-    std::array<Candidate, 4> best, bestVerified;
+    std::array<Candidate, BoardSizeCount> best, bestVerified;
     ImportedBests bests;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     while (csv.next(fields)) {

@@ -59,7 +59,7 @@ QList<std::pair<QByteArray, QByteArray>> apiHeaders()
 QByteArray recordsJson(const PageData& data, int only)
 {
     QJsonArray boards;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         if (only == 0 || only == FirstBoard + i)
             boards.append(board(FirstBoard + i, records(data.best[i], 1)));
     }

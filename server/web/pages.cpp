@@ -169,17 +169,17 @@ QByteArray recordsPage(const PageData& data)
          << "<h2>World records</h2>\n<ol class=\"list records\">\n"
             "<li class=\"row head\"><span class=\"rank\">Board</span><span class=\"who\">Record holder</span>"
             "<span class=\"end\"><span class=\"zq\">ZQ</span><span class=\"date\">Set</span></span></li>\n";
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         const WorldRecord& r = data.records[i];
         if (r.setAt.isValid() && (!latest.isValid() || r.setAt > latest))
             latest = r.setAt;
-        html << rowStart(r.verified) << "<span class=\"rank\">" << (4 + i) << "&nbsp;&times;&nbsp;" << (4 + i) << "</span>"
+        html << rowStart(r.verified) << "<span class=\"rank\">" << (MinBoardSize + i) << "&nbsp;&times;&nbsp;" << (MinBoardSize + i) << "</span>"
              << (r.holder.isEmpty() ? QStringLiteral("<span class=\"who\">&mdash;</span>") : nameCell(r.holder, r.verified))
              << "<span class=\"end\"><span class=\"zq\">" << r.score << "</span><span class=\"date\">" << minute(r.setAt)
              << "</span></span></li>\n";
     }
     html << "</ol>\n<h2>The ten best of each board</h2>\n<div class=\"boards\">\n";
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < BoardSizeCount; ++i) {
         const int board = FirstBoard + i;
         html << "<section class=\"board\"><h2>" << board << " &times; " << board << "</h2>\n<div class=\"lists\">\n"
              << "<div><h3>All time</h3>\n" << rankedList(data.best[i], 1, QStringLiteral("No scores yet.")) << "</div>\n"
