@@ -55,6 +55,8 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
+    // libFuzzer calls this once per input in one process: the application and the server are
+    // made on the first call and kept, as a Qt application can be made only once.
     static int argc = 1;
     static char name[] = "connection_fuzzer";
     static char* argv[] = {name, nullptr};

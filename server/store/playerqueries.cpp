@@ -19,64 +19,6 @@ constexpr int MaxHistory = 1000;
 
 } // namespace
 
-QString foldName(const QString& name)
-{
-    return name.normalized(QString::NormalizationForm_C).toCaseFolded();
-}
-
-void Standings::indexFoldedNames() const
-{
-    const quint32 players = m_names.size();
-    if (m_foldNext.size() == players)
-        return;
-    // Grow the buckets with the players, rehashing everyone; otherwise index only the newcomers.
-    quint32 from = quint32(m_foldNext.size());
-    if (m_foldHeads.size() < size_t(players) + players / 2) {
-        size_t buckets = 1024;
-        while (buckets < size_t(players) * 2)
-            buckets *= 2;
-        m_foldHeads.assign(buckets, 0);
-        from = 0;
-    }
-    m_foldNext.resize(players);
-    const size_t mask = m_foldHeads.size() - 1;
-    for (quint32 p = from; p < players; ++p) {
-        const size_t bucket = qHash(foldName(m_names.name(p))) & mask;
-        m_foldNext[p] = m_foldHeads[bucket];
-        m_foldHeads[bucket] = p + 1;
-    }
-}
-
-QStringList Standings::namesFolding(const QString& folded) const
-{
-    indexFoldedNames();
-    QStringList out;
-    if (m_foldHeads.empty())
-        return out;
-    const size_t bucket = qHash(folded) & (m_foldHeads.size() - 1);
-    QList<quint32> players;
-    for (quint32 p = m_foldHeads[bucket]; p != 0; p = m_foldNext[p - 1]) {
-        if (foldName(m_names.name(p - 1)) == folded)
-            players.append(p - 1);
-    }
-    std::sort(players.begin(), players.end()); // players are numbered in order of arrival
-    for (quint32 p : players)
-        out.append(m_names.name(p));
-    return out;
-}
-
-QList<RankedEntry> Standings::ranked(int index, qint64 fromRank, int count) const
-{
-    QList<RankedEntry> out;
-    if (index < 0 || index >= BoardSizeCount || fromRank < 1 || count <= 0)
-        return out;
-    const Board& board = m_boards[size_t(index)];
-    board.order.forRange(fromRank - 1, count, [&](const RankedOrder::Entry& e) {
-        out.append({m_names.name(e.player), e.score, QDateTime::fromSecsSinceEpoch(qint64(board.byPlayer[e.player].atSec), Qt::UTC), false});
-    });
-    return out;
-}
-
 bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out)
 {
     out = {};

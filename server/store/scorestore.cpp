@@ -859,19 +859,6 @@ QList<BoardRank> ScoreStore::ranks(const QString& name) const
     return out;
 }
 
-QList<PlayerBoard> ScoreStore::player(const QString& name) const
-{
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    QList<PlayerBoard> out;
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        const std::optional<Standings::Best> best = standings.best(i, name);
-        const std::optional<BoardRank> rank = standings.rank(i, name);
-        if (best && rank)
-            out.append({FirstBoard + i, best->score, *rank, isVerified(FirstBoard + i, name, best->score)});
-    }
-    return out;
-}
-
 bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
 {
     // A replay backs the name's best on the board, which the standings know; anything else is

@@ -64,14 +64,6 @@ struct ReplayResult {
     bool newRecord = false; // it made the board's verified record
 };
 
-// One player's standing on each board where the player has a score.
-struct PlayerBoard {
-    int board = 0;
-    qint64 score = 0;
-    BoardRank rank;
-    bool verified = false;
-};
-
 struct StoredSubmission {
     qint64 id = 0;
     QDateTime at;
@@ -123,7 +115,6 @@ public:
     bool storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results);
     // The name's rank on each board where it has a score, best first order of boards.
     QList<BoardRank> ranks(const QString& name) const;
-    QList<PlayerBoard> player(const QString& name) const;
     // The records and the ten best players of each board. The ten best are read from the whole
     // table once, then follow the submissions this store commits and, through catchUp(), those
     // of other writers.

@@ -150,6 +150,9 @@ private:
 
 };
 
+// A name as players look it up: NFC-normalised and Unicode case-folded ("Zoë" and "ZOË" alike).
+QString foldName(const QString& name);
+
 // The ten best of each board for the current week only: each name once, with its best this week.
 // Exact without the history, since within a week a name can enter only with a new submission.
 class TopTens {

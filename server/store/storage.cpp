@@ -291,12 +291,6 @@ void Storage::verify(const ReplaySubmission& submission, const QString& client,
         this, m_worker.get(), [submission, client](StorageWorker* w) { return w->verify(submission, client); }, std::move(done));
 }
 
-void Storage::player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done)
-{
-    onStorageThread<QList<PlayerBoard>>(
-        this, m_worker.get(), [name](StorageWorker* w) { return w->store->player(name); }, std::move(done));
-}
-
 void Storage::players(const QString& name, int neighbours, std::function<void(bool, const QList<PlayerDetail>&)> done)
 {
     using Found = std::pair<bool, QList<PlayerDetail>>;

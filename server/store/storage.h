@@ -57,8 +57,6 @@ public:
     void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
     // Checks and stores replays on the storage thread; `done` then runs on this object's thread.
     void verify(const ReplaySubmission& submission, const QString& client, std::function<void(const ReplayOutcome&)> done);
-    // One player's standing, read on the storage thread; `done` runs on this object's thread.
-    void player(const QString& name, std::function<void(const QList<PlayerBoard>&)> done);
     // Called on this object's thread when another writer (an instance or the moderation command)
     // changed what the page shows: told at once on PostgreSQL (LISTEN/NOTIFY), checked once a
     // second on SQLite.
