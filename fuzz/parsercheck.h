@@ -1,7 +1,9 @@
 #pragma once
 // What must hold for any bytes given to the request parser, checked by the fuzzer and by the
 // corpus replay: a status only from the documented set, consumed counts inside the input, and
-// the same outcome for every prefix (a prefix is "need more" or exactly what the whole gets).
+// the same outcome for every prefix (a prefix is "need more" or exactly what the whole gets),
+// and the resumable parser, given the bytes one more at a time, answering at every step exactly
+// what a fresh parse of the same bytes does.
 
 #include "server/http/requestparser.h"
 
@@ -14,6 +16,7 @@ namespace zimble::fuzz {
 
 using server::ParseResult;
 using server::parseRequest;
+using server::RequestParser;
 
 inline bool documentedStatus(int status)
 {
@@ -40,6 +43,44 @@ inline std::vector<qsizetype> splitPoints(qsizetype size)
     return points;
 }
 
+// An empty text when both answers are the same in every part; else the first difference.
+inline QByteArray difference(const ParseResult& a, const ParseResult& b)
+{
+    if (a.kind != b.kind)
+        return "kind " + QByteArray::number(int(a.kind)) + " against " + QByteArray::number(int(b.kind));
+    if (a.consumed != b.consumed || a.status != b.status || a.message != b.message)
+        return "consumed " + QByteArray::number(a.consumed) + " against " + QByteArray::number(b.consumed) + ", status "
+            + QByteArray::number(a.status) + " against " + QByteArray::number(b.status) + ", \"" + a.message.trimmed() + "\" against \""
+            + b.message.trimmed() + "\"";
+    const server::ParsedRequest &x = a.request, &y = b.request;
+    if (x.method != y.method || x.target != y.target || x.path != y.path || x.query != y.query || x.headers != y.headers
+        || x.close != y.close || x.expectContinue != y.expectContinue || x.bodyLength != y.bodyLength || x.body != y.body)
+        return "a different request";
+    return {};
+}
+
+// Feeds `data` to one resumable parser a byte more at a time; at the split points and at the end
+// its answer must be what a fresh parse of those bytes gives.
+inline QByteArray checkResumed(QByteArrayView data)
+{
+    std::vector<qsizetype> points = splitPoints(data.size());
+    points.push_back(data.size());
+    std::sort(points.begin(), points.end());
+    RequestParser resumed;
+    auto next = points.begin();
+    for (qsizetype k = 0; k <= data.size(); ++k) {
+        const ParseResult got = resumed.parse(data.first(k));
+        if (next == points.end() || *next != k)
+            continue;
+        while (next != points.end() && *next == k)
+            ++next;
+        const QByteArray diff = difference(got, parseRequest(data.first(k)));
+        if (!diff.isEmpty())
+            return "resumed after " + QByteArray::number(k) + " bytes: " + diff;
+    }
+    return {};
+}
+
 // An empty text when every rule holds; else what broke. Checks up to `maxRequests` pipelined requests.
 inline QByteArray checkParser(QByteArrayView data, int maxRequests = 8)
 {
@@ -54,6 +95,8 @@ inline QByteArray checkParser(QByteArrayView data, int maxRequests = 8)
             return "consumed " + QByteArray::number(whole.consumed) + " of " + QByteArray::number(data.size());
         if (whole.kind == Kind::NeedBody && whole.consumed + whole.request.bodyLength <= data.size())
             return "asks for a body that is there";
+        if (const QByteArray resumed = checkResumed(data); !resumed.isEmpty())
+            return resumed;
         for (qsizetype k : splitPoints(data.size())) {
             const ParseResult part = parseRequest(data.first(k));
             const QByteArray at = " at a split after " + QByteArray::number(k) + " bytes";

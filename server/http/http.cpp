@@ -316,7 +316,7 @@ void HttpConnection::parseRequests()
 
 HttpConnection::Parse HttpConnection::parseOne()
 {
-    ParseResult parsed = parseRequest(m_in);
+    ParseResult parsed = m_parser.parse(m_in);
     switch (parsed.kind) {
     case ParseResult::Kind::NeedMore:
         return Parse::NeedMore;
@@ -348,6 +348,7 @@ HttpConnection::Parse HttpConnection::parseOne()
         return Parse::Stop;
     }
     m_in.remove(0, requestBytes);
+    m_parser.reset();
     m_continueSent = false;
     m_requestStart = m_in.isEmpty() ? -1 : HttpServer::nowMs();
     m_lastActivity = HttpServer::nowMs();
@@ -382,6 +383,7 @@ void HttpConnection::refuse(int status, const QByteArray& text, qint64 requestBy
     m_slots.push_back(slot);
     m_stopReading = true;
     m_in.clear();
+    m_parser.reset();
     m_requestStart = -1;
     HttpResponse r;
     r.status = status;

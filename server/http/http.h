@@ -5,7 +5,8 @@
 // connection, HEAD answered without a body, an exact count of unanswered bytes, a reply to a client
 // that has half-closed its side (QTcpSocket treats end of input as a full close), "Connection:
 // close" and HTTP/1.0 honoured, and a deadline for a whole request head rather than an idle timer
-// restarted by every byte. Requests are read by the pure parser of requestparser.h.
+// restarted by every byte. Requests are read by the parser of requestparser.h, resumed as their
+// bytes arrive, so a request that trickles in is not read again from its start on every piece.
 
 #include "requestparser.h"
 
@@ -165,6 +166,7 @@ private:
     QSocketNotifier m_writeNotifier;
 
     QByteArray m_in;
+    RequestParser m_parser;       // the request at the start of m_in, parsed as far as it has come
     QByteArray m_out;
     qsizetype m_outPos = 0;
     std::deque<Slot> m_slots;

@@ -1,7 +1,8 @@
 #pragma once
 // The HTTP/1.1 request parser: bytes in; a complete request, "need more" or an error status out,
-// and how many bytes it took. No sockets, no timers, no state between calls: the connection
-// hands it everything it has not consumed yet, as often as it likes.
+// and how many bytes it took. No sockets and no timers. parseRequest() keeps no state between
+// calls; RequestParser is the same parser resumable, for a connection whose request arrives in
+// pieces: it goes on from where the last call stopped, so each byte is examined once.
 //
 // Every limit is checked at the first byte that breaks it, and the first broken rule in the
 // byte stream decides the status. So a prefix of a request is either "need more" or the very
@@ -49,6 +50,42 @@ struct ParseResult {
     ParsedRequest request;   // Request and NeedBody (without the body)
 };
 
+// Parses one request from the start of `input`, from scratch.
 ParseResult parseRequest(QByteArrayView input);
+
+// One request parsed as its bytes arrive. Each call is given all the request's bytes so far (the
+// bytes given before, unchanged, and perhaps more after them) and answers exactly what
+// parseRequest() would for the same input. Once the answer is Request or Error it stays so
+// (Request as long as the input still holds the body); reset() starts on the next request.
+class RequestParser {
+public:
+    ParseResult parse(QByteArrayView input);
+    void reset() { *this = RequestParser(); }
+
+private:
+    enum class State { Blank, Method, Target, Version, FieldStart, FieldName, FieldValue, Body, Failed };
+    // The fields' meaning, gathered as they are read.
+    struct Framing {
+        int hosts = 0;
+        bool hasLength = false;
+        bool hasEncoding = false;
+        bool hasExpect = false;
+        qint64 length = 0;
+    };
+
+    ParseResult fail(int status, const char* message);
+    bool takeField();
+    ParseResult finishHead();
+
+    State m_state = State::Blank;
+    qsizetype m_pos = 0;      // the first byte not examined yet
+    qsizetype m_headEnd = -1; // after the head's empty line, once read
+    int m_fields = 0;
+    ParsedRequest m_request;
+    Framing m_framing;
+    QByteArray m_version, m_name, m_value;
+    int m_status = 0;          // Failed: the error
+    QByteArray m_message;
+};
 
 } // namespace zimble::server
