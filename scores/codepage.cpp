@@ -32,10 +32,24 @@ char encodeOne(uint cp)
 
 QByteArray toCp1252(const QString& text)
 {
-    QByteArray out;
-    out.reserve(text.size());
-    for (uint cp : text.toUcs4())
-        out.append(encodeOne(cp));
+    // At most one byte per UTF-16 unit: a surrogate pair (outside the code page) becomes one '?',
+    // as does a lone surrogate.
+    QByteArray out(text.size(), Qt::Uninitialized);
+    char* to = out.data();
+    const char16_t* from = reinterpret_cast<const char16_t*>(text.constData());
+    const char16_t* end = from + text.size();
+    while (from < end) {
+        const char16_t c = *from++;
+        if (c < 0x80) {
+            *to++ = static_cast<char>(c);
+        } else if (QChar::isHighSurrogate(c) && from < end && QChar::isLowSurrogate(*from)) {
+            ++from;
+            *to++ = '?';
+        } else {
+            *to++ = encodeOne(c);
+        }
+    }
+    out.truncate(to - out.constData());
     return out;
 }
 

@@ -126,7 +126,7 @@ std::optional<ScoreReply> parseReply(const QString& body)
     return r;
 }
 
-QByteArray formatReply(const BoardScores& highs, const std::array<QString, BoardCount>& holders, const QString& message)
+QByteArray formatReplyHead(const BoardScores& highs, const std::array<QString, BoardCount>& holders)
 {
     QStringList fields;
     fields << QStringLiteral("Zimble World Scores");
@@ -134,8 +134,18 @@ QByteArray formatReply(const BoardScores& highs, const std::array<QString, Board
         fields << QString::number(h);
     for (const QString& holder : holders)
         fields << QString(holder).replace(QLatin1Char('|'), QLatin1Char(' ')).replace(QLatin1Char(' '), QStringLiteral("%20"));
-    fields << QString(message).replace(QLatin1Char('|'), QLatin1Char(' '));
+    fields << QString();
     return toCp1252(fields.join(QLatin1Char('|')));
+}
+
+QByteArray formatReply(const QByteArray& head, const QString& message)
+{
+    return head + toCp1252(QString(message).replace(QLatin1Char('|'), QLatin1Char(' ')));
+}
+
+QByteArray formatReply(const BoardScores& highs, const std::array<QString, BoardCount>& holders, const QString& message)
+{
+    return formatReply(formatReplyHead(highs, holders), message);
 }
 
 std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QString* refusal)

@@ -57,6 +57,10 @@ std::optional<ScoreReply> parseReply(const QString& body);
 // The reply body for the given world highs and holders and a message.
 QByteArray formatReply(const BoardScores& highs, const std::array<QString, BoardCount>& holders,
                        const QString& message);
+// The same in two parts, for many replies carrying the same highs and holders: the first nine
+// fields with their separators, then the body with a message after them.
+QByteArray formatReplyHead(const BoardScores& highs, const std::array<QString, BoardCount>& holders);
+QByteArray formatReply(const QByteArray& head, const QString& message);
 
 struct ScoreSubmission {
     BoardScores scores{};

@@ -20,7 +20,7 @@ QString joinBoards(const QList<int>& boards)
 
 } // namespace
 
-QByteArray formatReply(const WorldRecords& records, const QString& message)
+QByteArray replyHead(const WorldRecords& records)
 {
     BoardScores highs{};
     std::array<QString, BoardCount> holders;
@@ -32,7 +32,12 @@ QByteArray formatReply(const WorldRecords& records, const QString& message)
         highs[i] = records[i].score;
         holders[i] = records[i].holder;
     }
-    return zimble::formatReply(highs, holders, message);
+    return zimble::formatReplyHead(highs, holders);
+}
+
+QByteArray formatReply(const WorldRecords& records, const QString& message)
+{
+    return zimble::formatReply(replyHead(records), message);
 }
 
 QString thanksMessage(const QList<int>& newRecords, const QList<BoardRank>& ranks)
@@ -48,11 +53,25 @@ QString ranksText(const QList<BoardRank>& ranks)
 {
     if (ranks.isEmpty())
         return {};
-    const QLocale english(QLocale::English, QLocale::UnitedStates);
-    QStringList parts;
-    for (const BoardRank& r : ranks)
-        parts << QStringLiteral("%1 x %1 %2 of %3").arg(r.board).arg(ordinal(r.rank), english.toString(r.players));
-    return QStringLiteral("Your ranks: ") + parts.join(QStringLiteral("; ")) + QLatin1Char('.');
+    // Built by appending: every accepted submission's reply carries it.
+    static const QLocale english(QLocale::English, QLocale::UnitedStates);
+    QString text = QStringLiteral("Your ranks: ");
+    text.reserve(24 + 32 * ranks.size());
+    for (qsizetype i = 0; i < ranks.size(); ++i) {
+        const BoardRank& r = ranks[i];
+        const QString board = QString::number(r.board);
+        if (i > 0)
+            text += QLatin1String("; ");
+        text += board;
+        text += QLatin1String(" x ");
+        text += board;
+        text += QLatin1Char(' ');
+        text += ordinal(r.rank);
+        text += QLatin1String(" of ");
+        text += english.toString(r.players);
+    }
+    text += QLatin1Char('.');
+    return text;
 }
 
 QString replayMessage(const QList<ReplayResult>& results, const QList<BoardRank>& ranks, const QList<int>& recordsHeld)

@@ -16,6 +16,8 @@ namespace zimble::server {
 
 // The reply body: service name, four highs, four holders (spaces as "%20"), the message.
 QByteArray formatReply(const WorldRecords& records, const QString& message);
+// Everything before the message, built once for the replies of a batch (see zimble::formatReply).
+QByteArray replyHead(const WorldRecords& records);
 
 // The message for an accepted submission: thanks or congratulations, then the player's ranks.
 // Short enough for the game's status panel whatever the name, so the name is left out.

@@ -399,6 +399,8 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
                      logSafe(outcome.error).constData());
         std::fflush(stderr);
     }
+    // The records are the same in every reply of the batch: only the messages differ.
+    const QByteArray head = replyHead(outcome.ok ? outcome.records : m_page.records);
     for (qsizetype i = 0; i < batch.size(); ++i) {
         const Waiting& w = batch[i];
         HttpResponse r;
@@ -407,12 +409,12 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
             const QList<int>& won = outcome.won[i];
             m_metrics.stored(1);
             m_metrics.recordsSet(int(won.size()));
-            r.body = formatReply(outcome.records, thanksMessage(won, outcome.ranks.value(i)));
+            r.body = zimble::formatReply(head, thanksMessage(won, outcome.ranks.value(i)));
         } else {
             m_metrics.refused("storage_error");
             r.status = 503;
             r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
-            r.body = formatReply(m_page.records, BusyMessage);
+            r.body = zimble::formatReply(head, BusyMessage);
         }
         reply(w.request, w.responder, r, w.startedNs);
     }

@@ -127,6 +127,9 @@ private slots:
         QCOMPARE(toCp1252(QString::fromUtf8("\u20AC\u00E9\u2019A")), QByteArray("\x80\xE9\x92" "A"));
         QCOMPARE(toCp1252(QString::fromUtf8("\u0416")), QByteArray("?"));
         QCOMPARE(toCp1252(QString::fromUtf8("\xF0\x9F\x98\x80")), QByteArray("?"));
+        // A pair between letters is one '?'; a lone surrogate is one '?' and takes nothing after it.
+        QCOMPARE(toCp1252(QString::fromUtf8("a\xF0\x9F\x98\x80\xC3\xA9")), QByteArray("a?\xE9"));
+        QCOMPARE(toCp1252(QString(QChar(0xD83D)) + QStringLiteral("Ab") + QChar(0xDE00)), QByteArray("?Ab?"));
         QCOMPARE(fromCp1252(QByteArray("\x80\xE9\x9F")), QString::fromUtf8("\u20AC\u00E9\u0178"));
         // Every byte survives a round trip.
         QByteArray all;
