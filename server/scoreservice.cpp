@@ -3,6 +3,7 @@
 #include "logging.h"
 
 #include "protocol.h"
+#include "server/web/gzip.h"
 #include "server/web/pages.h"
 
 #include "scores/codepage.h"
@@ -162,6 +163,8 @@ QByteArray ScoreService::gamePage()
         return m_pageHtml;
     m_pageHtml = recordsPage(m_page);
     m_pageTag = '"' + QCryptographicHash::hash(m_pageHtml, QCryptographicHash::Sha1).toHex().left(24) + '"';
+    m_pageGzip = gzipCompressed(m_pageHtml);
+    m_pageGzipTag = gzipTag(m_pageTag);
     m_pageStale = false;
     return m_pageHtml;
 }
@@ -239,20 +242,25 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
         return;
     }
     gamePage();
+    const bool gzip = !m_pageGzip.isEmpty() && request.acceptsGzip();
+    const QByteArray& pageTag = gzip ? m_pageGzipTag : m_pageTag;
     HttpResponse r;
     r.headers = pageHeaders();
-    r.headers.append({"ETag", m_pageTag});
+    r.headers.append({"ETag", pageTag});
+    r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
     const QByteArray match = request.header("if-none-match");
     bool same = false;
     for (const QByteArray& tag : match.split(',')) {
         const QByteArray t = tag.trimmed();
-        same = same || t == "*" || t == m_pageTag || t == "W/" + m_pageTag;
+        same = same || t == "*" || t == pageTag || t == "W/" + pageTag;
     }
     if (same) {
         r.status = 304;
     } else {
         r.contentType = "text/html; charset=utf-8";
-        r.body = m_pageHtml;
+        r.body = gzip ? m_pageGzip : m_pageHtml;
+        if (gzip)
+            r.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
     }
     reply(request, responder, r, startedNs);
 }

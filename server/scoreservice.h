@@ -116,6 +116,7 @@ private:
         QByteArray body;
         QByteArray tag;
         bool api = false;
+        QByteArray gzipBody = {}; // for clients that ask for gzip; empty when not worth it
     };
     void api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
     // Answers from the cache, or runs `make` and caches what it gives unless the cache was
@@ -143,6 +144,8 @@ private:
     PageData m_page;
     QByteArray m_pageHtml;
     QByteArray m_pageTag;
+    QByteArray m_pageGzip; // the page in gzip form, for clients that ask for it
+    QByteArray m_pageGzipTag;
     bool m_pageStale = true;
 
     std::deque<Waiting> m_waiting;

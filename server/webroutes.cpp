@@ -4,6 +4,7 @@
 #include "scoreservice.h"
 
 #include "server/web/api.h"
+#include "server/web/gzip.h"
 #include "server/web/pages.h"
 
 #include "scores/codepage.h"
@@ -23,6 +24,8 @@ constexpr int MaxApiNeighbours = 50;
 // Cached player pages and API answers; past this many, or this many bytes, the cache starts afresh.
 constexpr qsizetype MaxCachedReplies = 4096;
 constexpr qsizetype MaxCachedBytes = 32 * 1024 * 1024;
+// Answers shorter than this go out as they are: gzip would save too little to matter.
+constexpr qsizetype MinGzipBytes = 1024;
 
 // Whether an If-None-Match header names the tag.
 bool matchesTag(const QByteArray& ifNoneMatch, const QByteArray& tag)
@@ -140,8 +143,12 @@ void ScoreService::cached(const HttpRequest& request, const HttpResponder& respo
     }
     const quint64 generation = m_repliesGeneration;
     make([this, request, responder, key, startedNs, generation](CachedReply made) {
-        if (made.status == 200)
+        if (made.status == 200) {
             made.tag = '"' + QCryptographicHash::hash(made.body, QCryptographicHash::Sha1).toHex().left(24) + '"';
+            // Sent many times from the cache: compressed once, when it pays.
+            if (made.body.size() >= MinGzipBytes)
+                made.gzipBody = gzipCompressed(made.body);
+        }
         // What was read before the cache was emptied may be out of date already: sent, not kept.
         if ((made.status == 200 || made.status == 404) && generation == m_repliesGeneration) {
             if (m_replies.size() >= MaxCachedReplies || m_repliesBytes + made.body.size() > MaxCachedBytes) {
@@ -149,7 +156,7 @@ void ScoreService::cached(const HttpRequest& request, const HttpResponder& respo
                 m_repliesBytes = 0;
             }
             m_replies.insert(key, made);
-            m_repliesBytes += made.body.size();
+            m_repliesBytes += made.body.size() + made.gzipBody.size();
         }
         sendCached(request, responder, made, startedNs);
     });
@@ -166,16 +173,22 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
         r.headers.first().second = "no-store";
     if (c.status == 503)
         r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+    const bool gzip = !c.gzipBody.isEmpty() && request.acceptsGzip();
+    if (c.status == 200)
+        r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
     if (!c.tag.isEmpty()) {
-        r.headers.append(std::pair<QByteArray, QByteArray>("ETag", c.tag));
-        if (matchesTag(request.header("if-none-match"), c.tag)) {
+        const QByteArray tag = gzip ? gzipTag(c.tag) : c.tag;
+        r.headers.append(std::pair<QByteArray, QByteArray>("ETag", tag));
+        if (matchesTag(request.header("if-none-match"), tag)) {
             r.status = 304;
             reply(request, responder, r, startedNs);
             return;
         }
     }
     r.contentType = c.type;
-    r.body = c.body;
+    r.body = gzip ? c.gzipBody : c.body;
+    if (gzip)
+        r.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
     reply(request, responder, r, startedNs);
 }
 

@@ -28,6 +28,7 @@
 #include <QSqlQuery>
 
 #include <csignal>
+#include <zlib.h>
 #include <cstring>
 #include <netinet/in.h>
 #include <poll.h>
@@ -225,6 +226,23 @@ class TestService : public QObject {
 
     QTemporaryDir m_dir;
     std::unique_ptr<ScoreService> m_service;
+
+    // A gzip member's content, or "(not gzip)".
+    static QByteArray gunzip(const QByteArray& data)
+    {
+        z_stream stream{};
+        if (inflateInit2(&stream, 15 + 16) != Z_OK)
+            return "(not gzip)";
+        QByteArray out(16 << 20, Qt::Uninitialized);
+        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+        stream.avail_in = uInt(data.size());
+        stream.next_out = reinterpret_cast<Bytef*>(out.data());
+        stream.avail_out = uInt(out.size());
+        const int rc = inflate(&stream, Z_FINISH);
+        out.truncate(qsizetype(stream.total_out));
+        inflateEnd(&stream);
+        return rc == Z_STREAM_END ? out : QByteArray("(not gzip)");
+    }
     quint16 m_port = 0;
     int m_dbIndex = 0;
 
@@ -640,6 +658,24 @@ private slots:
         };
         QCOMPARE(conditional(tag).value(0).status, 304);
         QCOMPARE(conditional("\"other\"").value(0).status, 200);
+        // Asked for gzip (as browsers ask), the same page compressed, under a tag of its own.
+        auto zipped = [&](const QByteArray& extra) {
+            return parseReplies(raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\nAccept-Encoding: " + extra + "\r\n\r\n",
+                                    replies(1)).data).value(0);
+        };
+        const RawReply gz = zipped("gzip, deflate, br");
+        QVERIFY2(gz.head.contains("\r\nContent-Encoding: gzip") && gz.head.contains("\r\nVary: Accept-Encoding"),
+                 gz.head.constData());
+        QCOMPARE(gunzip(gz.body), body);
+        static const QRegularExpression gzTagPattern(QStringLiteral("\r\nETag: (\"[0-9a-f]+-gz\")"));
+        const QByteArray gzTag = gzTagPattern.match(QString::fromLatin1(gz.head)).captured(1).toLatin1();
+        QCOMPARE(gzTag, tag.left(tag.size() - 1) + "-gz\"");
+        QCOMPARE(parseReplies(raw(m_port, "GET /zimble1.asp HTTP/1.1\r\nHost: x\r\nAccept-Encoding: gzip\r\nIf-None-Match: " + gzTag
+                                              + "\r\n\r\n", replies(1)).data).value(0).status, 304);
+        QCOMPARE(conditional(gzTag).value(0).status, 200); // the plain page is another representation
+        const RawReply refused = zipped("gzip;q=0, identity");
+        QVERIFY2(!refused.head.contains("Content-Encoding"), refused.head.constData());
+        QCOMPARE(refused.body, body);
         // A score that enters no top ten and sets no record leaves the page as it was...
         for (int i = 0; i < 10; ++i)
             get(m_port, target(600 + i, 0, 0, 0, "Q" + QByteArray::number(i)));

@@ -61,6 +61,25 @@ QByteArray HttpRequest::header(const QByteArray& lowerName) const
     return out;
 }
 
+bool HttpRequest::acceptsGzip() const
+{
+    for (const QByteArray& item : header("accept-encoding").split(',')) {
+        const QList<QByteArray> parts = item.split(';');
+        if (parts.first().trimmed().toLower() != "gzip")
+            continue;
+        for (qsizetype i = 1; i < parts.size(); ++i) {
+            const QByteArray parameter = parts[i].trimmed().toLower();
+            if (parameter.startsWith("q=")) {
+                bool ok = false;
+                const double q = parameter.mid(2).toDouble(&ok);
+                return ok && q > 0;
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
 void HttpResponder::send(const HttpResponse& response) const
 {
     if (m_connection)

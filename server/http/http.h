@@ -32,6 +32,8 @@ struct HttpRequest : ParsedRequest {
     bool isHead() const { return method == "HEAD"; }
     // Every value of a header, joined by ", " (empty when absent).
     QByteArray header(const QByteArray& lowerName) const;
+    // Whether Accept-Encoding names gzip without refusing it (q=0).
+    bool acceptsGzip() const;
 };
 
 struct HttpResponse {
