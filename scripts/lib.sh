@@ -9,7 +9,7 @@ PACKAGES=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
   libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins
-  libgl-dev libglib2.0-dev libbenchmark-dev libsystemd-dev
+  libgl-dev libglib2.0-dev libbenchmark-dev libsystemd-dev libsqlite3-dev zlib1g-dev
   fonts-dejavu-core fonts-liberation2
   desktop-file-utils appstream dpkg-dev file
 )
