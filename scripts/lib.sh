@@ -7,7 +7,7 @@ BUILD_DIR="${ZIMBLE_BUILD_DIR:-$ROOT/build}"
 # Debian packages needed to build, test and run the game and the score service.
 PACKAGES=(
   cmake g++ make pkg-config
-  qt6-base-dev qt6-base-dev-tools libqt6svg6-dev
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev
   libqt6sql6-sqlite libqt6sql6-psql qt6-qpa-plugins
   libgl-dev libglib2.0-dev libbenchmark-dev libsystemd-dev libsqlite3-dev zlib1g-dev
   fonts-dejavu-core fonts-liberation2
