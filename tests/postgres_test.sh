@@ -23,7 +23,9 @@ cleanup() {
 trap cleanup EXIT
 [ "$(id -u)" -eq 0 ] && chown postgres "$work"
 
-pgport=$((25000 + RANDOM % 5000))
+# Fixed ports below the kernel's ephemeral range (32768 and up), where the other tests' services
+# and clients take theirs: PostgreSQL on 25000-27999, the instances on 20000-24001.
+pgport=$((25000 + RANDOM % 3000))
 as_pg "$initdb" -D "$work/pg" -U postgres --auth=trust >/dev/null
 # One role signs in with a password, as on a real server.
 sed -i '1i host all scorer 127.0.0.1/32 scram-sha-256' "$work/pg/pg_hba.conf"
@@ -31,13 +33,14 @@ as_pg "$bin/pg_ctl" -D "$work/pg" -l "$work/pg.log" -w -t 60 \
   -o "-p $pgport -k $work -c listen_addresses=127.0.0.1" start >/dev/null
 
 url="postgresql://postgres@127.0.0.1:$pgport/postgres"
-portA=$((30000 + RANDOM % 5000)); portB=$((portA + 1))
+portA=$((20000 + RANDOM % 4000)); portB=$((portA + 1))
 for port in $portA $portB; do
   "$build/server/zimble-scored" --listen "127.0.0.1:$port" --db "$url" --rate-limit 0 --quiet 2>"$work/log.$port" &
   pids+=($!)
 done
 for port in $portA $portB; do
   for _ in $(seq 100); do curl -sf "http://127.0.0.1:$port/health" >/dev/null && break; sleep 0.1; done
+  curl -sf "http://127.0.0.1:$port/health" >/dev/null || { echo "the instance on $port did not start: $(cat "$work/log.$port")"; exit 1; }
 done
 
 total=200
@@ -153,6 +156,7 @@ portC=$((portB + 1))
   --rate-limit 0 2>"$work/c.log" &
 pids+=($!)
 for _ in $(seq 100); do curl -sf "http://127.0.0.1:$portC/health" >/dev/null && break; sleep 0.1; done
+curl -sf "http://127.0.0.1:$portC/health" >/dev/null || { echo "the instance with a password did not start: $(cat "$work/c.log")"; exit 1; }
 curl -sf "http://127.0.0.1:$portC/zm2.asp?5&0&0&0&Pw&10" >/dev/null
 metrics=$(curl -sf "http://127.0.0.1:$portC/metrics")
 grep -qF "database $plain," "$work/c.log" || { echo "the start-up line does not name the database: $(cat "$work/c.log")"; exit 1; }
