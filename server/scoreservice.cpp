@@ -163,7 +163,7 @@ QByteArray ScoreService::gamePage()
         return m_pageHtml;
     m_pageHtml = recordsPage(m_page);
     m_pageTag = '"' + QCryptographicHash::hash(m_pageHtml, QCryptographicHash::Sha1).toHex().left(24) + '"';
-    m_pageGzip = gzipCompressed(m_pageHtml);
+    m_pageGzip.clear();
     m_pageGzipTag = gzipTag(m_pageTag);
     m_pageStale = false;
     return m_pageHtml;
@@ -242,19 +242,17 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
         return;
     }
     gamePage();
-    const bool gzip = !m_pageGzip.isEmpty() && request.acceptsGzip();
+    // The gzip form is made when first asked for, once for each rendering of the page.
+    bool gzip = request.acceptsGzip();
+    if (gzip && m_pageGzip.isEmpty())
+        m_pageGzip = gzipCompressed(m_pageHtml);
+    gzip = gzip && !m_pageGzip.isEmpty();
     const QByteArray& pageTag = gzip ? m_pageGzipTag : m_pageTag;
     HttpResponse r;
     r.headers = pageHeaders();
     r.headers.append({"ETag", pageTag});
     r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
-    const QByteArray match = request.header("if-none-match");
-    bool same = false;
-    for (const QByteArray& tag : match.split(',')) {
-        const QByteArray t = tag.trimmed();
-        same = same || t == "*" || t == pageTag || t == "W/" + pageTag;
-    }
-    if (same) {
+    if (request.matchesTag(pageTag)) {
         r.status = 304;
     } else {
         r.contentType = "text/html; charset=utf-8";

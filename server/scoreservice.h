@@ -144,7 +144,7 @@ private:
     PageData m_page;
     QByteArray m_pageHtml;
     QByteArray m_pageTag;
-    QByteArray m_pageGzip; // the page in gzip form, for clients that ask for it
+    QByteArray m_pageGzip; // the page in gzip form, made on the first request that asks for it
     QByteArray m_pageGzipTag;
     bool m_pageStale = true;
 

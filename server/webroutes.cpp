@@ -27,17 +27,6 @@ constexpr qsizetype MaxCachedBytes = 32 * 1024 * 1024;
 // Answers shorter than this go out as they are: gzip would save too little to matter.
 constexpr qsizetype MinGzipBytes = 1024;
 
-// Whether an If-None-Match header names the tag.
-bool matchesTag(const QByteArray& ifNoneMatch, const QByteArray& tag)
-{
-    for (const QByteArray& t : ifNoneMatch.split(',')) {
-        const QByteArray one = t.trimmed();
-        if (one == "*" || one == tag || one == "W/" + tag)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& key)
@@ -179,7 +168,7 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
     if (!c.tag.isEmpty()) {
         const QByteArray tag = gzip ? gzipTag(c.tag) : c.tag;
         r.headers.append(std::pair<QByteArray, QByteArray>("ETag", tag));
-        if (matchesTag(request.header("if-none-match"), tag)) {
+        if (request.matchesTag(tag)) {
             r.status = 304;
             reply(request, responder, r, startedNs);
             return;

@@ -61,6 +61,16 @@ QByteArray HttpRequest::header(const QByteArray& lowerName) const
     return out;
 }
 
+bool HttpRequest::matchesTag(const QByteArray& tag) const
+{
+    for (const QByteArray& item : header("if-none-match").split(',')) {
+        const QByteArray t = item.trimmed();
+        if (t == "*" || t == tag || t == "W/" + tag)
+            return true;
+    }
+    return false;
+}
+
 bool HttpRequest::acceptsGzip() const
 {
     for (const QByteArray& item : header("accept-encoding").split(',')) {

@@ -34,6 +34,8 @@ struct HttpRequest : ParsedRequest {
     QByteArray header(const QByteArray& lowerName) const;
     // Whether Accept-Encoding names gzip without refusing it (q=0).
     bool acceptsGzip() const;
+    // Whether If-None-Match names `tag` (strong or weak) or is "*": the client's copy is current.
+    bool matchesTag(const QByteArray& tag) const;
 };
 
 struct HttpResponse {

@@ -8,7 +8,7 @@ QByteArray gzipCompressed(const QByteArray& data)
 {
     z_stream stream{};
     // 15 window bits plus 16: a gzip header and trailer instead of zlib's.
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
         return {};
     QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), Qt::Uninitialized);
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));

@@ -6,7 +6,7 @@
 
 namespace zimble::server {
 
-// The data in gzip format at the best compression; empty when zlib fails.
+// The data in gzip format at zlib's default level; empty when zlib fails.
 QByteArray gzipCompressed(const QByteArray& data);
 
 // A strong ETag for the gzip form of what `tag` names: the same quoted text with "-gz" added.
