@@ -5,10 +5,23 @@
 #include <QDate>
 #include <QDateTime>
 #include <QTimeZone>
+#include <QVariant>
 
 #include <optional>
 
 namespace zimble::server {
+
+// Now, as the store writes times.
+inline QString isoNow()
+{
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+}
+
+// A time the store wrote.
+inline QDateTime fromIso(const QVariant& v)
+{
+    return QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+}
 
 // Milliseconds since the epoch of "YYYY-MM-DDTHH:MM:SS[.fraction]Z" (also with "+00:00"), read
 // without QDateTime's general parser, which costs more than the rest of a row; nullopt for

@@ -22,16 +22,6 @@ namespace zimble::server {
 
 namespace {
 
-QString isoNow()
-{
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-}
-
-QDateTime fromIso(const QVariant& v)
-{
-    return QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
-}
-
 QString currentUser()
 {
     const passwd* pw = ::getpwuid(::geteuid());
@@ -621,120 +611,6 @@ bool ScoreStore::changedElsewhere()
     return changed;
 }
 
-bool ScoreStore::list(int board, const QString& name, int limit, QList<StoredSubmission>& out)
-{
-    out.clear();
-    QString sql = QStringLiteral("SELECT id, submitted_at, name, client, score4, score5, score6, score7 FROM submissions");
-    QStringList where;
-    if (board >= FirstBoard && board <= LastBoard)
-        where << QStringLiteral("score%1 > 0").arg(board);
-    if (!name.isNull())
-        where << QStringLiteral("name = ?");
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += board >= FirstBoard && board <= LastBoard ? QStringLiteral(" ORDER BY score%1 DESC, id ASC").arg(board)
-                                                     : QStringLiteral(" ORDER BY id DESC");
-    sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    if (!name.isNull())
-        q.addBindValue(name);
-    q.addBindValue(limit);
-    if (!q.exec())
-        return fail(q);
-    while (q.next()) {
-        StoredSubmission s;
-        s.id = q.value(0).toLongLong();
-        s.at = fromIso(q.value(1));
-        s.name = q.value(2).toString();
-        s.client = q.value(3).toString();
-        for (int i = 0; i < BoardSizeCount; ++i)
-            s.scores[i] = q.value(MinBoardSize + i).toLongLong();
-        out.append(s);
-    }
-    return true;
-}
-
-bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after)
-{
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    auto run = [&]() -> bool {
-        if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-            return false;
-        // PostgreSQL: lock the records, so submissions of other instances wait for the new ones.
-        if (!m_sqlite
-            && !(exec(QStringLiteral("SELECT board FROM records FOR UPDATE"))
-                 && exec(QStringLiteral("SELECT board FROM verified_records FOR UPDATE"))))
-            return false;
-        if (!records(*before))
-            return false;
-        QSqlQuery del(db);
-        del.prepare(QStringLiteral("DELETE FROM submissions WHERE name = ?"));
-        del.addBindValue(name);
-        if (!del.exec())
-            return fail(del);
-        *removed = del.numRowsAffected();
-        QSqlQuery delBests(db);
-        delBests.prepare(QStringLiteral("DELETE FROM bests WHERE name = ?"));
-        delBests.addBindValue(name);
-        if (!delBests.exec())
-            return fail(delBests);
-        QSqlQuery delReplays(db);
-        delReplays.prepare(QStringLiteral("DELETE FROM replays WHERE name = ?"));
-        delReplays.addBindValue(name);
-        if (!delReplays.exec())
-            return fail(delReplays);
-        for (int board = FirstBoard; board <= LastBoard; ++board) {
-            // The record is the highest remaining score, the earliest of equal ones.
-            QSqlQuery top(db);
-            top.setForwardOnly(true);
-            if (!top.exec(QStringLiteral("SELECT name, score%1, submitted_at FROM submissions WHERE score%1 > 0 "
-                                         "ORDER BY score%1 DESC, id ASC LIMIT 1")
-                              .arg(board)))
-                return fail(top);
-            const bool any = top.next();
-            const QString holder = any ? top.value(0).toString() : QStringLiteral("");
-            const qint64 score = any ? top.value(1).toLongLong() : 0;
-            const QString at = any ? top.value(2).toString() : QStringLiteral("");
-            top.finish();
-            QSqlQuery set(db);
-            set.prepare(QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ?"));
-            set.addBindValue(score);
-            set.addBindValue(holder);
-            set.addBindValue(at);
-            set.addBindValue(board);
-            if (!set.exec())
-                return fail(set);
-            // The verified record: the highest remaining verified replay, the earliest of equal ones.
-            QSqlQuery vtop(db);
-            vtop.setForwardOnly(true);
-            vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at, r.submission_id FROM replays r "
-                                        "JOIN submissions s ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
-                                        "ORDER BY r.score DESC, r.submission_id ASC LIMIT 1"));
-            vtop.addBindValue(board);
-            if (!vtop.exec())
-                return fail(vtop);
-            const bool vany = vtop.next();
-            QSqlQuery vset(db);
-            vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? "
-                                        "WHERE board = ?"));
-            vset.addBindValue(vany ? vtop.value(1).toLongLong() : 0);
-            vset.addBindValue(vany ? vtop.value(0).toString() : QStringLiteral(""));
-            vset.addBindValue(vany ? vtop.value(2).toString() : QStringLiteral(""));
-            vset.addBindValue(vany ? vtop.value(3).toLongLong() : 0);
-            vset.addBindValue(board);
-            vtop.finish();
-            if (!vset.exec())
-                return fail(vset);
-        }
-        // Running services read the ten best anew when they see the count move.
-        return exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")) && records(*after)
-            && notifyOthers() && exec(QStringLiteral("COMMIT"));
-    };
-    return retry(run, 5, 100);
-}
-
 bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 score) const
 {
     // Every Update sends all four bests: a score the name already had before the week began is
@@ -859,32 +735,6 @@ QList<BoardRank> ScoreStore::ranks(const QString& name) const
     return out;
 }
 
-bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
-{
-    // A replay backs the name's best on the board, which the standings know; anything else is
-    // refused without searching the table. The row is read again inside the transaction, after
-    // the records' lock, so a name being removed cannot get a verified record back.
-    *id = 0;
-    std::optional<Standings::Best> best = m_all.best(index, name);
-    if (!best || best->score != whole) {
-        // The submission may have gone to another instance a moment ago: take in what others stored.
-        if (!readSince(nullptr))
-            return false;
-        best = m_all.best(index, name);
-        if (!best || best->score != whole)
-            return true;
-    }
-    m_submissionExists->bindValue(0, best->id);
-    if (!m_submissionExists->exec())
-        return fail(*m_submissionExists);
-    if (m_submissionExists->next()) {
-        *id = best->id;
-        *at = best->at;
-    }
-    m_submissionExists->finish();
-    return true;
-}
-
 bool ScoreStore::retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction)
 {
     for (int attempt = 0;; ++attempt) {
@@ -901,83 +751,6 @@ bool ScoreStore::retry(const std::function<bool()>& work, int attempts, int paus
         // Transactions wait longer each time, so that busy writers spread out.
         QThread::msleep(transaction ? pauseMs * (attempt + 1) : pauseMs);
     }
-}
-
-bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
-{
-    if (m_lost) {
-        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
-        return false;
-    }
-    // A replay is matched against the standings, which must have been read first.
-    if (!ensureStandings())
-        return false;
-    if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
-        return false;
-    return readReplaysSince();
-}
-
-bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
-{
-    results->clear();
-    if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-        return false;
-    // The verified records are locked for the transaction, as the records are by submissions.
-    WorldRecords current;
-    if (!readRecords(*m_lockVerified, current))
-        return false;
-    const QString now = isoNow();
-    for (const SubmittedReplay& r : submission.replays) {
-        const int board = r.replay.boardSize;
-        const int index = board - FirstBoard;
-        ReplayResult result;
-        result.board = board;
-        const ReplayVerdict verdict = verifyReplay(r.replay, r.whole);
-        qint64 id = 0;
-        QDateTime at;
-        if (!findSubmission(index, submission.name, r.whole, &id, &at))
-            return false;
-        result.verified = verdict == ReplayVerdict::Verified && id > 0;
-        result.reason = verdict != ReplayVerdict::Verified ? QString::fromLatin1(replayVerdictText(verdict))
-            : id == 0                                      ? QStringLiteral("no such best")
-                                                           : QStringLiteral(""); // empty, not NULL
-        // The same game verified before (every Update sends it again): nothing new to store.
-        if (result.verified && isVerified(board, submission.name, r.whole)) {
-            results->append(result);
-            continue;
-        }
-        m_insertReplay->bindValue(0, id > 0 ? QVariant(id) : QVariant(QMetaType::fromType<qint64>()));
-        m_insertReplay->bindValue(1, board);
-        m_insertReplay->bindValue(2, submission.name);
-        m_insertReplay->bindValue(3, r.whole);
-        m_insertReplay->bindValue(4, r.replay.clockCycles);
-        m_insertReplay->bindValue(5, encodeClicks(r.replay.clicks));
-        m_insertReplay->bindValue(6, result.verified ? 1 : 0);
-        m_insertReplay->bindValue(7, result.reason);
-        m_insertReplay->bindValue(8, client);
-        m_insertReplay->bindValue(9, now);
-        if (!m_insertReplay->exec())
-            return fail(*m_insertReplay);
-        m_insertReplay->finish();
-        if (result.verified && r.whole >= current[index].score) {
-            m_updateVerified->bindValue(0, r.whole);
-            m_updateVerified->bindValue(1, submission.name);
-            m_updateVerified->bindValue(2, at.toString(Qt::ISODateWithMs));
-            m_updateVerified->bindValue(3, id);
-            m_updateVerified->bindValue(4, board);
-            m_updateVerified->bindValue(5, r.whole);
-            m_updateVerified->bindValue(6, r.whole);
-            m_updateVerified->bindValue(7, id);
-            if (!m_updateVerified->exec())
-                return fail(*m_updateVerified);
-            if (m_updateVerified->numRowsAffected() > 0) {
-                result.newRecord = true;
-                current[index].score = r.whole;
-            }
-        }
-        results->append(result);
-    }
-    return notifyOthers() && exec(QStringLiteral("COMMIT"));
 }
 
 } // namespace zimble::server
