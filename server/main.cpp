@@ -228,6 +228,10 @@ int main(int argc, char* argv[])
     QCommandLineOption metricsFrom(QStringLiteral("metrics-from"),
                                    QStringLiteral("Clients that may read /metrics (default: loopback addresses)."),
                                    QStringLiteral("ADDRESS[,ADDRESS...]"));
+    QCommandLineOption ipv6Prefix(QStringLiteral("ipv6-prefix"),
+                                  QStringLiteral("Count IPv6 clients by their network of this prefix length, for the "
+                                                 "rate limits and the connections per client (default 64)."),
+                                  QStringLiteral("N"), QStringLiteral("64"));
     QCommandLineOption verifiedOnly(QStringLiteral("verified-only"),
                                     QStringLiteral("Count only verified games (replayed by the service) for the world "
                                                    "records, the ten best and ranks; replies carry the verified records."));
@@ -254,7 +258,7 @@ int main(int argc, char* argv[])
                                     QStringLiteral("Copy the live SQLite database to FILE, consistently, and exit "
                                                    "(PostgreSQL: use pg_dump)."),
                                     QStringLiteral("FILE"));
-    parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, verifiedOnly, list, board, name,
+    parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, ipv6Prefix, verifiedOnly, list, board, name,
                        limit, removeNameOption, exportOption, importOption, backupOption});
     // A wrong option or a stray argument is a usage error (status 2), like a wrong value.
     if (!parser.parse(QCoreApplication::arguments())) {
@@ -334,6 +338,9 @@ int main(int argc, char* argv[])
     const int descriptors = zimble::server::HttpServer::raiseDescriptorLimit();
     options.maxConnections = zimble::server::HttpServer::connectionCap(connections, descriptors);
     options.verifiedOnly = parser.isSet(verifiedOnly);
+    options.ipv6Prefix = parser.value(ipv6Prefix).toInt(&ok);
+    if (!ok || options.ipv6Prefix < 1 || options.ipv6Prefix > 128)
+        return usage("--ipv6-prefix wants a prefix length from 1 to 128");
     if (parser.isSet(trustedProxy) && !parseAddresses(parser.value(trustedProxy), options.trustedProxies))
         return usage("--trusted-proxy wants IP addresses separated by commas");
     if (parser.isSet(metricsFrom) && !parseAddresses(parser.value(metricsFrom), options.metricsFrom))

@@ -75,9 +75,10 @@ QHostAddress clientAddress(const HttpRequest& request, const QList<QHostAddress>
     return ok ? QHostAddress(v4) : a;
 }
 
-RateLimiter::RateLimiter(int perMinute, std::function<qint64()> nowMs)
+RateLimiter::RateLimiter(int perMinute, std::function<qint64()> nowMs, int ipv6Prefix)
     : m_perMinute(perMinute)
     , m_now(nowMs ? std::move(nowMs) : std::function<qint64()>(&HttpServer::nowMs))
+    , m_ipv6Prefix(ipv6Prefix)
 {
 }
 
@@ -97,7 +98,8 @@ bool RateLimiter::allow(const QString& client)
                 ++it;
         }
     }
-    std::deque<qint64>& events = m_events[client];
+    const QString key = clientKey(QHostAddress(client), m_ipv6Prefix);
+    std::deque<qint64>& events = m_events[key.isEmpty() ? client : key];
     while (!events.empty() && events.front() <= windowStart)
         events.pop_front();
     if (int(events.size()) >= m_perMinute)
@@ -110,9 +112,9 @@ ScoreService::ScoreService(const Options& options, QObject* parent)
     : QObject(parent)
     , m_options(options)
     , m_storage(std::make_unique<Storage>(options.database, options.verifiedOnly))
-    , m_limiter(options.rateLimitPerMinute)
-    , m_replayLimiter(options.rateLimitPerMinute)
-    , m_playerPageLimiter(options.rateLimitPerMinute > 0 ? PlayerPagesPerMinute : 0)
+    , m_limiter(options.rateLimitPerMinute, {}, options.ipv6Prefix)
+    , m_replayLimiter(options.rateLimitPerMinute, {}, options.ipv6Prefix)
+    , m_playerPageLimiter(options.rateLimitPerMinute > 0 ? PlayerPagesPerMinute : 0, {}, options.ipv6Prefix)
 {
     m_clock.start();
     m_gather.setSingleShot(true);
@@ -135,6 +137,7 @@ quint16 ScoreService::listenOn(const QHostAddress& address, quint16 port)
     auto* server = new HttpServer([this](const HttpRequest& r, const HttpResponder& w) { handle(r, w); },
                                   m_options.maxConnections);
     server->setHeaderDeadline(m_options.headerDeadlineMs);
+    server->setClientKeys(m_options.trustedProxies, m_options.ipv6Prefix);
     server->setRefusalObserver([this](int status, const QHostAddress& peer) {
         m_metrics.request("refused", status);
         if (m_options.log)

@@ -17,17 +17,18 @@
 
 namespace zimble::server {
 
-// At most `perMinute` events per client address in any 60 seconds (0: no limit): an event
-// counts until 60 seconds after it.
+// At most `perMinute` events per client in any 60 seconds (0: no limit): an event counts until
+// 60 seconds after it. Clients are told apart by clientKey(), an IPv6 one by its network.
 class RateLimiter {
 public:
-    explicit RateLimiter(int perMinute, std::function<qint64()> nowMs = {});
+    explicit RateLimiter(int perMinute, std::function<qint64()> nowMs = {}, int ipv6Prefix = DefaultIpv6Prefix);
     // Records one event for the address when it is within its limit; false when over it.
     bool allow(const QString& client);
 
 private:
     int m_perMinute;
     std::function<qint64()> m_now;
+    int m_ipv6Prefix;
     QHash<QString, std::deque<qint64>> m_events;
     qint64 m_lastSweep = 0;
 };
@@ -67,6 +68,7 @@ public:
         int maxConnections = 1024;
         qint64 headerDeadlineMs = HttpServer::HeaderDeadlineMs; // a request head must be complete in this time
         bool verifiedOnly = false; // records, the ten best and ranks count verified games only
+        int ipv6Prefix = DefaultIpv6Prefix; // IPv6 clients are counted by networks of this prefix
     };
     explicit ScoreService(const Options& options, QObject* parent = nullptr);
     ~ScoreService() override;

@@ -145,6 +145,46 @@ std::function<bool(const QByteArray&)> replies(int n, bool head = false)
     return [n, head](const QByteArray& d) { return parseReplies(d, head).size() >= n; };
 }
 
+// The statuses of the replies in what a connection received, "100 200" and so on.
+QString statuses(const QByteArray& d)
+{
+    QStringList out;
+    for (const RawReply& r : parseReplies(d))
+        out.append(QString::number(r.status));
+    return out.join(QLatin1Char(' '));
+}
+
+// Holds the write lock of an SQLite database from another connection, so that submissions to
+// it wait: their replies come late, when release() lets them through.
+struct WriteLock {
+    explicit WriteLock(const QString& file)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("writelock"));
+        db.setDatabaseName(file);
+        locked = db.open() && QSqlQuery(db).exec(QStringLiteral("BEGIN IMMEDIATE"));
+    }
+    ~WriteLock() { release(); }
+    void release()
+    {
+        if (!QSqlDatabase::contains(QStringLiteral("writelock")))
+            return;
+        {
+            QSqlDatabase db = QSqlDatabase::database(QStringLiteral("writelock"));
+            QSqlQuery(db).exec(QStringLiteral("COMMIT"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("writelock"));
+    }
+    bool locked = false;
+};
+
+// The count of a metric line such as `zimble_http_requests_total{route="/",status="200"}`.
+int metricValue(const QByteArray& metrics, const QByteArray& name)
+{
+    const qsizetype at = metrics.indexOf("\n" + name + ' ');
+    return at < 0 ? 0 : metrics.mid(at + name.size() + 2, metrics.indexOf('\n', at + 1) - at - name.size() - 2).toInt();
+}
+
 // Rows of one board's top ten on the page: (name, score).
 // The ten best of a board as the page lists them: of all time, or of this week.
 QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board, bool thisWeek = false)
@@ -865,20 +905,49 @@ private slots:
     void requestTargetLimit_data()
     {
         QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("lineEnds"); // false: the request line is never finished
         QTest::addColumn<int>("status");
-        QTest::newRow("2048 bytes") << 2048 << 200;
-        QTest::newRow("2049 bytes") << 2049 << 414;
+        QTest::newRow("2048 bytes") << 2048 << true << 200;
+        QTest::newRow("2049 bytes") << 2049 << true << 414;
+        // Refused as the target passes the limit, not when (if ever) its line ends.
+        QTest::newRow("2049 bytes, the line never finished") << 2049 << false << 414;
     }
 
     void requestTargetLimit()
     {
         QFETCH(int, length);
+        QFETCH(bool, lineEnds);
         QFETCH(int, status);
         startService();
         const QByteArray t = "/health?" + QByteArray(length - 8, 'x');
         QCOMPARE(t.size(), length);
-        const QList<RawReply> r = parseReplies(raw(m_port, "GET " + t + " HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data);
+        const QByteArray line = "GET " + t + (lineEnds ? " HTTP/1.1\r\nHost: x\r\n\r\n" : "");
+        const QList<RawReply> r = parseReplies(raw(m_port, line, replies(1)).data);
         QCOMPARE(r.value(0).status, status);
+    }
+
+    void requestTargetForms_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<QByteArray>("path");
+        QTest::addColumn<QByteArray>("query");
+        QTest::newRow("origin form") << QByteArray("/zimble1.asp?name=Ann") << QByteArray("/zimble1.asp") << QByteArray("name=Ann");
+        QTest::newRow("absolute form") << QByteArray("http://x.example/zm2.asp?1&0") << QByteArray("/zm2.asp") << QByteArray("1&0");
+        QTest::newRow("absolute form, no path") << QByteArray("http://x.example") << QByteArray("/") << QByteArray();
+        QTest::newRow("absolute form, no path but a query") << QByteArray("http://x.example:80?name=Ann") << QByteArray("/")
+                                                             << QByteArray("name=Ann");
+        QTest::newRow("https, a slash in the query") << QByteArray("https://x.example?a=/b") << QByteArray("/") << QByteArray("a=/b");
+    }
+
+    void requestTargetForms()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, query);
+        const ParseResult r = parseRequest("GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+        QCOMPARE(int(r.kind), int(ParseResult::Kind::Request));
+        QCOMPARE(r.request.path, path);
+        QCOMPARE(r.request.query, query);
     }
 
     void manySmallRequestsOnOneConnection()
@@ -929,10 +998,14 @@ private slots:
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("padding");
         QTest::addColumn<int>("answered"); // with 200; past the limit one 429, then the connection closes
-        QTest::newRow("250 health checks, 8,250 bytes") << 250 << 0 << 250;
-        QTest::newRow("1,000 health checks, one at a time answered") << 1000 << 0 << 1000;
-        QTest::newRow("10 padded submissions, 9.6 KB") << 10 << 900 << 10;
-        QTest::newRow("20 padded submissions, 19 KB") << 20 << 900 << -1; // as many as fit in 16 KiB
+        QTest::addColumn<bool>("behindLate"); // pages after a submission that waits for the database
+        QTest::newRow("250 health checks, 8,250 bytes") << 250 << 0 << 250 << false;
+        QTest::newRow("1,000 health checks, one at a time answered") << 1000 << 0 << 1000 << false;
+        QTest::newRow("10 padded submissions, 9.6 KB") << 10 << 900 << 10 << false;
+        QTest::newRow("20 padded submissions, 19 KB") << 20 << 900 << -1 << false; // as many as fit in 16 KiB
+        // The ready pages wait behind the late reply and count against the write backlog: only
+        // so many are made before the connection stops reading, whatever the client sent.
+        QTest::newRow("600 pages behind a late submission") << 600 << 0 << 601 << true;
     }
 
     void pipelinedBurstsAreAnswered()
@@ -940,10 +1013,27 @@ private slots:
         QFETCH(int, count);
         QFETCH(int, padding);
         QFETCH(int, answered);
-        startService();
+        QFETCH(bool, behindLate);
+        const QString file = m_dir.filePath(QStringLiteral("burst%1.sqlite").arg(++m_dbIndex));
+        startService(0, file);
+        const qsizetype pageReply = raw(m_port, "GET / HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data.size();
+        std::optional<WriteLock> lock;
+        int pagesHeld = -1;
         QByteArray burst;
+        if (behindLate) {
+            lock.emplace(file);
+            QVERIFY(lock->locked);
+            burst = "GET " + target(7, 0, 0, 0, "Late") + " HTTP/1.1\r\nHost: x\r\n\r\n";
+            // A second on, the pages made so far are counted and the submission let through.
+            QTimer::singleShot(1000, this, [&] {
+                pagesHeld = metricValue(m_service->metricsText(), "zimble_http_requests_total{route=\"/zimble1.asp\",status=\"200\"}") - 1;
+                lock->release();
+            });
+        }
         for (int i = 0; i < count; ++i) {
-            if (padding == 0)
+            if (behindLate)
+                burst += "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+            else if (padding == 0)
                 burst += "GET /health HTTP/1.1\r\nHost: x\r\n\r\n";
             else
                 burst += "GET " + target(i + 1, 0, 0, 0, "Pad" + QByteArray::number(i)) + " HTTP/1.1\r\nHost: x\r\nX-Pad: "
@@ -963,12 +1053,16 @@ private slots:
             }
             QVERIFY(answered > 10 && answered < count);
         }
-        const RawResult got = raw(m_port, burst, replies(count), 10000);
+        const RawResult got = raw(m_port, burst, replies(behindLate ? count + 1 : count), 10000);
         const QList<RawReply> r = parseReplies(got.data);
         int ok = 0;
         for (const RawReply& one : r)
             ok += one.status == 200;
         QCOMPARE(ok, answered);
+        if (behindLate) {
+            QVERIFY2(pagesHeld > 0 && pagesHeld <= HttpServer::MaxWriteBacklog / pageReply + 2, QByteArray::number(pagesHeld).constData());
+            QVERIFY(!got.closed);
+        }
         if (answered < count) {
             // The first request past the limit is refused in words, and nothing after it is read.
             QCOMPARE(r.size(), answered + 1);
@@ -1030,6 +1124,33 @@ private slots:
         QVERIFY(r[0].head.contains("Connection: close"));
     }
 
+    void expectContinue_data()
+    {
+        QTest::addColumn<QByteArray>("head");   // sent first; its body "hello" follows 300 ms later
+        QTest::addColumn<QString>("statuses");  // the replies in the order they came
+        const QByteArray expect = "Host: x\r\nExpect: 100-continue\r\nContent-Length: 5\r\n\r\n";
+        QTest::newRow("HTTP/1.1: the word to go on, then the reply") << "GET /health HTTP/1.1\r\n" + expect << "100 200";
+        QTest::newRow("100-Continue in capitals")
+            << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nExpect: 100-Continue\r\nContent-Length: 5\r\n\r\n") << "100 200";
+        // An HTTP/1.0 client knows no interim replies; it sends its body unasked.
+        QTest::newRow("HTTP/1.0: no word") << "GET /health HTTP/1.0\r\n" + expect << "200";
+        // The word belongs to the request at the front: not ahead of a reply still owed.
+        QTest::newRow("behind a submission being stored")
+            << "GET " + target(3, 0, 0, 0, "BeforeExpect") + " HTTP/1.1\r\nHost: x\r\n\r\nGET /health HTTP/1.1\r\n" + expect
+            << "200 100 200";
+    }
+
+    void expectContinue()
+    {
+        QFETCH(QByteArray, head);
+        QFETCH(QString, statuses);
+        startService();
+        const int replies = int(statuses.count(QLatin1Char(' '))) + 1;
+        const RawResult got = raw(m_port, head + "hello", [replies](const QByteArray& d) { return parseReplies(d).size() >= replies; },
+                                  5000, false, head.size(), 300);
+        QCOMPARE(::statuses(got.data), statuses);
+    }
+
     void malformedRequestsAreRefused_data()
     {
         QTest::addColumn<QByteArray>("request");
@@ -1049,12 +1170,21 @@ private slots:
         QTest::newRow("no Host") << QByteArray("GET /health HTTP/1.1\r\n\r\n") << 400;
         QTest::newRow("two Hosts") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nHost: y\r\n\r\n") << 400;
         QTest::newRow("HTTP/2.0") << QByteArray("GET /health HTTP/2.0\r\nHost: x\r\n\r\n") << 505;
+        QTest::newRow("HTTP/1.2") << QByteArray("GET /health HTTP/1.2\r\nHost: x\r\n\r\n") << 505;
+        QTest::newRow("empty line before the request") << QByteArray("\r\nGET /health HTTP/1.1\r\nHost: x\r\n\r\n") << 200;
+        QTest::newRow("empty lines between requests") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\n\r\n\r\n\n") << 200;
         QTest::newRow("two spaces") << QByteArray("GET  /health HTTP/1.1\r\nHost: x\r\n\r\n") << 400;
         QTest::newRow("raw byte in target") << QByteArray("GET /he\x7flth HTTP/1.1\r\nHost: x\r\n\r\n") << 400;
         QTest::newRow("unfinished over-long request line") << "GET /" + QByteArray(3000, 'x') << 414;
         QTest::newRow("unknown method") << QByteArray("BREW /health HTTP/1.1\r\nHost: x\r\n\r\n") << 501;
         QTest::newRow("5,000-character method") << QByteArray(5000, 'M') + " /health HTTP/1.1\r\nHost: x\r\n\r\n" << 501;
         QTest::newRow("unknown expectation") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nExpect: x\r\n\r\n") << 417;
+        QTest::newRow("unknown expectation, then 100-continue")
+            << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nExpect: x\r\nExpect: 100-continue\r\n\r\n") << 417;
+        QTest::newRow("100-Continue in capitals") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nExpect: 100-Continue\r\n\r\n") << 200;
+        // 2^63: past what a 64-bit length holds, so it must not be read as some other number.
+        QTest::newRow("Content-Length of 19 digits")
+            << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 9223372036854775808\r\n\r\n") << 400;
         QTest::newRow("body too large") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 99999\r\n\r\n") << 413;
         QTest::newRow("16,385-byte body") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 16385\r\n\r\n") + QByteArray(16385, 'b') << 413;
         QTest::newRow("16,384-byte body") << QByteArray("GET /health HTTP/1.1\r\nHost: x\r\nContent-Length: 16384\r\n\r\n") + QByteArray(16384, 'b') << 200;
@@ -1120,6 +1250,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.state(), QAbstractSocket::UnconnectedState, 5000);
         got += s.readAll();
         QCOMPARE(parseReplies(got).value(0).status, 408);
+
+        // A request ended by a spare empty line, then quiet past the deadline: the empty line
+        // begins no request, so nothing comes unasked and the connection stays open.
+        QTcpSocket idle;
+        idle.connectToHost(QHostAddress::LocalHost, m_port);
+        QTRY_COMPARE_WITH_TIMEOUT(idle.state(), QAbstractSocket::ConnectedState, 5000);
+        idle.write("GET /health HTTP/1.1\r\nHost: x\r\n\r\n\r\n");
+        got.clear();
+        QTRY_COMPARE_WITH_TIMEOUT((got += idle.readAll(), statuses(got)), QStringLiteral("200"), 5000);
+        QTest::qWait(2000);
+        got += idle.readAll();
+        QCOMPARE(statuses(got), QStringLiteral("200"));
+        QCOMPARE(idle.state(), QAbstractSocket::ConnectedState);
     }
 
     void connectionCaps()
@@ -1193,6 +1336,92 @@ private slots:
         for (int fd : clients)
             ::close(fd);
         QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/health").status, 200, 5000);
+    }
+
+    void trustedProxyIsNotOneClient()
+    {
+        // Through a trusted proxy each request counts for the client it is forwarded for, IPv6
+        // clients by their /64: 66 submissions waiting at once for clients of one /64 take the 64
+        // places of that client and the last two get 503; one for another client waits as usual.
+        const QString file = m_dir.filePath(QStringLiteral("proxied.sqlite"));
+        ScoreService::Options o;
+        o.database = file;
+        o.rateLimitPerMinute = 0;
+        o.trustedProxies = {QHostAddress(QStringLiteral("127.0.0.1"))};
+        startWith(o);
+        WriteLock lock(file);
+        QVERIFY(lock.locked);
+        std::vector<std::unique_ptr<QTcpSocket>> sockets;
+        QList<QByteArray> got;
+        for (int i = 0; i < 67; ++i) {
+            const QByteArray client = i < 66 ? "2001:db8:7:7::" + QByteArray::number(i + 1, 16) : QByteArray("198.51.100.9");
+            sockets.push_back(std::make_unique<QTcpSocket>());
+            sockets.back()->connectToHost(QHostAddress::LocalHost, m_port);
+            sockets.back()->write("GET " + target(i + 1, 0, 0, 0, "Proxied") + " HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: " + client + "\r\n\r\n");
+            got.append(QByteArray());
+        }
+        auto count = [&](const QString& status) {
+            int n = 0;
+            for (size_t i = 0; i < sockets.size(); ++i) {
+                got[i] += sockets[i]->readAll();
+                n += statuses(got[i]) == status;
+            }
+            return n;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("503")), 2, 5000);
+        QVERIFY(statuses(got[66]).isEmpty());
+        lock.release();
+        QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("200")), 65, 10000);
+        for (const auto& s : sockets)
+            QCOMPARE(s->state(), QAbstractSocket::ConnectedState);
+    }
+
+    void acceptErrors_data()
+    {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("step");
+        const int retry = int(HttpServer::AcceptStep::Retry), pause = int(HttpServer::AcceptStep::Pause);
+        // The waiting connection's own failures are retried at once, not with a pause for everyone.
+        QTest::newRow("ECONNABORTED") << ECONNABORTED << retry;
+        QTest::newRow("EPROTO") << EPROTO << retry;
+        QTest::newRow("ENETUNREACH") << ENETUNREACH << retry;
+        QTest::newRow("EHOSTDOWN") << EHOSTDOWN << retry;
+        QTest::newRow("EINTR") << EINTR << retry;
+        QTest::newRow("EAGAIN") << EAGAIN << int(HttpServer::AcceptStep::Done);
+        QTest::newRow("EMFILE") << EMFILE << pause;
+        QTest::newRow("ENOBUFS") << ENOBUFS << pause;
+    }
+
+    void acceptErrors()
+    {
+        QFETCH(int, error);
+        QFETCH(int, step);
+        QCOMPARE(int(HttpServer::afterAcceptError(error)), step);
+    }
+
+    void clientKeys_data()
+    {
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<int>("prefix");
+        QTest::addColumn<QString>("key");
+        QTest::newRow("IPv4") << "192.0.2.7" << 64 << "192.0.2.7";
+        QTest::newRow("IPv4-mapped") << "::ffff:192.0.2.7" << 64 << "192.0.2.7";
+        QTest::newRow("IPv6, its /64") << "2001:db8:1:2:3:4:5:6" << 64 << "2001:db8:1:2::/64";
+        QTest::newRow("IPv6, another of that /64") << "2001:db8:1:2:ffff::1" << 64 << "2001:db8:1:2::/64";
+        QTest::newRow("IPv6, the next /64") << "2001:db8:1:3::1" << 64 << "2001:db8:1:3::/64";
+        QTest::newRow("IPv6, /60 cuts inside a group") << "2001:db8:1:ffff::1" << 60 << "2001:db8:1:fff0::/60";
+        QTest::newRow("IPv6, /48") << "2001:db8:1:2::1" << 48 << "2001:db8:1::/48";
+        QTest::newRow("IPv6, whole") << "2001:db8::1" << 128 << "2001:db8::1/128";
+        QTest::newRow("IPv6, scope left out") << "fe80::1%lo" << 64 << "fe80::/64";
+        QTest::newRow("no address") << "" << 64 << "";
+    }
+
+    void clientKeys()
+    {
+        QFETCH(QString, address);
+        QFETCH(int, prefix);
+        QFETCH(QString, key);
+        QCOMPARE(clientKey(QHostAddress(address), prefix), key);
     }
 
     void namesWithNothingVisible_data()
@@ -1303,6 +1532,15 @@ private slots:
                                        QByteArray("zimble_http_requests_total{route=\"refused\",status=\"400\"} 1\n"),
                                        QByteArray("zimble_open_connections 1\n")})
             QVERIFY2(metrics.body.contains(line), line.constData());
+
+        // IPv6 clients are counted by their /64, or by the prefix asked for.
+        QVERIFY(submit("2001:db8:1:2::1", 20).startsWith(QStringLiteral("Congratulations")));
+        QVERIFY(submit("2001:db8:1:2:ffff::9", 21).contains(QStringLiteral("too many submissions")));
+        QVERIFY(submit("2001:db8:1:3::1", 22).startsWith(QStringLiteral("Congratulations")));
+        o.ipv6Prefix = 128;
+        startWith(o);
+        QVERIFY(submit("2001:db8:1:2::1", 30).startsWith(QStringLiteral("Congratulations")));
+        QVERIFY(submit("2001:db8:1:2::2", 31).startsWith(QStringLiteral("Congratulations")));
 
         o.metricsFrom = {QHostAddress(QStringLiteral("192.0.2.7"))};
         startWith(o);

@@ -139,16 +139,30 @@ void HttpServer::acceptConnections()
             incomingConnection(fd);
             continue;
         }
-        if (errno == EINTR || errno == ECONNABORTED)
+        const AcceptStep step = afterAcceptError(errno);
+        if (step == AcceptStep::Retry)
             continue;
-        if (errno != EAGAIN && errno != EWOULDBLOCK) {
-            // Out of descriptors or memory: the waiting client stays queued and the socket stays
-            // readable, so stop watching it for a moment instead of failing again at once.
+        if (step == AcceptStep::Pause) {
+            // The waiting client stays queued and the socket stays readable: stop watching it for
+            // a moment instead of failing again at once.
             m_acceptNotifier->setEnabled(false);
             m_resumeAccepting.start();
         }
         return;
     }
+}
+
+HttpServer::AcceptStep HttpServer::afterAcceptError(int error)
+{
+    if (error == EAGAIN || error == EWOULDBLOCK)
+        return AcceptStep::Done;
+    // Errors of the connection being accepted (accept(2) says to retry as for EAGAIN), and a signal.
+    for (int retry : {ENETDOWN, EPROTO, ENOPROTOOPT, EHOSTDOWN, ENONET, EHOSTUNREACH, EOPNOTSUPP, ENETUNREACH,
+                      ECONNABORTED, EINTR}) {
+        if (error == retry)
+            return AcceptStep::Retry;
+    }
+    return AcceptStep::Pause;
 }
 
 int HttpServer::raiseDescriptorLimit()
@@ -195,8 +209,8 @@ void HttpServer::incomingConnection(qintptr descriptor)
     QHostAddress peer;
     if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&ss), &len) == 0)
         peer = normalized(QHostAddress(reinterpret_cast<sockaddr*>(&ss)));
-    const QString address = peer.toString();
-    if (m_connections >= m_maxConnections || m_perAddress.value(address) >= MaxConnectionsPerAddress) {
+    const QString client = m_trustedProxies.contains(peer) ? QString() : clientKey(peer, m_ipv6Prefix);
+    if (m_connections >= m_maxConnections || (!client.isEmpty() && !takeClient(client))) {
         // Full: a short answer, best effort, and the socket is closed at once.
         static const QByteArray busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
                                        "Content-Length: 22\r\nConnection: close\r\n\r\nToo many connections.\n";
@@ -206,16 +220,31 @@ void HttpServer::incomingConnection(qintptr descriptor)
         return;
     }
     ++m_connections;
-    ++m_perAddress[address];
-    m_all.append(new HttpConnection(descriptor, peer, this));
+    m_all.append(new HttpConnection(descriptor, peer, client, this));
 }
 
-void HttpServer::connectionClosed(HttpConnection* c, const QString& address)
+bool HttpServer::takeClient(const QString& key)
+{
+    int& n = m_perClient[key];
+    if (n >= MaxConnectionsPerAddress)
+        return false;
+    ++n;
+    return true;
+}
+
+void HttpServer::releaseClient(const QString& key)
+{
+    const auto it = m_perClient.find(key);
+    if (it != m_perClient.end() && --*it <= 0)
+        m_perClient.erase(it);
+}
+
+void HttpServer::connectionClosed(HttpConnection* c)
 {
     m_all.removeOne(c);
     --m_connections;
-    if (--m_perAddress[address] <= 0)
-        m_perAddress.remove(address);
+    if (!c->m_client.isEmpty())
+        releaseClient(c->m_client);
 }
 
 void HttpServer::sweep()
@@ -228,12 +257,12 @@ void HttpServer::sweep()
 
 // ---------------------------------------------------------------------------------------------
 
-HttpConnection::HttpConnection(qintptr fd, const QHostAddress& peer, HttpServer* server)
+HttpConnection::HttpConnection(qintptr fd, const QHostAddress& peer, QString client, HttpServer* server)
     : QObject(server)
     , m_server(server)
     , m_fd(int(fd))
     , m_peer(peer)
-    , m_address(peer.toString())
+    , m_client(std::move(client))
     , m_readNotifier(fd, QSocketNotifier::Read)
     , m_writeNotifier(fd, QSocketNotifier::Write)
 {
@@ -254,8 +283,19 @@ HttpConnection::~HttpConnection()
         m_writeNotifier.setEnabled(false);
         ::close(m_fd);
         m_dead = true;
-        m_server->connectionClosed(this, m_address);
+        releaseSlots();
+        m_server->connectionClosed(this);
     }
+}
+
+void HttpConnection::releaseSlots()
+{
+    for (const Slot& s : m_slots) {
+        if (!s.client.isEmpty())
+            m_server->releaseClient(s.client);
+    }
+    m_slots.clear();
+    m_heldBytes = 0;
 }
 
 void HttpConnection::destroy()
@@ -266,7 +306,8 @@ void HttpConnection::destroy()
     m_readNotifier.setEnabled(false);
     m_writeNotifier.setEnabled(false);
     ::close(m_fd);
-    m_server->connectionClosed(this, m_address);
+    releaseSlots();
+    m_server->connectionClosed(this);
     deleteLater();
 }
 
@@ -280,8 +321,6 @@ void HttpConnection::onReadable()
         if (n > 0) {
             if (m_lingering || m_stopReading)
                 continue; // after our last reply: read and drop until the client closes
-            if (m_in.isEmpty())
-                m_requestStart = HttpServer::nowMs();
             m_in.append(buffer, n);
             // Enough for one pass: the limit check below refuses a connection that sends more.
             if (m_in.size() + m_unanswered > HttpServer::MaxPendingBytes + qint64(sizeof buffer))
@@ -315,14 +354,10 @@ void HttpConnection::parseRequests()
         return;
     m_parsing = true;
     const QPointer<HttpConnection> self(this);
-    bool backlog = false;
-    while (!m_dead && !m_stopReading && !m_in.isEmpty()) {
-        // A client that does not read its replies stops being read from until it does.
-        if (m_out.size() - m_outPos > HttpServer::MaxWriteBacklog) {
-            m_readNotifier.setEnabled(false);
-            backlog = true;
-            break;
-        }
+    // A client that does not read its replies, or whose replies wait behind a slow one, stops
+    // being read from until they are taken.
+    auto overBacklog = [this] { return backlog() > HttpServer::MaxWriteBacklog; };
+    while (!m_dead && !m_stopReading && !m_in.isEmpty() && !overBacklog()) {
         if (parseOne() != Parse::Done)
             break;
     }
@@ -333,8 +368,10 @@ void HttpConnection::parseRequests()
         return;
     if (m_in.isEmpty())
         m_requestStart = -1;
-    if (backlog)
+    if (overBacklog()) {
+        m_readNotifier.setEnabled(false);
         return;
+    }
     if (!m_peerClosed && !m_lingering && !m_stopReading)
         m_readNotifier.setEnabled(true);
     // After the client's end of input, what is left unparsed is an unfinished request that can
@@ -346,6 +383,10 @@ void HttpConnection::parseRequests()
 HttpConnection::Parse HttpConnection::parseOne()
 {
     ParseResult parsed = m_parser.parse(m_in);
+    // The deadline runs from the request's first byte: empty lines before it start nothing, so
+    // a keep-alive client that ends its request with a spare line is left idle, not timed out.
+    if (m_requestStart < 0 && (parsed.started || parsed.kind == ParseResult::Kind::NeedBody))
+        m_requestStart = HttpServer::nowMs();
     switch (parsed.kind) {
     case ParseResult::Kind::NeedMore:
         return Parse::NeedMore;
@@ -379,7 +420,7 @@ HttpConnection::Parse HttpConnection::parseOne()
     m_in.remove(0, requestBytes);
     m_parser.reset();
     m_continueSent = false;
-    m_requestStart = m_in.isEmpty() ? -1 : HttpServer::nowMs();
+    m_requestStart = -1; // the next request's begins when its first byte is parsed
     m_lastActivity = HttpServer::nowMs();
 
     HttpRequest req;
@@ -392,6 +433,9 @@ HttpConnection::Parse HttpConnection::parseOne()
     slot.head = req.isHead();
     slot.close = close;
     m_unanswered += requestBytes;
+    const bool forwarded = m_client.isEmpty();
+    if (forwarded && !takeForwardedClient(slot, req))
+        return m_dead ? Parse::Stop : close ? Parse::Stop : Parse::Done;
     m_slots.push_back(slot);
     if (close)
         m_stopReading = true;
@@ -400,6 +444,24 @@ HttpConnection::Parse HttpConnection::parseOne()
     if (!self || m_dead)
         return Parse::Stop;
     return close ? Parse::Stop : Parse::Done;
+}
+
+bool HttpConnection::takeForwardedClient(Slot& slot, const HttpRequest& request)
+{
+    const std::optional<QHostAddress> forwarded = lastForwardedAddress(request.header("x-forwarded-for"));
+    const QString key = clientKey(forwarded.value_or(m_peer), m_server->m_ipv6Prefix);
+    if (m_server->takeClient(key)) {
+        slot.client = key;
+        return true;
+    }
+    m_slots.push_back(slot);
+    if (slot.close)
+        m_stopReading = true;
+    HttpResponse r;
+    r.status = 503;
+    r.body = "Too many connections.\n";
+    complete(slot.seq, r);
+    return false;
 }
 
 void HttpConnection::refuse(int status, const QByteArray& text, qint64 requestBytes)
@@ -462,6 +524,7 @@ void HttpConnection::complete(quint64 seq, const HttpResponse& response)
         if (!s.head && response.status != 304)
             d += response.body;
         s.ready = true;
+        m_heldBytes += d.size();
         break;
     }
     flushSlots();
@@ -477,12 +540,15 @@ void HttpConnection::flushSlots()
             m_outPos = 0;
         }
         m_out += s.data;
+        m_heldBytes -= s.data.size();
         m_unanswered -= s.requestBytes;
+        if (!s.client.isEmpty())
+            m_server->releaseClient(s.client);
         closeNow = s.close;
         m_slots.pop_front();
         wrote = true;
         if (closeNow) {
-            m_slots.clear();
+            releaseSlots();
             break;
         }
     }

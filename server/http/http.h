@@ -8,6 +8,7 @@
 // restarted by every byte. Requests are read by the parser of requestparser.h, resumed as their
 // bytes arrive, so a request that trickles in is not read again from its start on every piece.
 
+#include "clientkey.h"
 #include "requestparser.h"
 
 #include <QByteArray>
@@ -73,11 +74,19 @@ public:
     static constexpr qint64 HeaderDeadlineMs = 10000;  // a request must be complete in this time
     static constexpr qint64 IdleTimeoutMs = 30000;     // with nothing asked and nothing to send
     static constexpr qint64 WriteStallMs = 30000;      // replies not taken by the client
-    static constexpr qint64 MaxWriteBacklog = 256 * 1024; // stop reading requests past this much unsent
-    static constexpr int MaxConnectionsPerAddress = 64;
+    // Stop reading requests while this much of a connection's replies is unsent: written out and
+    // not taken yet, or ready and waiting behind a reply still owed before them.
+    static constexpr qint64 MaxWriteBacklog = 256 * 1024;
+    static constexpr int MaxConnectionsPerAddress = 64; // per client, see setClientKeys
     // Descriptors kept for everything but client connections (database, event loop, signals).
     static constexpr int ReservedDescriptors = 64;
     static constexpr int AcceptPauseMs = 200;          // after accept fails, e.g. out of descriptors
+
+    enum class AcceptStep { Retry, Done, Pause };
+    // What follows a failed accept(2): Retry at once (the failure was one waiting connection's,
+    // or a signal came), Done (none is waiting), or Pause for AcceptPauseMs (out of descriptors
+    // or memory, and anything unknown: the listening socket stays readable, so at once would spin).
+    static AcceptStep afterAcceptError(int error);
 
     // Raises the soft limit on open descriptors to the hard limit; returns the soft limit now.
     static int raiseDescriptorLimit();
@@ -101,6 +110,15 @@ public:
         m_refused = std::move(observer);
     }
     void setHeaderDeadline(qint64 ms) { m_headerDeadlineMs = ms; }
+    // Clients are told apart by clientKey() with `ipv6Prefix`; each may hold MaxConnectionsPerAddress
+    // connections. A trusted proxy's connections are not counted as one client's: each request it
+    // forwards counts, while unanswered, for the client its X-Forwarded-For names (the proxy itself
+    // when it names none), and gets 503 when that client is at its limit.
+    void setClientKeys(QList<QHostAddress> trustedProxies, int ipv6Prefix)
+    {
+        m_trustedProxies = std::move(trustedProxies);
+        m_ipv6Prefix = ipv6Prefix;
+    }
     static qint64 nowMs();
 
 protected:
@@ -109,7 +127,10 @@ protected:
 private:
     friend class HttpConnection;
     void dispatch(const HttpRequest& request, const HttpResponder& responder) { m_handler(request, responder); }
-    void connectionClosed(HttpConnection* c, const QString& address);
+    void connectionClosed(HttpConnection* c);
+    // One more connection or forwarded request for the client `key`; false when it is at its limit.
+    bool takeClient(const QString& key);
+    void releaseClient(const QString& key);
     void sweep();
     void acceptConnections();
     // The Date header's value for a reply sent now.
@@ -120,7 +141,9 @@ private:
     int m_maxConnections;
     int m_connections = 0;
     qint64 m_headerDeadlineMs = HeaderDeadlineMs;
-    QHash<QString, int> m_perAddress;
+    QList<QHostAddress> m_trustedProxies;
+    int m_ipv6Prefix = DefaultIpv6Prefix;
+    QHash<QString, int> m_perClient; // connections and forwarded requests of each client key
     QList<HttpConnection*> m_all;
     QTimer m_sweep;
     std::unique_ptr<QSocketNotifier> m_acceptNotifier;
@@ -132,7 +155,8 @@ private:
 class HttpConnection : public QObject {
     Q_OBJECT
 public:
-    HttpConnection(qintptr fd, const QHostAddress& peer, HttpServer* server);
+    // `client`: the key the connection counts for, empty for a trusted proxy's.
+    HttpConnection(qintptr fd, const QHostAddress& peer, QString client, HttpServer* server);
     ~HttpConnection() override;
 
 private:
@@ -146,6 +170,7 @@ private:
         bool close = false;
         bool ready = false;
         QByteArray data;
+        QString client; // a forwarded request: the client key it counts for
     };
     enum class Parse { Done, NeedMore, Stop };
 
@@ -155,6 +180,11 @@ private:
     Parse parseOne();
     // Queues an error reply for a request that cannot be read further and stops reading.
     void refuse(int status, const QByteArray& text, qint64 requestBytes);
+    // Takes the slot for a forwarded request's client, or answers it 503 when that client is full.
+    bool takeForwardedClient(Slot& slot, const HttpRequest& request);
+    void releaseSlots();
+    // Replies not taken by the client: unsent output and ready replies held behind an earlier one.
+    qint64 backlog() const { return m_out.size() - m_outPos + m_heldBytes; }
     void complete(quint64 seq, const HttpResponse& response);
     void flushSlots();
     void writeOut();
@@ -165,7 +195,7 @@ private:
     HttpServer* m_server;
     int m_fd;
     QHostAddress m_peer;
-    QString m_address;
+    QString m_client;             // the client key this connection counts for; empty for a trusted proxy
     QSocketNotifier m_readNotifier;
     QSocketNotifier m_writeNotifier;
 
@@ -174,6 +204,7 @@ private:
     QByteArray m_out;
     qsizetype m_outPos = 0;
     std::deque<Slot> m_slots;
+    qint64 m_heldBytes = 0;       // replies ready in m_slots, waiting behind one not ready
     quint64 m_nextSeq = 0;
     qint64 m_unanswered = 0;      // bytes of read requests not answered yet
     bool m_stopReading = false;   // a request asked to close, or an error ended the connection
@@ -182,7 +213,7 @@ private:
     bool m_dead = false;
     bool m_parsing = false;       // parseRequests is on the stack
     bool m_continueSent = false;  // "100 Continue" went out for the request being read
-    qint64 m_requestStart = -1;   // when the first byte of the current unfinished request came (not reset by later bytes)
+    qint64 m_requestStart = -1;   // when the current unfinished request began (empty lines before it do not count)
     qint64 m_lastActivity = 0;
     qint64 m_lingerStart = 0;
 };

@@ -70,8 +70,10 @@ bool RequestParser::takeField()
         for (const QByteArray& token : value.split(','))
             m_request.close = m_request.close || token.trimmed().toLower() == "close";
     } else if (name == "expect") {
+        // Every expectation of every Expect field counts: one not understood refuses the request.
         f.hasExpect = true;
-        m_request.expectContinue = value.toLower() == "100-continue";
+        for (const QByteArray& item : value.split(','))
+            f.otherExpectation = f.otherExpectation || item.trimmed().toLower() != "100-continue";
     }
     m_request.headers.append({name, value});
     return true;
@@ -90,8 +92,10 @@ ParseResult RequestParser::finishHead()
         return fail(400, "Exactly one Host header is required.\n");
     if (m_framing.length > RequestLimits::MaxBodyBytes)
         return fail(413, "Request body too large.\n");
-    if (m_version == "HTTP/1.1" && m_framing.hasExpect && !m_request.expectContinue)
+    if (m_version == "HTTP/1.1" && m_framing.otherExpectation)
         return fail(417, "Only \"Expect: 100-continue\" is understood.\n");
+    // An HTTP/1.0 client does not know the interim reply and sends its body unasked.
+    m_request.expectContinue = m_version == "HTTP/1.1" && m_framing.hasExpect;
     m_request.bodyLength = m_framing.length;
     m_state = State::Body;
     return {};
@@ -158,8 +162,14 @@ ParseResult RequestParser::parse(QByteArrayView input)
                         return fail(400, "Malformed request line.\n");
                     QByteArray originForm = req.target;
                     if (originForm.startsWith("http://") || originForm.startsWith("https://")) {
-                        const qsizetype slash = originForm.indexOf('/', originForm.indexOf("//") + 2);
-                        originForm = slash < 0 ? QByteArray("/") : originForm.mid(slash);
+                        // The authority ends at the path or, without a path, at the query.
+                        const qsizetype authority = originForm.indexOf("//") + 2;
+                        qsizetype end = authority;
+                        while (end < originForm.size() && originForm[end] != '/' && originForm[end] != '?')
+                            ++end;
+                        originForm = end < originForm.size() && originForm[end] == '/'
+                            ? originForm.mid(end)
+                            : QByteArray("/").append(originForm.mid(end));
                     }
                     if (!originForm.startsWith('/') && originForm != "*")
                         return fail(400, "Malformed request target.\n");
@@ -238,7 +248,9 @@ ParseResult RequestParser::parse(QByteArrayView input)
         if (m_headEnd < 0) {
             if (input.size() > RequestLimits::MaxHeadBytes)
                 return fail(431, "Request head too large.\n");
-            return {};
+            ParseResult more;
+            more.started = m_state != State::Blank;
+            return more;
         }
         const ParseResult failed = finishHead();
         if (failed.kind == ParseResult::Kind::Error)

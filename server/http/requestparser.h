@@ -31,7 +31,7 @@ struct ParsedRequest {
     QByteArray query;  // after "?", still percent-encoded
     QList<std::pair<QByteArray, QByteArray>> headers; // names in lower case, values trimmed
     bool close = false;          // HTTP/1.0, or "close" among the Connection tokens
-    bool expectContinue = false; // Expect: 100-continue
+    bool expectContinue = false; // HTTP/1.1 with "Expect: 100-continue": the client waits for 100 Continue
     qint64 bodyLength = 0;
     QByteArray body;
 };
@@ -45,6 +45,7 @@ struct ParseResult {
     };
     Kind kind = Kind::NeedMore;
     qsizetype consumed = 0;  // Request: bytes of the request; NeedBody: head bytes
+    bool started = false;    // NeedMore: a request has begun, beyond the empty lines allowed before it
     int status = 0;
     QByteArray message;
     ParsedRequest request;   // Request and NeedBody (without the body)
@@ -70,6 +71,7 @@ private:
         bool hasLength = false;
         bool hasEncoding = false;
         bool hasExpect = false;
+        bool otherExpectation = false; // an expectation other than 100-continue
         qint64 length = 0;
     };
 
