@@ -1,7 +1,8 @@
 #pragma once
 // What must hold for any bytes given to the request parser, checked by the fuzzer and by the
 // corpus replay: a status only from the documented set, consumed counts inside the input, and
-// the same outcome for every prefix (a prefix is "need more" or exactly what the whole gets),
+// the same outcome for every prefix (a prefix is "need more" or exactly what the whole gets; a
+// request once begun stays begun),
 // and the resumable parser, given the bytes one more at a time, answering at every step exactly
 // what a fresh parse of the same bytes does.
 
@@ -48,7 +49,7 @@ inline QByteArray difference(const ParseResult& a, const ParseResult& b)
 {
     if (a.kind != b.kind)
         return "kind " + QByteArray::number(int(a.kind)) + " against " + QByteArray::number(int(b.kind));
-    if (a.consumed != b.consumed || a.status != b.status || a.message != b.message)
+    if (a.consumed != b.consumed || a.status != b.status || a.message != b.message || a.started != b.started)
         return "consumed " + QByteArray::number(a.consumed) + " against " + QByteArray::number(b.consumed) + ", status "
             + QByteArray::number(a.status) + " against " + QByteArray::number(b.status) + ", \"" + a.message.trimmed() + "\" against \""
             + b.message.trimmed() + "\"";
@@ -104,6 +105,8 @@ inline QByteArray checkParser(QByteArrayView data, int maxRequests = 8)
             case Kind::NeedMore:
                 if (part.kind != Kind::NeedMore)
                     return "a prefix decided what the whole did not" + at;
+                if (part.started && !whole.started)
+                    return "a prefix began a request that the whole has not" + at;
                 break;
             case Kind::NeedBody:
                 if (part.kind != Kind::NeedMore && part.kind != Kind::NeedBody)

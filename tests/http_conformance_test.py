@@ -71,7 +71,54 @@ CASES = [
     ("HTTP/2.0", b"GET / HTTP/2.0\r\n" + H + b"\r\n", refused(505), True, False),
     ("body too large", b"GET / HTTP/1.1\r\n" + H + b"Content-Length: 16385\r\n\r\n", refused(413), True, False),
     ("unknown expectation", b"GET / HTTP/1.1\r\n" + H + b"Expect: x\r\n\r\n", refused(417), True, False),
+    ("unknown expectation before 100-continue",
+     b"GET / HTTP/1.1\r\n" + H + b"Expect: x\r\nExpect: 100-continue\r\n\r\n" + AFTER, refused(417), True, False),
+    ("HTTP/1.2", b"GET / HTTP/1.2\r\n" + H + b"\r\n", refused(505), True, False),
+    ("Content-Length past 2^63", b"GET / HTTP/1.1\r\n" + H + b"Content-Length: 9223372036854775808\r\n\r\n" + AFTER,
+     refused(400), True, False),
+    ("target too long, line never finished", b"GET /" + b"x" * 3000, refused(414), True, False),
+    ("empty lines before and between requests", b"\r\n\n" + HEALTH + b"\r\n" + HEALTH,
+     [("GET", 200), ("GET", 200)], False, False),
 ]
+
+
+def interim_replies(port):
+    """The 100 Continue of one request sent without its body: the statuses that came in the first
+    0.3 s, and then after the body, as a list of lists."""
+
+    def run(head):
+        s = socket.create_connection(("127.0.0.1", port))
+        try:
+            s.sendall(head)
+            seen = []
+            for data in (b"", b"hello"):
+                s.sendall(data)
+                s.settimeout(0.3)
+                got = b""
+                try:
+                    while True:
+                        chunk = s.recv(65536)
+                        if not chunk:
+                            break
+                        got += chunk
+                except socket.timeout:
+                    pass
+                seen.append([int(m) for m in re.findall(rb"HTTP/1\.1 (\d{3}) ", got)])
+            return seen
+        finally:
+            s.close()
+
+    expect = H + b"Expect: 100-continue\r\nContent-Length: 5\r\n\r\n"
+    failures = []
+    # An HTTP/1.0 client does not know the interim reply.
+    got = run(b"GET /health HTTP/1.0\r\n" + expect)
+    if got != [[], [200]]:
+        failures.append("Expect from an HTTP/1.0 client: %s, expected [[], [200]]" % got)
+    # Behind a reply still owed, the word comes after it.
+    got = run(b"GET /zm2.asp?1&0&0&0&Owed&2 HTTP/1.1\r\n" + H + b"\r\nGET /health HTTP/1.1\r\n" + expect)
+    if got != [[200, 100], [200]]:
+        failures.append("Expect behind a reply owed: %s, expected [[200, 100], [200]]" % got)
+    return failures
 
 
 def start_service(build):
@@ -218,6 +265,7 @@ def main():
                 if isinstance(event, h11.EndOfMessage):
                     break
         s.close()
+        failures += interim_replies(port)
     finally:
         proc.terminate()
         proc.wait(10)
