@@ -1374,6 +1374,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(count(QStringLiteral("200")), 65, 10000);
         for (const auto& s : sockets)
             QCOMPARE(s->state(), QAbstractSocket::ConnectedState);
+        // Answered requests give their places back.
+        const QByteArray again = "GET /health HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 2001:db8:7:7::99\r\n\r\n";
+        QCOMPARE(statuses(raw(m_port, again, replies(1)).data), QStringLiteral("200"));
     }
 
     void acceptErrors_data()

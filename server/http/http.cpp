@@ -1,14 +1,10 @@
+// The request helpers, HttpResponder and HttpConnection: one client's requests and replies.
 #include "http.h"
 
-#include <QDateTime>
-#include <QLocale>
-
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,13 +33,6 @@ const char* reason(int status)
     case 505: return "HTTP Version Not Supported";
     default: return "Unknown";
     }
-}
-
-QHostAddress normalized(const QHostAddress& a)
-{
-    bool ok = false;
-    const quint32 v4 = a.toIPv4Address(&ok);
-    return ok ? QHostAddress(v4) : a;
 }
 
 } // namespace
@@ -98,171 +87,13 @@ void HttpResponder::send(const HttpResponse& response) const
 
 // ---------------------------------------------------------------------------------------------
 
-HttpServer::HttpServer(Handler handler, int maxConnections, QObject* parent)
-    : QTcpServer(parent)
-    , m_handler(std::move(handler))
-    , m_maxConnections(maxConnections)
-{
-    m_sweep.setInterval(500);
-    connect(&m_sweep, &QTimer::timeout, this, &HttpServer::sweep);
-    m_sweep.start();
-    m_resumeAccepting.setSingleShot(true);
-    m_resumeAccepting.setInterval(AcceptPauseMs);
-    connect(&m_resumeAccepting, &QTimer::timeout, this, [this] {
-        if (m_acceptNotifier)
-            m_acceptNotifier->setEnabled(true);
-    });
-}
-
-bool HttpServer::listen(const QHostAddress& address, quint16 port)
-{
-    if (!QTcpServer::listen(address, port))
-        return false;
-    pauseAccepting(); // Qt's notifier stays off; this one accepts
-    m_acceptNotifier = std::make_unique<QSocketNotifier>(socketDescriptor(), QSocketNotifier::Read);
-    connect(m_acceptNotifier.get(), &QSocketNotifier::activated, this, &HttpServer::acceptConnections);
-    return true;
-}
-
-void HttpServer::close()
-{
-    m_acceptNotifier.reset();
-    m_resumeAccepting.stop();
-    QTcpServer::close();
-}
-
-void HttpServer::acceptConnections()
-{
-    for (int i = 0; i < 256; ++i) { // a turn of the event loop for others now and then
-        const int fd = ::accept4(int(socketDescriptor()), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd >= 0) {
-            incomingConnection(fd);
-            continue;
-        }
-        const AcceptStep step = afterAcceptError(errno);
-        if (step == AcceptStep::Retry)
-            continue;
-        if (step == AcceptStep::Pause) {
-            // The waiting client stays queued and the socket stays readable: stop watching it for
-            // a moment instead of failing again at once.
-            m_acceptNotifier->setEnabled(false);
-            m_resumeAccepting.start();
-        }
-        return;
-    }
-}
-
-HttpServer::AcceptStep HttpServer::afterAcceptError(int error)
-{
-    if (error == EAGAIN || error == EWOULDBLOCK)
-        return AcceptStep::Done;
-    // Errors of the connection being accepted (accept(2) says to retry as for EAGAIN), and a signal.
-    for (int retry : {ENETDOWN, EPROTO, ENOPROTOOPT, EHOSTDOWN, ENONET, EHOSTUNREACH, EOPNOTSUPP, ENETUNREACH,
-                      ECONNABORTED, EINTR}) {
-        if (error == retry)
-            return AcceptStep::Retry;
-    }
-    return AcceptStep::Pause;
-}
-
-int HttpServer::raiseDescriptorLimit()
-{
-    rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 1024;
-    if (limit.rlim_cur < limit.rlim_max) {
-        rlimit raised = limit;
-        raised.rlim_cur = limit.rlim_max;
-        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
-            limit = raised;
-    }
-    // Descriptors are ints; RLIM_INFINITY and other huge limits are cut to what poll can watch.
-    return int(std::min<rlim_t>(limit.rlim_cur, 1 << 20));
-}
-
-int HttpServer::connectionCap(int requested, int descriptors)
-{
-    return std::max(1, std::min(requested, descriptors - ReservedDescriptors));
-}
-
-HttpServer::~HttpServer()
-{
-    const QList<HttpConnection*> all = m_all;
-    for (HttpConnection* c : all)
-        delete c;
-}
-
-qint64 HttpServer::nowMs()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer t;
-        t.start();
-        return t;
-    }();
-    return clock.elapsed();
-}
-
-void HttpServer::incomingConnection(qintptr descriptor)
-{
-    sockaddr_storage ss{};
-    socklen_t len = sizeof ss;
-    QHostAddress peer;
-    if (::getpeername(int(descriptor), reinterpret_cast<sockaddr*>(&ss), &len) == 0)
-        peer = normalized(QHostAddress(reinterpret_cast<sockaddr*>(&ss)));
-    const QString client = m_trustedProxies.contains(peer) ? QString() : clientKey(peer, m_ipv6Prefix);
-    if (m_connections >= m_maxConnections || (!client.isEmpty() && !takeClient(client))) {
-        // Full: a short answer, best effort, and the socket is closed at once.
-        static const QByteArray busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain; charset=utf-8\r\n"
-                                       "Content-Length: 22\r\nConnection: close\r\n\r\nToo many connections.\n";
-        ::fcntl(int(descriptor), F_SETFL, ::fcntl(int(descriptor), F_GETFL) | O_NONBLOCK);
-        [[maybe_unused]] const auto n = ::send(int(descriptor), busy.constData(), size_t(busy.size()), MSG_NOSIGNAL);
-        ::close(int(descriptor));
-        return;
-    }
-    ++m_connections;
-    m_all.append(new HttpConnection(descriptor, peer, client, this));
-}
-
-bool HttpServer::takeClient(const QString& key)
-{
-    int& n = m_perClient[key];
-    if (n >= MaxConnectionsPerAddress)
-        return false;
-    ++n;
-    return true;
-}
-
-void HttpServer::releaseClient(const QString& key)
-{
-    const auto it = m_perClient.find(key);
-    if (it != m_perClient.end() && --*it <= 0)
-        m_perClient.erase(it);
-}
-
-void HttpServer::connectionClosed(HttpConnection* c)
-{
-    m_all.removeOne(c);
-    --m_connections;
-    if (!c->m_client.isEmpty())
-        releaseClient(c->m_client);
-}
-
-void HttpServer::sweep()
-{
-    const qint64 now = nowMs();
-    const QList<HttpConnection*> all = m_all;
-    for (HttpConnection* c : all)
-        c->checkDeadlines(now);
-}
-
-// ---------------------------------------------------------------------------------------------
-
-HttpConnection::HttpConnection(qintptr fd, const QHostAddress& peer, QString client, HttpServer* server)
+HttpConnection::HttpConnection(qintptr fd, const QHostAddress& peer, QString client, bool proxy, HttpServer* server)
     : QObject(server)
     , m_server(server)
     , m_fd(int(fd))
     , m_peer(peer)
     , m_client(std::move(client))
+    , m_proxy(proxy)
     , m_readNotifier(fd, QSocketNotifier::Read)
     , m_writeNotifier(fd, QSocketNotifier::Write)
 {
@@ -291,7 +122,7 @@ HttpConnection::~HttpConnection()
 void HttpConnection::releaseSlots()
 {
     for (const Slot& s : m_slots) {
-        if (!s.client.isEmpty())
+        if (s.counted)
             m_server->releaseClient(s.client);
     }
     m_slots.clear();
@@ -394,17 +225,10 @@ HttpConnection::Parse HttpConnection::parseOne()
         refuse(parsed.status, parsed.message, m_in.size());
         return Parse::Stop;
     case ParseResult::Kind::NeedBody:
-        // The client waits for a word before it sends the body: say go on at once, after the
-        // replies owed before it.
-        if (parsed.request.expectContinue && !m_continueSent && m_slots.empty()) {
-            if (m_outPos > 0 && m_outPos == m_out.size()) {
-                m_out.clear();
-                m_outPos = 0;
-            }
-            m_out += "HTTP/1.1 100 Continue\r\n\r\n";
-            m_continueSent = true;
-            m_writeNotifier.setEnabled(true);
-        }
+        // The client waits for a word before it sends the body: say go on once no reply is owed
+        // before it (it is asked again when the replies before it have gone out).
+        if (parsed.request.expectContinue && !m_continueSent && m_slots.empty())
+            sendContinue();
         return Parse::NeedMore;
     case ParseResult::Kind::Request:
         break;
@@ -433,8 +257,7 @@ HttpConnection::Parse HttpConnection::parseOne()
     slot.head = req.isHead();
     slot.close = close;
     m_unanswered += requestBytes;
-    const bool forwarded = m_client.isEmpty();
-    if (forwarded && !takeForwardedClient(slot, req))
+    if (m_proxy && !takeForwardedClient(slot, req))
         return m_dead ? Parse::Stop : close ? Parse::Stop : Parse::Done;
     m_slots.push_back(slot);
     if (close)
@@ -446,11 +269,23 @@ HttpConnection::Parse HttpConnection::parseOne()
     return close ? Parse::Stop : Parse::Done;
 }
 
+void HttpConnection::sendContinue()
+{
+    if (m_outPos > 0 && m_outPos == m_out.size()) {
+        m_out.clear();
+        m_outPos = 0;
+    }
+    m_out += "HTTP/1.1 100 Continue\r\n\r\n";
+    m_continueSent = true;
+    m_writeNotifier.setEnabled(true);
+}
+
 bool HttpConnection::takeForwardedClient(Slot& slot, const HttpRequest& request)
 {
     const std::optional<QHostAddress> forwarded = lastForwardedAddress(request.header("x-forwarded-for"));
     const QString key = clientKey(forwarded.value_or(m_peer), m_server->m_ipv6Prefix);
     if (m_server->takeClient(key)) {
+        slot.counted = true;
         slot.client = key;
         return true;
     }
@@ -484,19 +319,6 @@ void HttpConnection::refuse(int status, const QByteArray& text, qint64 requestBy
         m_server->m_refused(status, m_peer);
     if (self && !m_dead)
         complete(slot.seq, r);
-}
-
-QByteArray HttpServer::dateHeader()
-{
-    // Formatted once a second, not for every reply.
-    const qint64 now = QDateTime::currentSecsSinceEpoch();
-    if (now != m_dateSecond) {
-        m_dateSecond = now;
-        m_dateText = QLocale::c()
-                         .toString(QDateTime::fromSecsSinceEpoch(now, Qt::UTC), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss 'GMT'"))
-                         .toLatin1();
-    }
-    return m_dateText;
 }
 
 void HttpConnection::complete(quint64 seq, const HttpResponse& response)
@@ -542,7 +364,7 @@ void HttpConnection::flushSlots()
         m_out += s.data;
         m_heldBytes -= s.data.size();
         m_unanswered -= s.requestBytes;
-        if (!s.client.isEmpty())
+        if (s.counted)
             m_server->releaseClient(s.client);
         closeNow = s.close;
         m_slots.pop_front();

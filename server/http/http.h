@@ -155,8 +155,8 @@ private:
 class HttpConnection : public QObject {
     Q_OBJECT
 public:
-    // `client`: the key the connection counts for, empty for a trusted proxy's.
-    HttpConnection(qintptr fd, const QHostAddress& peer, QString client, HttpServer* server);
+    // `client`: the key the connection counts for, unless it is a trusted proxy's (`proxy`).
+    HttpConnection(qintptr fd, const QHostAddress& peer, QString client, bool proxy, HttpServer* server);
     ~HttpConnection() override;
 
 private:
@@ -170,7 +170,8 @@ private:
         bool close = false;
         bool ready = false;
         QByteArray data;
-        QString client; // a forwarded request: the client key it counts for
+        bool counted = false; // a forwarded request, counted for `client` until answered
+        QString client;
     };
     enum class Parse { Done, NeedMore, Stop };
 
@@ -180,6 +181,7 @@ private:
     Parse parseOne();
     // Queues an error reply for a request that cannot be read further and stops reading.
     void refuse(int status, const QByteArray& text, qint64 requestBytes);
+    void sendContinue();
     // Takes the slot for a forwarded request's client, or answers it 503 when that client is full.
     bool takeForwardedClient(Slot& slot, const HttpRequest& request);
     void releaseSlots();
@@ -195,7 +197,8 @@ private:
     HttpServer* m_server;
     int m_fd;
     QHostAddress m_peer;
-    QString m_client;             // the client key this connection counts for; empty for a trusted proxy
+    QString m_client;             // the client key of the peer
+    bool m_proxy = false;         // a trusted proxy's: counted per forwarded request, not as a client
     QSocketNotifier m_readNotifier;
     QSocketNotifier m_writeNotifier;
 
