@@ -2002,6 +2002,8 @@ private slots:
         QTest::newRow("stray argument") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("scores.sqlite")}
                                         << false << 2 << QStringLiteral("unexpected argument \"scores.sqlite\"");
         QTest::newRow("option without its value") << QStringList{db} << false << 2 << QStringLiteral("Missing value after '--db'");
+        QTest::newRow("IPv6 prefix past 128") << QStringList{QStringLiteral("--ipv6-prefix"), QStringLiteral("129"), db, QStringLiteral("{dir}/p.sqlite")}
+                                              << false << 2 << QStringLiteral("--ipv6-prefix wants a prefix length from 1 to 128");
         QTest::newRow("port in use") << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:{busy}"), db, QStringLiteral("{dir}/b.sqlite")}
                                      << false << 1 << QStringLiteral("cannot listen on 127.0.0.1:{busy}: address already in use");
         QTest::newRow("privileged port") << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:{privileged}"), db, QStringLiteral("{open}/c.sqlite")}
