@@ -225,7 +225,7 @@ const char* const FirstReleaseSchema[] = {
 // week before, "load NAME 4=100" a best read at start-up (before the others), "verify NAME 4=100"
 // a verified replay of the name's best, "falling N" or "rising N" N players "P<score>" with the
 // scores N down to 1 or 1 up to N on 4 x 4, "verified only" (first) counting verified replays only.
-// Queries: "ranks NAME", "around BOARD NAME COUNT", "top BOARD", "week BOARD", "players NAME".
+// Queries: "ranks NAME", "around BOARD NAME COUNT", "top BOARD", "week BOARD", "players NAME [LIMIT]".
 QString leaderboardsAnswer(const QStringList& events, const QString& query)
 {
     const QDateTime week = weekStart(QDateTime(QDate(2026, 3, 4), QTime(12, 0), Qt::UTC));
@@ -293,10 +293,25 @@ QString leaderboardsAnswer(const QStringList& events, const QString& query)
         const PageData page = boards.page(WorldRecords());
         entries((q[0] == QLatin1String("top") ? page.best : page.week)[std::size_t(q[1].toInt() - FirstBoard)], 0);
     } else if (q[0] == QLatin1String("players")) {
-        for (const PlayerDetail& p : boards.players(q[1], 0))
+        const FoundPlayers found = boards.players(q[1], 0, q.value(2, QStringLiteral("20")).toInt());
+        for (const PlayerDetail& p : found.players)
             out << p.name;
+        if (found.more > 0)
+            return out.join(QLatin1Char(',')) + QStringLiteral(" and %1 more").arg(found.more);
     }
     return out.join(QLatin1Char(','));
+}
+
+// Case variants of one name: "abcdefghijkl" with the letters of the set bits of `i` in upper case.
+constexpr int Variants = 3000;
+QString caseVariant(int i)
+{
+    QString name = QStringLiteral("abcdefghijkl");
+    for (int j = 0; j < name.size(); ++j) {
+        if (i & (1 << j))
+            name[j] = name[j].toUpper();
+    }
+    return name;
 }
 
 } // namespace
@@ -773,8 +788,9 @@ private slots:
     // "Zoë Ångström" last; board 5: "zoë ångström"; board 6: "Thérèse", sent in Windows-1252.
     // `target` may start with "@etag " (asked twice, the second time with the first answer's
     // ETag), "@burst " (asked as often as the limit allows first) or "@record " (asked, then P12
-    // sets a record, then asked again). `summary` lists boards as "size:rank name,..." and
-    // players as "name[size#rank/points of history]"; an error is "error".
+    // sets a record, then asked again) or "@variants " (thousands of names folding alike stored
+    // first; the player page checked too). `summary` lists boards as "size:rank name,..." and
+    // players as "name[size#rank/points of history]", then "and N more"; an error is "error".
     void api_data()
     {
         QTest::addColumn<QByteArray>("target");
@@ -806,6 +822,15 @@ private slots:
         QTest::newRow("player, not modified") << QByteArray("@etag /api/v1/players/P01") << 304 << QString();
         QTest::newRow("player, over the limit") << QByteArray("@burst /api/v1/players/P01") << 429 << QStringLiteral("error");
         QTest::newRow("around, over the limit") << QByteArray("@burst /api/v1/records?board=4&around=P01") << 429 << QStringLiteral("error");
+        // 3,000 case variants of one name, stored before the service starts, with 4 x 4 scores 1 to
+        // 3,000 in that order: the 20 best placed are shown, each with its one point of history.
+        QStringList best;
+        for (int i = Variants - MaxPlayersShown; i < Variants; ++i)
+            best << QStringLiteral("%1[4#%2/1]").arg(caseVariant(i)).arg(Variants - i);
+        best.sort();
+        QTest::newRow("player, thousands of names folding alike")
+            << QByteArray("@variants /api/v1/players/ABCDEFGHIJKL") << 200
+            << best.join(QLatin1Char(';')) + QStringLiteral(";and %1 more").arg(Variants - MaxPlayersShown);
         QTest::newRow("cache follows a new record") << QByteArray("@record /api/v1/records?board=4&around=P12&count=0") << 200
                                                     << QStringLiteral("4:1 P12");
     }
@@ -817,7 +842,16 @@ private slots:
         QFETCH(QString, summary);
         const QByteArray mode = target.startsWith('@') ? target.left(target.indexOf(' ')) : QByteArray();
         const QByteArray path = target.mid(mode.isEmpty() ? 0 : mode.size() + 1);
-        startService(mode == "@burst" ? 1 : 0);
+        QString db;
+        if (mode == "@variants") {
+            db = m_dir.filePath(QStringLiteral("variants.sqlite"));
+            ScoreStore store(db);
+            QList<Submission> batch;
+            for (int i = 0; i < Variants; ++i)
+                batch.append({{i + 1, 0, 0, 0}, caseVariant(i), QStringLiteral("127.0.0.1")});
+            QVERIFY2(store.submitBatch(batch, nullptr, nullptr), qPrintable(store.lastError()));
+        }
+        startService(mode == "@burst" ? 1 : 0, db);
         for (int i = 1; i <= 12; ++i)
             get(m_port, zimble::test::target(1300 - 100 * i, 0, 0, 0, QByteArray("P") + (i < 10 ? "0" : "") + QByteArray::number(i)));
         get(m_port, zimble::test::target(50, 0, 0, 0, "Zo%C3%AB%20%C3%85ngstr%C3%B6m"));
@@ -839,6 +873,12 @@ private slots:
         } else if (mode == "@record") {
             get(m_port, zimble::test::target(5000, 0, 0, 0, "P12"));
             r = ask();
+        } else if (mode == "@variants") {
+            // The player page is as bounded as the API's answer.
+            const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp?name=abcdefghijkl").body);
+            QCOMPARE(page.count(QStringLiteral("</h2>\n<div class=\"boards\">")), MaxPlayersShown);
+            QVERIFY(page.contains(QStringLiteral("3,000 players have names that differ")));
+            QVERIFY(page.contains(QStringLiteral("<p class=\"lead\">and 2,980 more</p>")));
         }
         QCOMPARE(r.status, status);
         QVERIFY2(r.head.contains("\r\nAccess-Control-Allow-Origin: *\r\n"), r.head.constData());
@@ -883,6 +923,10 @@ private slots:
             }
             parts << p[QStringLiteral("name")].toString() + QLatin1Char('[') + boards.join(QLatin1Char(',')) + QLatin1Char(']');
         }
+        if (mode == "@variants") // the order of names loaded at start-up is the table's
+            parts.sort();
+        if (json.contains(QStringLiteral("players")) && json[QStringLiteral("more")].toInteger(-1) != 0)
+            parts << QStringLiteral("and %1 more").arg(json[QStringLiteral("more")].toInteger(-1));
         QCOMPARE(parts.join(QLatin1Char(';')), summary);
     }
 
@@ -1628,6 +1672,8 @@ private slots:
         QTest::newRow("around a name stored as given") << cases << "around 4 zed 1" << "4 Bo 70,5 zed 60,6 Cy 50";
         QTest::newRow("around a name not on the board") << cases << "around 5 Zed 1" << "none";
         QTest::newRow("names folding alike, in order of arrival") << cases << "players ZeD" << "Zed,ZED,zed";
+        QTest::newRow("names folding alike, the best placed shown")
+            << QStringList{"zed 4=10", "Zed 4=5", "ZED 4=20"} << "players ZED 2" << "zed,ZED and 1 more";
         QTest::newRow("an old best sent again is not this week's")
             << QStringList{"old Ann 4=90", "Ann 4=90", "Bo 4=10"} << "week 4" << "Bo 10";
         QTest::newRow("an old best beaten is this week's") << QStringList{"old Ann 4=90", "Ann 4=95"} << "week 4" << "Ann 95";

@@ -1,6 +1,8 @@
 #include "leaderboards.h"
 
 #include <algorithm>
+#include <limits>
+#include <tuple>
 
 namespace zimble::server {
 
@@ -124,21 +126,47 @@ std::optional<RankedSlice> Leaderboards::around(int board, const QString& name, 
     return slice(index, found->rank, count);
 }
 
-QList<PlayerDetail> Leaderboards::players(const QString& name, int neighbours) const
+PlayerDetail Leaderboards::detail(const QString& stored, int neighbours) const
 {
-    QList<PlayerDetail> out;
-    for (const QString& stored : m_all.namesFolding(foldName(name))) {
-        PlayerDetail player{stored, {}};
-        for (int i = 0; i < BoardSizeCount; ++i) {
-            const std::optional<Standings::Best> best = counted().best(i, stored);
-            const std::optional<BoardRank> rank = counted().rank(i, stored);
-            if (best && rank)
-                player.boards.append({FirstBoard + i, best->score, best->at, *rank,
-                                      isVerified(FirstBoard + i, stored, best->score), slice(i, rank->rank, neighbours), {}});
-        }
-        if (!player.boards.isEmpty())
-            out.append(player);
+    PlayerDetail player{stored, {}};
+    for (int i = 0; i < BoardSizeCount; ++i) {
+        const std::optional<Standings::Best> best = counted().best(i, stored);
+        const std::optional<BoardRank> rank = counted().rank(i, stored);
+        if (best && rank)
+            player.boards.append({FirstBoard + i, best->score, best->at, *rank,
+                                  isVerified(FirstBoard + i, stored, best->score), slice(i, rank->rank, neighbours), {}});
     }
+    return player;
+}
+
+FoundPlayers Leaderboards::players(const QString& name, int neighbours, int limit) const
+{
+    // Every name folding alike is placed (a rank costs little); only the best placed are detailed.
+    struct Candidate {
+        qint64 place;
+        qsizetype arrival;
+    };
+    const QStringList names = m_all.namesFolding(foldName(name));
+    QList<Candidate> candidates;
+    for (qsizetype n = 0; n < names.size(); ++n) {
+        qint64 place = std::numeric_limits<qint64>::max();
+        for (int i = 0; i < BoardSizeCount; ++i) {
+            if (const std::optional<BoardRank> r = counted().rank(i, names[n]))
+                place = std::min(place, r->rank);
+        }
+        if (place != std::numeric_limits<qint64>::max())
+            candidates.append({place, n});
+    }
+    const qsizetype shown = std::clamp<qsizetype>(limit, 0, candidates.size());
+    std::partial_sort(candidates.begin(), candidates.begin() + shown, candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return std::tie(a.place, a.arrival) < std::tie(b.place, b.arrival);
+    });
+    FoundPlayers out;
+    out.more = candidates.size() - shown;
+    candidates.resize(shown);
+    std::sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) { return a.arrival < b.arrival; });
+    for (const Candidate& c : candidates)
+        out.players.append(detail(names[c.arrival], neighbours));
     return out;
 }
 

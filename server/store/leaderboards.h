@@ -119,9 +119,10 @@ public:
     std::optional<RankedSlice> around(int board, const QString& name, int count) const;
     // The places from `count` above `rank` to `count` below on board index `index`.
     RankedSlice slice(int index, qint64 rank, int count) const;
-    // The stored names that fold like `name`, in order of arrival, with their bests, ranks and
-    // `neighbours` places around (no history).
-    QList<PlayerDetail> players(const QString& name, int neighbours) const;
+    // The best placed `limit` of the stored names that fold like `name` (by their best rank on
+    // any board), in order of arrival, with their bests, ranks and `neighbours` places around (no
+    // history); `more` counts the others with a score.
+    FoundPlayers players(const QString& name, int neighbours, int limit) const;
     // Whether a verified replay backs the name's score on the board (4 to 7).
     bool isVerified(int board, const QString& name, qint64 score) const;
     // The name's best of all submissions on board index `index`, verified or not.
@@ -129,6 +130,7 @@ public:
 
 private:
     const Standings& counted() const { return m_verifiedOnly ? m_verified : m_all; }
+    PlayerDetail detail(const QString& stored, int neighbours) const;
     bool reachedBefore(const QDateTime& start, int index, const QString& name, qint64 score) const;
 
     bool m_verifiedOnly;

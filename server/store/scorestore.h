@@ -101,9 +101,10 @@ public:
     bool removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after);
 
     // Player pages and the records API (playerqueries.cpp). Names are found ignoring case.
-    // Every stored name that folds like `name`, each with its bests, ranks, the `neighbours`
-    // places above and below on each board, and its history; empty when none has a score.
-    bool players(const QString& name, int neighbours, QList<PlayerDetail>& out);
+    // The best placed MaxPlayersShown of the stored names that fold like `name`, each with its
+    // bests, ranks, the `neighbours` places above and below on each board, and its history;
+    // empty when none has a score.
+    bool players(const QString& name, int neighbours, FoundPlayers& out);
     // Every submission as CSV (RFC 4180): "time,board,zq,name,verified", one row per board score
     // above zero, in the order stored, read in chunks so that memory stays flat. `rows` counts them.
     bool exportCsv(QIODevice& out, qint64* rows);
@@ -168,7 +169,8 @@ private:
     qint64 m_seenGeneration = -1; // moderation count when the leaderboards were read
 
     // Player queries (playerqueries.cpp).
-    bool history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out);
+    // The latest submissions of each name (its verified replays with verifiedOnly), oldest first.
+    bool histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out);
 };
 
 } // namespace zimble::server

@@ -291,9 +291,9 @@ void Storage::verify(const ReplaySubmission& submission, const QString& client,
         this, m_worker.get(), [submission, client](StorageWorker* w) { return w->verify(submission, client); }, std::move(done));
 }
 
-void Storage::players(const QString& name, int neighbours, std::function<void(bool, const QList<PlayerDetail>&)> done)
+void Storage::players(const QString& name, int neighbours, std::function<void(bool, const FoundPlayers&)> done)
 {
-    using Found = std::pair<bool, QList<PlayerDetail>>;
+    using Found = std::pair<bool, FoundPlayers>;
     onStorageThread<Found>(
         this, m_worker.get(),
         [name, neighbours](StorageWorker* w) {
