@@ -43,7 +43,7 @@ void ScoreService::player(const HttpRequest& request, const HttpResponder& respo
                           qint64 startedNs)
 {
     cached(request, responder, "page\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
-        m_storage->players(name, PageNeighbours, [this, name, give](bool ok, const QList<PlayerDetail>& players) {
+        m_storage->players(name, PageNeighbours, [this, name, give](bool ok, const FoundPlayers& players) {
             if (!ok) {
                 give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", {}, false});
                 return;
@@ -108,10 +108,10 @@ void ScoreService::api(const HttpRequest& request, const HttpResponder& responde
             return fail(429, QStringLiteral("too many player requests from your address; please try again in a minute"));
         const QString name = cleanPlayerName(decodeName(raw));
         cached(request, responder, "player\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
-            m_storage->players(name, ApiNeighbours, [give](bool ok, const QList<PlayerDetail>& found) {
+            m_storage->players(name, ApiNeighbours, [give](bool ok, const FoundPlayers& found) {
                 if (!ok)
                     give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), {}, true});
-                else if (found.isEmpty())
+                else if (found.players.isEmpty())
                     give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score")), {}, true});
                 else
                     give({200, ApiType, playersJson(found), {}, true});

@@ -3,6 +3,7 @@
 
 #include "server/protocol.h"
 #include "server/scoreservice.h"
+#include "server/store/leaderboards.h"
 #include "servicesupport.h"
 
 #include "scores/codepage.h"
@@ -258,6 +259,100 @@ const char* const FirstReleaseSchema[] = {
     " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:00.000Z'), ('Late', 70, 9, 0, 0, 'x', '2026-01-01T00:00:01.000Z'),"
     " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:02.000Z'), ('Low', 5, 0, 0, 0, 'x', '2026-01-01T00:00:03.000Z')",
 };
+
+// Runs `events` on fresh leaderboards and answers `query` from them in a short text. Events:
+// "NAME 4=100 6=20" a submission this week (ids count up from 1), "old NAME 4=100" one of the
+// week before, "load NAME 4=100" a best read at start-up (before the others), "verify NAME 4=100"
+// a verified replay of the name's best, "falling N" or "rising N" N players "P<score>" with the
+// scores N down to 1 or 1 up to N on 4 x 4, "verified only" (first) counting verified replays only.
+// Queries: "ranks NAME", "around BOARD NAME COUNT", "top BOARD", "week BOARD", "players NAME [LIMIT]".
+QString leaderboardsAnswer(const QStringList& events, const QString& query)
+{
+    const QDateTime week = weekStart(QDateTime(QDate(2026, 3, 4), QTime(12, 0), Qt::UTC));
+    Leaderboards boards(events.value(0) == QLatin1String("verified only"));
+    qint64 id = 0, replayId = 0;
+    bool loading = true;
+    auto submission = [&](const QString& name, const QStringList& scores, const QDateTime& at) {
+        StoredSubmission s{++id, at.addSecs(id), name, QStringLiteral("x"), {}};
+        for (const QString& score : scores)
+            s.scores[std::size_t(score.section(QLatin1Char('='), 0, 0).toInt() - FirstBoard)] = score.section(QLatin1Char('='), 1).toLongLong();
+        return s;
+    };
+    for (const QString& event : events) {
+        QStringList words = event.split(QLatin1Char(' '));
+        const QString kind = words.takeFirst();
+        if (kind == QLatin1String("load")) {
+            const StoredSubmission s = submission(words.takeFirst(), words, week.addDays(-30));
+            for (int i = 0; i < BoardSizeCount; ++i)
+                boards.load(i, s.name.toUtf8(), s.scores[std::size_t(i)], s.id, s.at.toMSecsSinceEpoch());
+            continue;
+        }
+        if (loading) {
+            boards.finishLoad(id);
+            boards.turnWeek(boards.newWeek(week));
+            boards.markRead();
+            loading = false;
+        }
+        if (kind == QLatin1String("old")) {
+            boards.stored(submission(words.takeFirst(), words, week.addDays(-3)));
+        } else if (kind == QLatin1String("verify")) {
+            const int board = words.value(1).section(QLatin1Char('='), 0, 0).toInt();
+            const std::optional<Standings::Best> best = boards.best(board - FirstBoard, words.value(0));
+            boards.verified({++replayId, best->id, board, words.value(0), words.value(1).section(QLatin1Char('='), 1).toLongLong(), best->at});
+        } else if (kind == QLatin1String("falling") || kind == QLatin1String("rising")) {
+            const int n = words.value(0).toInt();
+            for (int i = 0; i < n; ++i) {
+                const int score = kind == QLatin1String("falling") ? n - i : i + 1;
+                boards.stored(submission(QStringLiteral("P%1").arg(score), {QStringLiteral("4=%1").arg(score)}, week));
+            }
+        } else if (kind != QLatin1String("verified")) {
+            boards.stored(submission(kind, words, week));
+        }
+    }
+    if (loading) {
+        boards.finishLoad(id);
+        boards.turnWeek(boards.newWeek(week));
+        boards.markRead();
+    }
+    const QStringList q = query.split(QLatin1Char(' '));
+    QStringList out;
+    auto entries = [&](const QList<RankedEntry>& list, qint64 firstRank) {
+        for (const RankedEntry& e : list)
+            out << (firstRank > 0 ? QString::number(firstRank++) + QLatin1Char(' ') : QString()) + e.name
+                    + QLatin1Char(' ') + QString::number(e.score) + (e.verified ? QStringLiteral(" v") : QString());
+    };
+    if (q[0] == QLatin1String("ranks")) {
+        for (const BoardRank& r : boards.ranks(q[1]))
+            out << QStringLiteral("%1:%2/%3").arg(r.board).arg(r.rank).arg(r.players);
+    } else if (q[0] == QLatin1String("around")) {
+        const std::optional<RankedSlice> slice = boards.around(q[1].toInt(), q[2], q[3].toInt());
+        if (!slice)
+            return QStringLiteral("none");
+        entries(slice->entries, slice->firstRank);
+    } else if (q[0] == QLatin1String("top") || q[0] == QLatin1String("week")) {
+        const PageData page = boards.page(WorldRecords());
+        entries((q[0] == QLatin1String("top") ? page.best : page.week)[std::size_t(q[1].toInt() - FirstBoard)], 0);
+    } else if (q[0] == QLatin1String("players")) {
+        const FoundPlayers found = boards.players(q[1], 0, q.value(2, QStringLiteral("20")).toInt());
+        for (const PlayerDetail& p : found.players)
+            out << p.name;
+        if (found.more > 0)
+            return out.join(QLatin1Char(',')) + QStringLiteral(" and %1 more").arg(found.more);
+    }
+    return out.join(QLatin1Char(','));
+}
+
+// Case variants of one name: "abcdefghijkl" with the letters of the set bits of `i` in upper case.
+constexpr int Variants = 3000;
+QString caseVariant(int i)
+{
+    QString name = QStringLiteral("abcdefghijkl");
+    for (int j = 0; j < name.size(); ++j) {
+        if (i & (1 << j))
+            name[j] = name[j].toUpper();
+    }
+    return name;
+}
 
 } // namespace
 
@@ -733,8 +828,9 @@ private slots:
     // "Zoë Ångström" last; board 5: "zoë ångström"; board 6: "Thérèse", sent in Windows-1252.
     // `target` may start with "@etag " (asked twice, the second time with the first answer's
     // ETag), "@burst " (asked as often as the limit allows first) or "@record " (asked, then P12
-    // sets a record, then asked again). `summary` lists boards as "size:rank name,..." and
-    // players as "name[size#rank/points of history]"; an error is "error".
+    // sets a record, then asked again) or "@variants " (thousands of names folding alike stored
+    // first; the player page checked too). `summary` lists boards as "size:rank name,..." and
+    // players as "name[size#rank/points of history]", then "and N more"; an error is "error".
     void api_data()
     {
         QTest::addColumn<QByteArray>("target");
@@ -766,6 +862,15 @@ private slots:
         QTest::newRow("player, not modified") << QByteArray("@etag /api/v1/players/P01") << 304 << QString();
         QTest::newRow("player, over the limit") << QByteArray("@burst /api/v1/players/P01") << 429 << QStringLiteral("error");
         QTest::newRow("around, over the limit") << QByteArray("@burst /api/v1/records?board=4&around=P01") << 429 << QStringLiteral("error");
+        // 3,000 case variants of one name, stored before the service starts, with 4 x 4 scores 1 to
+        // 3,000 in that order: the 20 best placed are shown, each with its one point of history.
+        QStringList best;
+        for (int i = Variants - MaxPlayersShown; i < Variants; ++i)
+            best << QStringLiteral("%1[4#%2/1]").arg(caseVariant(i)).arg(Variants - i);
+        best.sort();
+        QTest::newRow("player, thousands of names folding alike")
+            << QByteArray("@variants /api/v1/players/ABCDEFGHIJKL") << 200
+            << best.join(QLatin1Char(';')) + QStringLiteral(";and %1 more").arg(Variants - MaxPlayersShown);
         QTest::newRow("cache follows a new record") << QByteArray("@record /api/v1/records?board=4&around=P12&count=0") << 200
                                                     << QStringLiteral("4:1 P12");
     }
@@ -777,7 +882,16 @@ private slots:
         QFETCH(QString, summary);
         const QByteArray mode = target.startsWith('@') ? target.left(target.indexOf(' ')) : QByteArray();
         const QByteArray path = target.mid(mode.isEmpty() ? 0 : mode.size() + 1);
-        startService(mode == "@burst" ? 1 : 0);
+        QString db;
+        if (mode == "@variants") {
+            db = m_dir.filePath(QStringLiteral("variants.sqlite"));
+            ScoreStore store(db);
+            QList<Submission> batch;
+            for (int i = 0; i < Variants; ++i)
+                batch.append({{i + 1, 0, 0, 0}, caseVariant(i), QStringLiteral("127.0.0.1")});
+            QVERIFY2(store.submitBatch(batch, nullptr, nullptr), qPrintable(store.lastError()));
+        }
+        startService(mode == "@burst" ? 1 : 0, db);
         for (int i = 1; i <= 12; ++i)
             get(m_port, zimble::test::target(1300 - 100 * i, 0, 0, 0, QByteArray("P") + (i < 10 ? "0" : "") + QByteArray::number(i)));
         get(m_port, zimble::test::target(50, 0, 0, 0, "Zo%C3%AB%20%C3%85ngstr%C3%B6m"));
@@ -799,6 +913,12 @@ private slots:
         } else if (mode == "@record") {
             get(m_port, zimble::test::target(5000, 0, 0, 0, "P12"));
             r = ask();
+        } else if (mode == "@variants") {
+            // The player page is as bounded as the API's answer.
+            const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp?name=abcdefghijkl").body);
+            QCOMPARE(page.count(QStringLiteral("</h2>\n<div class=\"boards\">")), MaxPlayersShown);
+            QVERIFY(page.contains(QStringLiteral("3,000 players have names that differ")));
+            QVERIFY(page.contains(QStringLiteral("<p class=\"lead\">and 2,980 more</p>")));
         }
         QCOMPARE(r.status, status);
         QVERIFY2(r.head.contains("\r\nAccess-Control-Allow-Origin: *\r\n"), r.head.constData());
@@ -843,6 +963,10 @@ private slots:
             }
             parts << p[QStringLiteral("name")].toString() + QLatin1Char('[') + boards.join(QLatin1Char(',')) + QLatin1Char(']');
         }
+        if (mode == "@variants") // the order of names loaded at start-up is the table's
+            parts.sort();
+        if (json.contains(QStringLiteral("players")) && json[QStringLiteral("more")].toInteger(-1) != 0)
+            parts << QStringLiteral("and %1 more").arg(json[QStringLiteral("more")].toInteger(-1));
         QCOMPARE(parts.join(QLatin1Char(';')), summary);
     }
 
@@ -1768,6 +1892,46 @@ private slots:
         QVERIFY(check());
         QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 4).value(2), (std::pair<QString, qint64>(QStringLiteral("Gone"), 1)));
         m_service.reset();
+    }
+
+    void leaderboards_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("higher replaces a best, an equal later one comes after")
+            << QStringList{"Ann 4=50", "Bo 4=60", "Ann 4=70", "Cy 4=70", "Bo 4=55"} << "top 4" << "Ann 70,Cy 70,Bo 60";
+        QTest::newRow("ranks on each board") << QStringList{"Ann 4=50 6=9", "Bo 4=60"} << "ranks Ann" << "4:2/2,6:1/1";
+        QTest::newRow("loaded bests, then submissions")
+            << QStringList{"load Ann 4=50", "load Bo 4=70", "Cy 4=60", "Ann 4=80"} << "top 4" << "Ann 80,Bo 70,Cy 60";
+        // Blocks of the order split at 1,024 entries: the counts must follow, at the tail and the head.
+        QTest::newRow("ranks past a block split, scores falling") << QStringList{"falling 1100"} << "ranks P1" << "4:1100/1100";
+        QTest::newRow("ranks past a block split, scores rising") << QStringList{"rising 1100"} << "ranks P1" << "4:1100/1100";
+        QTest::newRow("around past a block split") << QStringList{"rising 1100"} << "around 4 P3 1" << "1097 P4 4,1098 P3 3,1099 P2 2";
+        const QStringList cases{"Zed 4=100", "Ann 4=90", "ZED 4=80", "Bo 4=70", "zed 4=60", "Cy 4=50"};
+        QTest::newRow("around the best placed of names folding alike") << cases << "around 4 zEd 1" << "1 Zed 100,2 Ann 90";
+        QTest::newRow("around a name stored as given") << cases << "around 4 zed 1" << "4 Bo 70,5 zed 60,6 Cy 50";
+        QTest::newRow("around a name not on the board") << cases << "around 5 Zed 1" << "none";
+        QTest::newRow("names folding alike, in order of arrival") << cases << "players ZeD" << "Zed,ZED,zed";
+        QTest::newRow("names folding alike, the best placed shown")
+            << QStringList{"zed 4=10", "Zed 4=5", "ZED 4=20"} << "players ZED 2" << "zed,ZED and 1 more";
+        QTest::newRow("an old best sent again is not this week's")
+            << QStringList{"old Ann 4=90", "Ann 4=90", "Bo 4=10"} << "week 4" << "Bo 10";
+        QTest::newRow("an old best beaten is this week's") << QStringList{"old Ann 4=90", "Ann 4=95"} << "week 4" << "Ann 95";
+        QTest::newRow("verified marks the replayed score only")
+            << QStringList{"Ann 4=90", "Bo 4=80", "verify Bo 4=80", "verify Ann 4=90", "Ann 4=95"} << "top 4" << "Ann 95,Bo 80 v";
+        QTest::newRow("verified only counts replays")
+            << QStringList{"verified only", "Ann 4=90", "Bo 4=80", "verify Bo 4=80"} << "ranks Bo" << "4:1/1";
+        QTest::newRow("verified only, this week") << QStringList{"verified only", "Ann 4=90", "Bo 4=80", "verify Bo 4=80"}
+                                                  << "week 4" << "Bo 80 v";
+    }
+
+    void leaderboards()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QString, query);
+        QFETCH(QString, answer);
+        QCOMPARE(leaderboardsAnswer(events, query), answer);
     }
 
     void importAndExport_data()

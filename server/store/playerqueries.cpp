@@ -1,9 +1,10 @@
 // The store's answers for player pages and the records API: names found ignoring case, the
-// places around a player, and a player's history.
+// places around a player, and their histories.
 
 #include "playerqueries.h"
 #include "scorestore.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QVariant>
@@ -19,97 +20,79 @@ constexpr int MaxHistory = 1000;
 
 } // namespace
 
-bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out)
+bool ScoreStore::histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out)
 {
-    out = {};
+    out = QList<std::array<QList<HistoryPoint>, BoardSizeCount>>(names.size());
+    if (names.isEmpty())
+        return true;
+    // One statement for every name: each name's latest submissions through its own index search,
+    // joined. Counting verified games only, the history is that of the verified replays.
+    const QString one = m_verifiedOnly
+        ? QStringLiteral("SELECT * FROM (SELECT r.name, r.id, s.submitted_at, r.board, r.score FROM replays r "
+                         "JOIN submissions s ON s.id = r.submission_id "
+                         "WHERE r.name = ? AND r.verified = 1 ORDER BY r.id DESC LIMIT ?) AS h%1")
+        : QStringLiteral("SELECT * FROM (SELECT name, id, submitted_at, score4, score5, score6, score7 FROM submissions "
+                         "WHERE name = ? ORDER BY id DESC LIMIT ?) AS h%1");
+    QStringList parts;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        parts << one.arg(i);
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     q.setForwardOnly(true);
-    // Counting verified games only, the history is that of the verified replays.
-    q.prepare(m_verifiedOnly ? QStringLiteral("SELECT s.submitted_at, r.board, r.score FROM replays r "
-                                              "JOIN submissions s ON s.id = r.submission_id "
-                                              "WHERE r.name = ? AND r.verified = 1 ORDER BY r.id DESC LIMIT ?")
-                             : QStringLiteral("SELECT submitted_at, score4, score5, score6, score7 FROM submissions "
-                                              "WHERE name = ? ORDER BY id DESC LIMIT ?"));
-    q.addBindValue(name);
-    q.addBindValue(MaxHistory);
+    q.prepare(parts.join(QLatin1String(" UNION ALL ")));
+    for (const QString& name : names) {
+        q.addBindValue(name);
+        q.addBindValue(MaxHistory);
+    }
     if (!q.exec())
         return fail(q);
+    QHash<QString, qsizetype> index;
+    for (qsizetype i = 0; i < names.size(); ++i)
+        index.insert(names[i], i);
+    // Newest first within each name; the histories are kept oldest first.
+    QList<QList<std::pair<qint64, std::pair<int, HistoryPoint>>>> rows(names.size());
     while (q.next()) {
-        const QDateTime at = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
+        const qsizetype who = index.value(q.value(0).toString(), -1);
+        if (who < 0)
+            continue;
+        const qint64 id = q.value(1).toLongLong();
+        const QDateTime at = QDateTime::fromString(q.value(2).toString(), Qt::ISODateWithMs);
         if (m_verifiedOnly) {
-            const int index = q.value(1).toInt() - FirstBoard;
-            if (index >= 0 && index < BoardSizeCount)
-                out[std::size_t(index)].append({at, q.value(2).toLongLong()});
+            rows[who].append({id, {q.value(3).toInt() - FirstBoard, HistoryPoint{at, q.value(4).toLongLong()}}});
             continue;
         }
         for (int i = 0; i < BoardSizeCount; ++i) {
-            const qint64 score = q.value(1 + i).toLongLong();
-            if (score > 0)
-                out[std::size_t(i)].append({at, score});
+            if (const qint64 score = q.value(3 + i).toLongLong(); score > 0)
+                rows[who].append({id, {i, HistoryPoint{at, score}}});
         }
     }
-    for (QList<HistoryPoint>& points : out)
-        std::reverse(points.begin(), points.end());
+    for (qsizetype who = 0; who < names.size(); ++who) {
+        std::stable_sort(rows[who].begin(), rows[who].end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [id, point] : rows[who]) {
+            if (point.first >= 0 && point.first < BoardSizeCount)
+                out[who][std::size_t(point.first)].append(point.second);
+        }
+    }
     return true;
 }
 
-RankedSlice ScoreStore::slice(int index, qint64 rank, int count) const
+bool ScoreStore::players(const QString& name, int neighbours, FoundPlayers& out)
 {
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    RankedSlice out;
-    out.board = FirstBoard + index;
-    out.firstRank = std::max<qint64>(1, rank - count);
-    out.entries = standings.ranked(index, out.firstRank, int(rank + count - out.firstRank + 1));
-    for (RankedEntry& e : out.entries)
-        e.verified = isVerified(out.board, e.name, e.score);
-    return out;
-}
-
-bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail>& out)
-{
-    out.clear();
+    out = {};
     if (!ensureStandings())
         return false;
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    for (const QString& stored : m_all.namesFolding(foldName(name))) {
-        PlayerDetail player{stored, {}};
-        for (int i = 0; i < BoardSizeCount; ++i) {
-            const std::optional<Standings::Best> best = standings.best(i, stored);
-            const std::optional<BoardRank> rank = standings.rank(i, stored);
-            if (best && rank)
-                player.boards.append({FirstBoard + i, best->score, best->at, *rank,
-                                      isVerified(FirstBoard + i, stored, best->score), slice(i, rank->rank, neighbours), {}});
-        }
-        if (player.boards.isEmpty())
-            continue;
-        std::array<QList<HistoryPoint>, BoardSizeCount> points;
-        if (!history(stored, points))
-            return false;
-        for (PlayerBoardDetail& b : player.boards)
-            b.history = points[std::size_t(b.board - FirstBoard)];
-        out.append(player);
+    FoundPlayers found = m_boards.players(name, neighbours, MaxPlayersShown);
+    QStringList names;
+    for (const PlayerDetail& player : found.players)
+        names << player.name;
+    QList<std::array<QList<HistoryPoint>, BoardSizeCount>> points;
+    if (!histories(names, points))
+        return false;
+    for (qsizetype i = 0; i < found.players.size(); ++i) {
+        for (PlayerBoardDetail& b : found.players[i].boards)
+            b.history = points[i][std::size_t(b.board - FirstBoard)];
     }
+    out = std::move(found);
     return true;
-}
-
-std::optional<RankedSlice> ScoreStore::around(int board, const QString& name, int count) const
-{
-    const int index = board - FirstBoard;
-    if (index < 0 || index >= BoardSizeCount)
-        return std::nullopt;
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    // The name as given when it is stored so, else the best placed of those folding alike.
-    std::optional<BoardRank> found = standings.rank(index, name);
-    if (!found) {
-        for (const QString& stored : m_all.namesFolding(foldName(name))) {
-            const std::optional<BoardRank> r = standings.rank(index, stored);
-            if (r && (!found || r->rank < found->rank))
-                found = r;
-        }
-    }
-    if (!found)
-        return std::nullopt;
-    return slice(index, found->rank, count);
 }
 
 } // namespace zimble::server

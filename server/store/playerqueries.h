@@ -42,4 +42,15 @@ struct PlayerDetail {
     bool operator==(const PlayerDetail&) const = default;
 };
 
+// The stored names that fold like a name looked up: the best placed of them in full.
+struct FoundPlayers {
+    QList<PlayerDetail> players; // in order of arrival
+    qint64 more = 0;             // names folding alike that are not among them
+    bool operator==(const FoundPlayers&) const = default;
+};
+
+// How many of the names folding alike a player page and the API show: however many are stored,
+// an answer stays small and reads a bounded history.
+inline constexpr int MaxPlayersShown = 20;
+
 } // namespace zimble::server

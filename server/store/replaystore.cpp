@@ -17,12 +17,12 @@ bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qi
     // refused without searching the table. The row is read again inside the transaction, after
     // the records' lock, so a name being removed cannot get a verified record back.
     *id = 0;
-    std::optional<Standings::Best> best = m_all.best(index, name);
+    std::optional<Standings::Best> best = m_boards.best(index, name);
     if (!best || best->score != whole) {
         // The submission may have gone to another instance a moment ago: take in what others stored.
-        if (!readSince(nullptr))
+        if (!readSince(m_boards, nullptr))
             return false;
-        best = m_all.best(index, name);
+        best = m_boards.best(index, name);
         if (!best || best->score != whole)
             return true;
     }
@@ -48,7 +48,7 @@ bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString&
         return false;
     if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
         return false;
-    return readReplaysSince();
+    return readReplaysSince(m_boards);
 }
 
 bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
@@ -76,7 +76,7 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
             : id == 0                                      ? QStringLiteral("no such best")
                                                            : QStringLiteral(""); // empty, not NULL
         // The same game verified before (every Update sends it again): nothing new to store.
-        if (result.verified && isVerified(board, submission.name, r.whole)) {
+        if (result.verified && m_boards.isVerified(board, submission.name, r.whole)) {
             results->append(result);
             continue;
         }

@@ -5,7 +5,6 @@
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
-#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -91,6 +90,7 @@ ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
     : m_connection(QStringLiteral("zimble-store-%1").arg(quintptr(this), 0, 16))
     , m_location(location)
     , m_verifiedOnly(verifiedOnly)
+    , m_boards(verifiedOnly)
 {
     const QUrl url(location);
     m_sqlite = !(url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres"));
@@ -322,7 +322,7 @@ bool ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>* 
         return false;
     }
     // The standings come first: without them a batch would take in every stored submission.
-    if (!m_topLoaded && !catchUp())
+    if (!ensureStandings())
         return false;
     return retry([&] { return runBatch(batch, won, after); }, 5, 25);
 }
@@ -340,7 +340,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     // What other writers stored before this transaction, then this batch: the ten best take
     // both in once the commit has succeeded.
     QList<StoredSubmission> stored;
-    if (!readSince(&stored))
+    if (!readSince(m_boards, &stored))
         return false;
     // Each name's best in memory is never above the table's while no moderation or import has
     // happened since it was read (those raise the count): a score not above it needs no upsert.
@@ -366,7 +366,7 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
             if (s.scores[i] <= 0)
                 continue;
             if (memoryBelowTable) {
-                const std::optional<Standings::Best> known = m_all.best(i, s.name);
+                const std::optional<Standings::Best> known = m_boards.best(i, s.name);
                 if (known && known->score >= s.scores[i])
                     continue;
             }
@@ -399,11 +399,9 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
     WorldRecords result;
     if (!records(result) || !notifyOthers() || !exec(QStringLiteral("COMMIT")))
         return false;
-    for (const StoredSubmission& s : stored) {
-        offerStored(s);
-        m_lastId = std::max(m_lastId, s.id);
-    }
-    followWeek();
+    for (const StoredSubmission& s : stored)
+        m_boards.stored(s);
+    followWeek(m_boards);
     // Counting verified games only, a bare submission sets no record; its replay may.
     if (m_verifiedOnly)
         wins = QList<QList<int>>(batch.size());
@@ -419,7 +417,7 @@ bool ScoreStore::records(WorldRecords& out)
     if (!readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out))
         return false;
     for (int i = 0; i < BoardSizeCount; ++i)
-        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : isVerified(FirstBoard + i, out[i].holder, out[i].score);
+        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : m_boards.isVerified(FirstBoard + i, out[i].holder, out[i].score);
     return true;
 }
 
@@ -441,11 +439,11 @@ bool ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
     return true;
 }
 
-bool ScoreStore::readSince(QList<StoredSubmission>* pending)
+bool ScoreStore::readSince(Leaderboards& into, QList<StoredSubmission>* pending)
 {
     // In chunks, so that a whole table is never held at once (PostgreSQL sends all rows of a
     // result). With `pending`, the rows wait there for the commit of the transaction at hand.
-    qint64 from = m_lastId;
+    qint64 from = into.lastId();
     for (;;) {
         m_since->bindValue(0, from);
         if (!m_since->exec())
@@ -463,17 +461,15 @@ bool ScoreStore::readSince(QList<StoredSubmission>* pending)
             if (pending)
                 pending->append(s);
             else
-                offerStored(s);
+                into.stored(s);
         }
         m_since->finish();
-        if (!pending)
-            m_lastId = from;
         if (rows < 5000)
             return true;
     }
 }
 
-bool ScoreStore::loadStandings()
+bool ScoreStore::loadStandings(Leaderboards& into)
 {
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // One snapshot: the bests and the last submission they include.
@@ -491,20 +487,20 @@ bool ScoreStore::loadStandings()
     last.setForwardOnly(true);
     if (!last.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions")) || !last.next())
         return end(fail(last));
-    m_lastId = last.value(0).toLongLong();
+    const qint64 lastId = last.value(0).toLongLong();
     last.finish();
-    auto add = [this](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
+    auto add = [&into](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
         std::optional<qint64> ms = parseUtcIso(at);
         if (!ms)
             ms = QDateTime::fromString(QString::fromUtf8(at), Qt::ISODateWithMs).toMSecsSinceEpoch();
-        m_all.load(board - FirstBoard, name, score, id, *ms);
+        into.load(board - FirstBoard, name, score, id, *ms);
     };
     QSqlQuery counts(db);
     counts.setForwardOnly(true);
     if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
         return end(fail(counts));
     while (counts.next())
-        m_all.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
+        into.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
     counts.finish();
     const QString sql = QStringLiteral("SELECT board, name, score, submission_id, set_at FROM bests");
     if (sqlite3* handle = m_sqlite ? sqliteHandle(db) : nullptr) {
@@ -534,7 +530,7 @@ bool ScoreStore::loadStandings()
             add(q.value(0).toInt(), q.value(1).toString().toUtf8(), q.value(2).toLongLong(), q.value(3).toLongLong(),
                 q.value(4).toString().toUtf8());
     }
-    m_all.finishLoad();
+    into.finishLoad(lastId);
     // What loading used for a while goes back to the system, not only to the allocator.
     ::malloc_trim(0);
     return end(true);
@@ -554,48 +550,30 @@ bool ScoreStore::catchUp()
     qint64 generation = 0;
     if (!readGeneration(&generation))
         return false;
-    if (generation != m_seenGeneration || !m_topLoaded) {
-        // First use, or names were removed or imported: read the standings anew.
-        m_all.clear();
-        m_verified.clear();
-        m_week.clear();
-        m_weekVerified.clear();
-        m_weekStart = QDateTime();
-        m_verifiedKeys.clear();
-        m_lastId = 0;
-        m_lastReplayId = 0;
-        if (!loadStandings())
+    if (generation != m_seenGeneration || !m_boards.isRead()) {
+        // First use, or names were removed or imported: read the leaderboards anew. The old ones
+        // go first (memory for one set only); a failed read leaves them unread, to be read again.
+        m_boards = Leaderboards(m_verifiedOnly);
+        Leaderboards fresh(m_verifiedOnly);
+        if (!loadStandings(fresh) || !readSince(fresh, nullptr) || !readReplaysSince(fresh) || !followWeek(fresh))
             return false;
+        fresh.markRead();
+        m_boards = std::move(fresh);
         m_seenGeneration = generation;
-        m_topLoaded = true;
+        return true;
     }
-    return readSince(nullptr) && readReplaysSince() && followWeek();
+    return readSince(m_boards, nullptr) && readReplaysSince(m_boards) && followWeek(m_boards);
 }
 
 bool ScoreStore::pageData(PageData& out)
 {
-    if (!m_topLoaded && !catchUp())
+    if (!ensureStandings())
         return false;
     WorldRecords r;
-    if (!followWeek() || !records(r))
+    if (!followWeek(m_boards) || !records(r))
         return false;
-    out = pageWith(r);
+    out = m_boards.page(r);
     return true;
-}
-
-PageData ScoreStore::pageWith(const WorldRecords& records) const
-{
-    PageData out;
-    out.records = records;
-    out.verifiedOnly = m_verifiedOnly;
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    const TopTens& week = m_verifiedOnly ? m_weekVerified : m_week;
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        out.best[i] = standings.top(i, TopTens::Count);
-        out.week[i] = week.board(i);
-    }
-    markVerified(out);
-    return out;
 }
 
 bool ScoreStore::changedElsewhere()
@@ -611,36 +589,14 @@ bool ScoreStore::changedElsewhere()
     return changed;
 }
 
-bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 score) const
-{
-    // Every Update sends all four bests: a score the name already had before the week began is
-    // an old best sent again, not one of this week's.
-    const std::optional<Standings::Best> best = m_all.best(index, name);
-    return best && best->score >= score && best->at < m_weekStart;
-}
-
-void ScoreStore::offerStored(const StoredSubmission& s)
-{
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        if (s.at >= m_weekStart && !reachedBeforeThisWeek(i, s.name, s.scores[i]))
-            m_week.offer(i, s.name, s.scores[i], s.id, s.at);
-        m_all.offer(i, s.name, s.scores[i], s.id, s.at);
-    }
-}
-
-bool ScoreStore::weekTurned() const
-{
-    return weekStart(QDateTime::currentDateTimeUtc()) != m_weekStart;
-}
-
-bool ScoreStore::followWeek()
+bool ScoreStore::followWeek(Leaderboards& into)
 {
     const QDateTime start = weekStart(QDateTime::currentDateTimeUtc());
-    if (start == m_weekStart)
+    if (start == into.weekStart())
         return true;
     // A new week: its ten best start from this week's submissions and verified replays. The
     // week moves on only once they have been read, so a failed read is tried again.
-    TopTens week, weekVerified;
+    Leaderboards::Week week = into.newWeek(start);
     const QString from = start.toString(Qt::ISODateWithMs);
     const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     QSqlQuery q(db);
@@ -648,91 +604,52 @@ bool ScoreStore::followWeek()
     q.prepare(QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
                              "WHERE submitted_at >= ? AND id <= ?"));
     q.addBindValue(from);
-    q.addBindValue(m_lastId);
+    q.addBindValue(into.lastId());
     if (!q.exec())
         return fail(q);
-    const QDateTime previousStart = m_weekStart;
-    m_weekStart = start; // what reachedBeforeThisWeek compares with
     while (q.next()) {
-        for (int i = 0; i < BoardSizeCount; ++i) {
-            const QString name = q.value(1).toString();
-            const qint64 score = q.value(2 + i).toLongLong();
-            if (!reachedBeforeThisWeek(i, name, score))
-                week.offer(i, name, score, q.value(0).toLongLong(), fromIso(q.value(6)));
-        }
+        StoredSubmission s;
+        s.id = q.value(0).toLongLong();
+        s.name = q.value(1).toString();
+        for (int i = 0; i < BoardSizeCount; ++i)
+            s.scores[i] = q.value(2 + i).toLongLong();
+        s.at = fromIso(q.value(6));
+        week.stored(s);
     }
-    m_weekStart = previousStart;
     QSqlQuery v(db);
     v.setForwardOnly(true);
     v.prepare(QStringLiteral("SELECT r.board, r.name, r.score, r.submission_id, s.submitted_at FROM replays r "
                              "JOIN submissions s ON s.id = r.submission_id "
                              "WHERE r.verified = 1 AND s.submitted_at >= ? AND r.id <= ?"));
     v.addBindValue(from);
-    v.addBindValue(m_lastReplayId);
+    v.addBindValue(into.lastReplayId());
     if (!v.exec())
         return fail(v);
     while (v.next()) {
-        weekVerified.offer(v.value(0).toInt() - FirstBoard, v.value(1).toString(), v.value(2).toLongLong(),
-                           v.value(3).toLongLong(), fromIso(v.value(4)));
+        week.verified({0, v.value(3).toLongLong(), v.value(0).toInt(), v.value(1).toString(), v.value(2).toLongLong(),
+                       fromIso(v.value(4))});
     }
-    m_weekStart = start;
-    m_week = week;
-    m_weekVerified = weekVerified;
+    into.turnWeek(std::move(week));
     return true;
 }
 
-bool ScoreStore::readReplaysSince()
+bool ScoreStore::readReplaysSince(Leaderboards& into)
 {
     for (;;) {
-        m_replaysSince->bindValue(0, m_lastReplayId);
+        m_replaysSince->bindValue(0, into.lastReplayId());
         if (!m_replaysSince->exec())
             return fail(*m_replaysSince);
         int rows = 0;
         while (m_replaysSince->next()) {
             ++rows;
-            m_lastReplayId = m_replaysSince->value(0).toLongLong();
-            const qint64 submission = m_replaysSince->value(1).toLongLong();
-            const int board = m_replaysSince->value(2).toInt();
-            const QString name = m_replaysSince->value(3).toString();
-            const qint64 score = m_replaysSince->value(4).toLongLong();
-            const QDateTime at = fromIso(m_replaysSince->value(5));
-            if (board < FirstBoard || board > LastBoard)
-                continue;
-            m_verified.offer(board - FirstBoard, name, score, submission, at);
-            if (at >= m_weekStart)
-                m_weekVerified.offer(board - FirstBoard, name, score, submission, at);
-            m_verifiedKeys.insert({qint64(board) << 40 | score, name});
+            into.verified({m_replaysSince->value(0).toLongLong(), m_replaysSince->value(1).toLongLong(),
+                           m_replaysSince->value(2).toInt(), m_replaysSince->value(3).toString(),
+                           m_replaysSince->value(4).toLongLong(), fromIso(m_replaysSince->value(5))});
         }
         m_replaysSince->finish();
         if (rows < 5000)
             return true;
     }
-}
-
-bool ScoreStore::isVerified(int board, const QString& name, qint64 score) const
-{
-    return score > 0 && m_verifiedKeys.contains({qint64(board) << 40 | score, name});
-}
-
-void ScoreStore::markVerified(PageData& page) const
-{
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        for (RankedEntry& e : page.best[i])
-            e.verified = isVerified(FirstBoard + i, e.name, e.score);
-        for (RankedEntry& e : page.week[i])
-            e.verified = isVerified(FirstBoard + i, e.name, e.score);
-    }
-}
-
-QList<BoardRank> ScoreStore::ranks(const QString& name) const
-{
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    QList<BoardRank> out;
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        if (const std::optional<BoardRank> r = standings.rank(i, name))
-            out.append(*r);
-    }
-    return out;
 }
 
 bool ScoreStore::retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction)

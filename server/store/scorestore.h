@@ -3,15 +3,14 @@
 // size, in SQLite (one file) or PostgreSQL (shared by several service instances). One ScoreStore
 // is one database connection, used from the thread that made it.
 
+#include "leaderboards.h"
 #include "playerqueries.h"
-#include "standings.h"
 
 #include "game/boardsize.h"
 #include "scores/exchange.h"
 
 #include <QDateTime>
 #include <QList>
-#include <QSet>
 #include <QString>
 
 #include <array>
@@ -24,36 +23,14 @@ class QSqlQuery;
 
 namespace zimble::server {
 
-inline constexpr int FirstBoard = MinBoardSize;
-inline constexpr int LastBoard = MaxBoardSize;
-
 // A database location as it may be shown in logs, errors and metrics: a PostgreSQL URL without
 // its password, a file path as given.
 QString printableLocation(const QString& location);
-
-struct WorldRecord {
-    qint64 score = 0;
-    QString holder;   // empty while nobody holds it
-    QDateTime setAt;  // invalid while nobody holds it
-    bool verified = false; // backed by a replay the service has checked
-    bool operator==(const WorldRecord&) const = default;
-};
-using WorldRecords = std::array<WorldRecord, BoardSizeCount>; // boards 4 to 7
 
 struct Submission {
     std::array<qint64, BoardSizeCount> scores{}; // boards 4 to 7
     QString name;                   // already cleaned
     QString client;                 // the client's address
-};
-
-// What the game's page shows: the records, the ten best players of each board of all time and
-// of this week.
-struct PageData {
-    WorldRecords records;
-    std::array<QList<RankedEntry>, BoardSizeCount> best;
-    std::array<QList<RankedEntry>, BoardSizeCount> week;
-    bool verifiedOnly = false;
-    bool operator==(const PageData&) const = default;
 };
 
 // One replay as the service judged it.
@@ -62,14 +39,6 @@ struct ReplayResult {
     bool verified = false;
     QString reason;         // why not, for the log and the metrics
     bool newRecord = false; // it made the board's verified record
-};
-
-struct StoredSubmission {
-    qint64 id = 0;
-    QDateTime at;
-    QString name;
-    QString client;
-    std::array<qint64, BoardSizeCount> scores{};
 };
 
 class ScoreStore {
@@ -95,7 +64,7 @@ public:
     // After a failure on PostgreSQL: whether the connection still answers (sets connectionLost()).
     void checkConnection();
     // Reads the standings when they have not been read yet; false when that fails.
-    bool ensureStandings() { return m_topLoaded || catchUp(); }
+    bool ensureStandings() { return m_boards.isRead() || catchUp(); }
     bool reconnect();
     // PostgreSQL: calls `changed` on this thread whenever another connection commits a change
     // (LISTEN/NOTIFY); subscribed again by reconnect(). False where not supported.
@@ -113,18 +82,14 @@ public:
     // Checks each replay against the name's submission of that score and stores it with the
     // outcome, in one transaction; a verified one may set the board's verified record.
     bool storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results);
-    // The name's rank on each board where it has a score, best first order of boards.
-    QList<BoardRank> ranks(const QString& name) const;
-    // The records and the ten best players of each board. The ten best are read from the whole
-    // table once, then follow the submissions this store commits and, through catchUp(), those
-    // of other writers.
+    // The leaderboards as this store knows them: read from the whole table once, then following
+    // the submissions this store commits and, through catchUp(), those of other writers.
+    const Leaderboards& boards() const { return m_boards; }
+    // The records and the ten best players of each board.
     bool pageData(PageData& out);
-    // The page with records just read and the ten best as this store knows them.
-    PageData pageWith(const WorldRecords& records) const;
-    // Takes in what other writers stored since, or after a moderation reads the ten best anew.
+    // Takes in what other writers stored since, or after a moderation reads the leaderboards
+    // anew; until that has succeeded they stay unread.
     bool catchUp();
-    // Whether a new week has begun since this week's ten best were started.
-    bool weekTurned() const;
     // True when another connection changed the database since the last call (SQLite); always
     // true for PostgreSQL, which does not tell.
     bool changedElsewhere();
@@ -136,12 +101,10 @@ public:
     bool removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after);
 
     // Player pages and the records API (playerqueries.cpp). Names are found ignoring case.
-    // Every stored name that folds like `name`, each with its bests, ranks, the `neighbours`
-    // places above and below on each board, and its history; empty when none has a score.
-    bool players(const QString& name, int neighbours, QList<PlayerDetail>& out);
-    // The board's places from `count` above the named player to `count` below; empty when the
-    // name has no score on the board.
-    std::optional<RankedSlice> around(int board, const QString& name, int count) const;
+    // The best placed MaxPlayersShown of the stored names that fold like `name`, each with its
+    // bests, ranks, the `neighbours` places above and below on each board, and its history;
+    // empty when none has a score.
+    bool players(const QString& name, int neighbours, FoundPlayers& out);
     // Every submission as CSV (RFC 4180): "time,board,zq,name,verified", one row per board score
     // above zero, in the order stored, read in chunks so that memory stays flat. `rows` counts them.
     bool exportCsv(QIODevice& out, qint64* rows);
@@ -157,27 +120,23 @@ private:
     bool openConnection();
     bool prepareStatements();
     void resetStatements();
-    // Reads every player's best from the bests table, and the submissions stored after them.
-    bool loadStandings();
+    // Reads every player's best from the bests table into `into`, with the last submission they include.
+    bool loadStandings(Leaderboards& into);
     bool notifyOthers();
     bool isBusyError() const;
     bool runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after);
     bool fail(const QSqlQuery& q);
     bool readRecords(QSqlQuery& q, WorldRecords& out);
-    // Offers every submission after m_lastId to the standings (into `pending` when given).
-    bool readSince(QList<StoredSubmission>* pending);
-    // Takes in every verified replay after m_lastReplayId.
-    bool readReplaysSince();
+    // Offers every submission after what `into` holds to it (or to `pending` when given).
+    bool readSince(Leaderboards& into, QList<StoredSubmission>* pending);
+    // Takes in every verified replay after what `into` holds.
+    bool readReplaysSince(Leaderboards& into);
     bool readGeneration(qint64* out);
     bool runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results);
     // The submission a replay of `whole` on the board backs: the name's latest with that score.
     bool findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at);
-    void offerStored(const StoredSubmission& s);
     // Starts a new week's ten best when the week has turned.
-    bool followWeek();
-    bool isVerified(int board, const QString& name, qint64 score) const;
-    bool reachedBeforeThisWeek(int index, const QString& name, qint64 score) const;
-    void markVerified(PageData& page) const;
+    bool followWeek(Leaderboards& into);
     // The one retry loop: runs `work` again while the database is busy, at most `attempts` times;
     // a failed transaction is rolled back first.
     bool retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction = true);
@@ -206,21 +165,12 @@ private:
     bool m_lost = false;
     std::function<void()> m_changed;
     const bool m_verifiedOnly;
-    Standings m_all;      // every submission's score
-    Standings m_verified; // the scores of verified replays
-    TopTens m_week;
-    TopTens m_weekVerified;
-    QDateTime m_weekStart;
-    // (board << 40 | score, name) of every verified replay: looked up for each row of the page.
-    QSet<std::pair<qint64, QString>> m_verifiedKeys;
-    bool m_topLoaded = false;
-    qint64 m_lastId = 0;          // the standings include every submission up to this id
-    qint64 m_lastReplayId = 0;    // and every verified replay up to this id
-    qint64 m_seenGeneration = -1; // moderation count when the standings were read
+    Leaderboards m_boards;
+    qint64 m_seenGeneration = -1; // moderation count when the leaderboards were read
 
     // Player queries (playerqueries.cpp).
-    bool history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out);
-    RankedSlice slice(int index, qint64 rank, int count) const;
+    // The latest submissions of each name (its verified replays with verifiedOnly), oldest first.
+    bool histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out);
 };
 
 } // namespace zimble::server

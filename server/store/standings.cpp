@@ -386,7 +386,7 @@ void Standings::indexFoldedNames() const
     m_foldNext.resize(players);
     const size_t mask = m_foldHeads.size() - 1;
     for (quint32 p = from; p < players; ++p) {
-        const size_t bucket = qHash(foldName(m_names.name(p))) & mask;
+        const size_t bucket = qHash(foldName(m_names.name(p)), m_foldSeed) & mask;
         m_foldNext[p] = m_foldHeads[bucket];
         m_foldHeads[bucket] = p + 1;
     }
@@ -398,7 +398,7 @@ QStringList Standings::namesFolding(const QString& folded) const
     QStringList out;
     if (m_foldHeads.empty())
         return out;
-    const size_t bucket = qHash(folded) & (m_foldHeads.size() - 1);
+    const size_t bucket = qHash(folded, m_foldSeed) & (m_foldHeads.size() - 1);
     QList<quint32> players;
     for (quint32 p = m_foldHeads[bucket]; p != 0; p = m_foldNext[p - 1]) {
         if (foldName(m_names.name(p - 1)) == folded)

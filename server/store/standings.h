@@ -9,6 +9,7 @@
 
 #include <QByteArrayView>
 #include <QDateTime>
+#include <QHashSeed>
 #include <QList>
 #include <QString>
 
@@ -147,6 +148,8 @@ private:
     // lookup and brought up to date on each, so loading and submitting never fold a name.
     mutable std::vector<quint32> m_foldHeads; // bucket -> first player + 1, 0 for none
     mutable std::vector<quint32> m_foldNext;  // player -> next player + 1 in its bucket
+    // Random for each process, so that names chosen to share a bucket cannot be worked out.
+    size_t m_foldSeed = QHashSeed::globalSeed();
 
 };
 

@@ -41,7 +41,7 @@ public:
         poll = std::make_unique<QTimer>();
         poll->setInterval(1000);
         QObject::connect(poll.get(), &QTimer::timeout, this, [this, notified] {
-            if (!notified || store->weekTurned())
+            if (!notified || store->boards().weekTurned(QDateTime::currentDateTimeUtc()))
                 checkElsewhere();
         });
         poll->start();
@@ -148,9 +148,9 @@ public:
             return o;
         }
         for (const Submission& s : batch)
-            o.ranks.append(store->ranks(s.name));
+            o.ranks.append(store->boards().ranks(s.name));
         // The ten best follow the commit in memory; only a change is passed on.
-        const PageData fresh = store->pageWith(o.records);
+        const PageData fresh = store->boards().page(o.records);
         if (!(fresh == page)) {
             page = fresh;
             o.page = fresh;
@@ -167,7 +167,7 @@ public:
             noticeLoss(o.error);
             return o;
         }
-        o.ranks = store->ranks(submission.name);
+        o.ranks = store->boards().ranks(submission.name);
         PageData fresh;
         if (store->pageData(fresh) && !(fresh == page)) {
             page = fresh;
@@ -193,7 +193,7 @@ public:
         // Other writers' changes, and the week turning on a quiet service, both change the page.
         if (store->connectionLost())
             return;
-        const bool turned = store->weekTurned();
+        const bool turned = store->boards().weekTurned(QDateTime::currentDateTimeUtc());
         if (!store->changedElsewhere() && !turned)
             return;
         if (!store->catchUp()) {
@@ -291,9 +291,9 @@ void Storage::verify(const ReplaySubmission& submission, const QString& client,
         this, m_worker.get(), [submission, client](StorageWorker* w) { return w->verify(submission, client); }, std::move(done));
 }
 
-void Storage::players(const QString& name, int neighbours, std::function<void(bool, const QList<PlayerDetail>&)> done)
+void Storage::players(const QString& name, int neighbours, std::function<void(bool, const FoundPlayers&)> done)
 {
-    using Found = std::pair<bool, QList<PlayerDetail>>;
+    using Found = std::pair<bool, FoundPlayers>;
     onStorageThread<Found>(
         this, m_worker.get(),
         [name, neighbours](StorageWorker* w) {
@@ -309,7 +309,7 @@ void Storage::around(int board, const QString& name, int count, std::function<vo
     onStorageThread<std::optional<RankedSlice>>(
         this, m_worker.get(),
         [board, name, count](StorageWorker* w) {
-            return w->store->ensureStandings() ? w->store->around(board, name, count) : std::nullopt;
+            return w->store->ensureStandings() ? w->store->boards().around(board, name, count) : std::nullopt;
         },
         std::move(done));
 }

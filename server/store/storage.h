@@ -62,10 +62,11 @@ public:
     // second on SQLite.
     void setPageListener(std::function<void(const PageData&)> listener) { m_pageListener = std::move(listener); }
 
-    // Every stored name folding like `name` with its standing (see ScoreStore::players), read on
-    // the storage thread; `done` runs on this object's thread, with false when the read failed.
-    void players(const QString& name, int neighbours, std::function<void(bool, const QList<PlayerDetail>&)> done);
-    // The places around the named player on a board (see ScoreStore::around).
+    // The best placed stored names folding like `name` with their standing (see
+    // ScoreStore::players), read on the storage thread; `done` runs on this object's thread, with
+    // false when the read failed.
+    void players(const QString& name, int neighbours, std::function<void(bool, const FoundPlayers&)> done);
+    // The places around the named player on a board (see Leaderboards::around).
     void around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done);
 
 private:

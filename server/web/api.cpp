@@ -71,10 +71,10 @@ QByteArray aroundJson(const RankedSlice& slice)
     return compact({{QStringLiteral("boards"), QJsonArray{board(slice.board, records(slice.entries, slice.firstRank))}}});
 }
 
-QByteArray playersJson(const QList<PlayerDetail>& players)
+QByteArray playersJson(const FoundPlayers& found)
 {
     QJsonArray list;
-    for (const PlayerDetail& p : players) {
+    for (const PlayerDetail& p : found.players) {
         QJsonArray boards;
         for (const PlayerBoardDetail& b : p.boards) {
             QJsonArray history;
@@ -91,7 +91,7 @@ QByteArray playersJson(const QList<PlayerDetail>& players)
         }
         list.append(QJsonObject{{QStringLiteral("name"), p.name}, {QStringLiteral("boards"), boards}});
     }
-    return compact({{QStringLiteral("players"), list}});
+    return compact({{QStringLiteral("players"), list}, {QStringLiteral("more"), found.more}});
 }
 
 QByteArray errorJson(const QString& message)

@@ -22,8 +22,8 @@ QByteArray recordsJson(const PageData& data, int board = 0);
 // The same shape for one board's places around a player.
 QByteArray aroundJson(const RankedSlice& slice);
 // {"players": [{"name", "boards": [{"size", "zq", "date", "rank", "players", "verified",
-// "around": [...], "history": [{"date", "zq"}, ...]}, ...]}, ...]}
-QByteArray playersJson(const QList<PlayerDetail>& players);
+// "around": [...], "history": [{"date", "zq"}, ...]}, ...]}, ...], "more": N}
+QByteArray playersJson(const FoundPlayers& found);
 // {"error": "..."}
 QByteArray errorJson(const QString& message);
 

@@ -191,17 +191,18 @@ QByteArray recordsPage(const PageData& data)
     return out.toUtf8();
 }
 
-QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, bool verifiedOnly)
+QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verifiedOnly)
 {
+    const QList<PlayerDetail>& players = found.players;
     QString out;
     QTextStream html(&out);
     html << head(QStringLiteral("Zimble: ") + esc(name)) << "<p class=\"lead\"><a href=\"/zimble1.asp\">All records</a></p>\n";
     if (players.isEmpty()) {
         html << "<h2 class=\"" << whoClass(name) << "\">" << esc(name) << "</h2>\n<p class=\"lead\">No "
              << (verifiedOnly ? "verified " : "") << "scores under this name yet.</p>\n";
-    } else if (players.size() > 1) {
-        html << "<p class=\"lead\">" << players.size() << " players have names that differ from &ldquo;" << esc(name)
-             << "&rdquo; only in case.</p>\n";
+    } else if (players.size() + found.more > 1) {
+        html << "<p class=\"lead\">" << English.toString(players.size() + found.more)
+             << " players have names that differ from &ldquo;" << esc(name) << "&rdquo; only in case.</p>\n";
     }
     for (const PlayerDetail& p : players) {
         html << "<h2 class=\"" << whoClass(p.name) << "\">" << esc(p.name) << "</h2>\n<div class=\"boards\">\n";
@@ -218,6 +219,8 @@ QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, b
         }
         html << "</div>\n";
     }
+    if (found.more > 0)
+        html << "<p class=\"lead\">and " << English.toString(found.more) << " more</p>\n";
     html << "<footer><a href=\"/zimble1.asp\">All records</a></footer>\n</main>\n</body>\n</html>\n";
     html.flush();
     return out.toUtf8();

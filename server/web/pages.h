@@ -24,7 +24,7 @@ QByteArray recordsPage(const PageData& data);
 
 // The player's page for a looked-up name: each stored name that folds like it, with its best on
 // each board, its rank, the places around it and the history of its scores as a chart.
-QByteArray playerPage(const QString& name, const QList<PlayerDetail>& players, bool verifiedOnly);
+QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verifiedOnly);
 
 // The address of a name's player page.
 QString playerLink(const QString& name);
