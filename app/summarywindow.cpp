@@ -241,10 +241,14 @@ bool SummaryWindow::loadRecord()
         return false;
     }
     m_damageKept = true;
-    record = ScoreRecord();
-    m_session.showMessage(this, QStringLiteral("The score file \"%1\" looks damaged: %2. Its bytes are kept in \"%3\", "
-                                               "and the game goes on with a fresh record.")
-                                    .arg(QFileInfo(file).absoluteFilePath(), damage, QFileInfo(copy).absoluteFilePath()));
+    // Only the damaged values go; every sound best, world high, holder and the name stay.
+    QStringList reset = resetDamagedValues(record);
+    const QString last = reset.takeLast();
+    const QString resetList = reset.isEmpty() ? last : reset.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    m_session.showMessage(this, QStringLiteral("The score file \"%1\" looks damaged: %2. Its bytes are kept in \"%3\". "
+                                               "The game reset %4 and kept every other value.")
+                                    .arg(QFileInfo(file).absoluteFilePath(), damage, QFileInfo(copy).absoluteFilePath(),
+                                         resetList));
     return true;
 }
 
