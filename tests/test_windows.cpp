@@ -9,6 +9,8 @@
 #include "app/playingfield.h"
 #include "app/session.h"
 #include "app/startwindow.h"
+#include "app/summarywindow.h"
+#include "scores/scorefile.h"
 #include "game/delay.h"
 #include "ui/analoggauge.h"
 #include "ui/knob.h"
@@ -225,6 +227,69 @@ private slots:
             QVERIFY(support.contains(QLatin1Char('@')));
         }
         QVERIFY(w.helpButton()->isVisible());
+    }
+
+    void dialogsOpenOnTheirWindow_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("help on the start window") << "help";
+        QTest::newRow("about on the start window") << "about";
+        QTest::newRow("summary on the playing field") << "summary";
+        QTest::newRow("message of the shown summary") << "update refused";
+        QTest::newRow("message while the summary opens") << "damaged file";
+    }
+
+    // Each dialog and message box opens centred on the window it belongs to, wherever that
+    // window stands (here in the screen's corner, away from the screen's centre).
+    void dialogsOpenOnTheirWindow()
+    {
+        QFETCH(QString, dialog);
+        m_session.setMessageHandler({}); // the real message boxes
+        StartWindow start(m_session);
+        start.move(0, 0);
+        start.show();
+        PlayingField field(m_session, &start);
+        field.move(0, 0);
+        QWidget* owner = &start;
+        QRect opened;
+        QPoint ownerCentre;
+        auto record = [&](QWidget* modal) {
+            opened = modal->frameGeometry();
+            ownerCentre = owner->frameGeometry().center();
+            modal->close();
+        };
+        if (dialog == QLatin1String("help") || dialog == QLatin1String("about")) {
+            test::onNextModal(record, &start);
+            (dialog == QLatin1String("help") ? start.helpButton() : start.aboutButton())->click();
+        } else {
+            field.show();
+            owner = &field;
+            QFile::remove(QStringLiteral("Scores.dat"));
+            if (dialog == QLatin1String("damaged file")) {
+                ScoreRecord damaged;
+                damaged.bests[4] = FixedPoint::fromInt(-5);
+                QVERIFY(saveScores(QStringLiteral("Scores.dat"), damaged, nullptr));
+                test::onNextModal(record, &field);
+                SummaryWindow summary(m_session, 0, 4, std::nullopt, &field);
+            } else if (dialog == QLatin1String("summary")) {
+                test::onNextModal(record, &field);
+                field.endGame();
+            } else {
+                SummaryWindow summary(m_session, 0, 4, std::nullopt, &field);
+                placeOnScreen(&summary, &field);
+                summary.show();
+                owner = &summary;
+                test::onNextModal(record, &summary);
+                summary.updateButton()->click();
+                summary.close();
+            }
+        }
+        m_session.setMessageHandler([this](QWidget*, const QString& text) { m_messages.append(text); });
+        QVERIFY(opened.isValid());
+        const QPoint off = opened.center() - ownerCentre;
+        QVERIFY2(qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2, qPrintable(QStringLiteral("%1 opened %2,%3 off its window's centre")
+                                                            .arg(dialog).arg(off.x()).arg(off.y())));
+        QFile::remove(QStringLiteral("Scores.dat"));
     }
 
     void playingFieldOpensModallyFromStart()
