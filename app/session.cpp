@@ -70,14 +70,17 @@ void Session::showMessage(QWidget* owner, const QString& text) const
 
 void Session::openWebPage(const QString& address, QWidget* owner) const
 {
-    // The message ends with the address, so that the player can copy it into a browser.
-    auto failed = [address](WebPageResult result) { return webPageFailureMessage(result) + QStringLiteral("\n\n") + address; };
-    const WebPageResult result =
-        zimble::openWebPage(address, owner, [this, failed, window = QPointer<QWidget>(owner)] {
-            showMessage(window, failed(WebPageResult::NotStarted));
+    // The Part's message, why it failed, and the full address for the player to copy into a browser.
+    auto failed = [address](WebPageResult result, const QString& reason) {
+        return webPageFailureMessage(result) + QStringLiteral("\n\n") + reason + QStringLiteral("\n\n")
+            + fullAddress(address);
+    };
+    const WebPageOutcome outcome =
+        zimble::openWebPage(address, owner, [this, failed, window = QPointer<QWidget>(owner)](const QString& reason) {
+            showMessage(window, failed(WebPageResult::NotStarted, reason));
         });
-    if (result != WebPageResult::Opened)
-        showMessage(owner, failed(result));
+    if (outcome.result != WebPageResult::Opened)
+        showMessage(owner, failed(outcome.result, outcome.reason));
 }
 
 } // namespace zimble

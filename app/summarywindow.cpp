@@ -95,7 +95,6 @@ void SummaryWindow::buildControls()
         return texturedButton(this, name, caption, l, 6525, 1200, 390);
     };
 
-    // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
     // One row per board size, smallest first.
     const double rowTop[BoardSizeCount] = {1650, 2445, 3255, 4050};
     const double ledTop[BoardSizeCount] = {1500, 2295, 3105, 3900};
@@ -147,7 +146,15 @@ void SummaryWindow::buildControls()
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
     place(m_nameEdit, 1080, 6540, 2490, 360);
-    label(QStringLiteral("nameLabel"), QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
+    QLabel* nameLabel =
+        label(QStringLiteral("nameLabel"), QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
+    nameLabel->setBuddy(m_nameEdit);
+
+    // Tab walks the bottom row as it stands on screen; the window opens on Update.
+    setTabOrder(m_nameEdit, m_webPageButton);
+    setTabOrder(m_webPageButton, m_updateButton);
+    setTabOrder(m_updateButton, m_exitButton);
+    m_updateButton->setFocus();
 
     connect(m_webPageButton, &QAbstractButton::clicked, this, &SummaryWindow::onWebPageClicked);
     connect(m_updateButton, &QAbstractButton::clicked, this, &SummaryWindow::onUpdateClicked);

@@ -542,7 +542,8 @@ private slots:
         }
         QCOMPARE(readAll(m_file).mid(726, 7), QByteArray("Esc \xE9? "));
         {
-            // From the keyboard alone: Tab and Shift+Tab reach the buttons and the name box, Alt+X leaves.
+            // From the keyboard alone: Tab and Shift+Tab walk the bottom row as it stands on screen
+            // (name box, Web Page, Update, Exit), starting at Update; Alt+X leaves.
             SummaryWindow s(m_session, 0, 4);
             s.show();
             QVERIFY(QTest::qWaitForWindowActive(&s));
@@ -550,13 +551,18 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), s.exitButton());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), s.nameEdit());
             QTest::keyClick(s.nameEdit(), Qt::Key_A, Qt::ControlModifier);
             QTest::keyClicks(s.nameEdit(), QStringLiteral("Keys"));
-            QTest::keyClick(s.nameEdit(), Qt::Key_Backtab);
+            QTest::keyClick(s.nameEdit(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.updateButton());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), s.nameEdit());
+            QTest::keyClick(s.nameEdit(), Qt::Key_Backtab);
             QCOMPARE(QApplication::focusWidget(), s.exitButton());
             QTest::keyClick(s.exitButton(), Qt::Key_X, Qt::AltModifier);
             QTRY_VERIFY(!s.isVisible());
