@@ -699,10 +699,23 @@ private slots:
         QCOMPARE(parsed->replays[1].whole, qint64(40));
         QCOMPARE(parsed->replays[1].replay.clicks, std::vector<std::int32_t>{48});
         QCOMPARE(parseReplaySubmission("", nullptr)->name, QStringLiteral("Anonymous"));
-        for (const QByteArray bad : {QByteArray("Ann&4.1.0"), QByteArray("Ann&8.1.0.A"), QByteArray("Ann&4.1.0.A!"),
-                                     QByteArray("Ann&4.1.0.A&4.1.0.A"), QByteArray("Ann&4.x.0.A"),
-                                     QByteArray("Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A")})
-            QVERIFY2(!parseReplaySubmission(bad, nullptr), bad.constData());
+        // Each refused with its own reason: five replays are too many, though one board is then
+        // bound to repeat.
+        const struct {
+            QByteArray query;
+            const char* why;
+        } refused[] = {{"Ann&4.1.0", "a replay could not be read"},
+                       {"Ann&8.1.0.A", "a replay could not be read"},
+                       {"Ann&4.1.0.A!", "a replay could not be read"},
+                       {"Ann&4.x.0.A", "a replay could not be read"},
+                       {"Ann&4.1.0.A&4.1.0.A", "a board was sent twice"},
+                       {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A", "too many of them"},
+                       {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&4.1.0.A&5.1.0.A", "too many of them"}};
+        for (const auto& bad : refused) {
+            QString why;
+            QVERIFY2(!parseReplaySubmission(bad.query, &why), bad.query.constData());
+            QVERIFY2(why.contains(QLatin1String(bad.why)), qPrintable(why));
+        }
 
         auto r = parseReply(QStringLiteral("x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you"));
         QVERIFY(r);
