@@ -286,6 +286,11 @@ void PlayingField::endGame()
     m_clockTimer->stop();
     showSummary();
     resetGame();
+    // Back from the summary, the player is on the new board's first tile, with its focus mark.
+    m_boardFocus = m_state.tileAfterMove(-1, TileMove::First);
+    focusBoard();
+    if (isVisible())
+        activateWindow();
 }
 
 void PlayingField::moveTwips(QWidget* control, double left, double top, double width, double height)

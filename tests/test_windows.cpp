@@ -481,6 +481,10 @@ private slots:
         QTest::newRow("home: first clickable tile") << 5 << QList<int>{0, 1} << 12 << int(Qt::Key_Home) << 2;
         QTest::newRow("end: last clickable tile") << 7 << QList<int>{48} << 0 << int(Qt::Key_End) << 47;
         QTest::newRow("end on 4 x 4") << 4 << none << 5 << int(Qt::Key_End) << 15;
+        // Space on a tile at its third picture clicks it away: the focus goes on to the next tile.
+        QTest::newRow("space clicks a tile away: on to the next") << 4 << QList<int>{0, 2} << 5 << int(Qt::Key_Space) << 6;
+        QTest::newRow("space clicks a tile away: past removed ones") << 5 << QList<int>{13, 14} << 12 << int(Qt::Key_Space)
+                                                                    << 15;
     }
 
     void keysMoveTheFocus()
@@ -496,10 +500,13 @@ private slots:
             for (int k = 0; k < 4; ++k)
                 f.click(t);
         }
+        const int clicked = key == Qt::Key_Space ? 4 : 0; // the Space row's own tile goes too
+        for (int k = 1; k < clicked; ++k)
+            f.click(from);
         f.game.tile(from)->setFocus();
         QTest::keyClick(f.game.tile(from), Qt::Key(key));
         QCOMPARE(f.game.focusWidget(), f.game.tile(to));
-        QCOMPARE(f.state().clickCount(), 4 * int(removed.size())); // moving clicks nothing
+        QCOMPARE(f.state().clickCount(), 4 * int(removed.size()) + clicked); // moving clicks nothing
     }
 
     void keyboardPlaysAWholeGame()
