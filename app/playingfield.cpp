@@ -205,8 +205,8 @@ void PlayingField::layoutBoard()
 
     const int n = m_state.boardSize();
     const QRectF display = twipGeometry(m_scoreDisplay);
-    const LayoutFrame frame{width() * double(TwipsPerPixel), height() * double(TwipsPerPixel), display.top(),
-                            display.height()};
+    const QSizeF client = clientTwips(this);
+    const LayoutFrame frame{client.width(), client.height(), display.top(), display.height()};
     for (int r = 0; r < n; ++r) {
         for (int c = 0; c < n; ++c) {
             const TwipPoint pos = buttonPosition(frame, n, r, c);

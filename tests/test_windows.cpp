@@ -361,20 +361,61 @@ private slots:
         if (scale == 2.0 && screen == QSize(1280, 1024))
             QCOMPARE(fieldAt, available.topLeft());
 
-        // The real windows on the screen this test runs on.
+        // The real windows on the screen this test runs on: each whole inside the available area
+        // with every control it shows, scaled down through one factor where its design does not
+        // fit, at its design size where it does.
         StartWindow w(m_session);
         placeOnScreen(&w);
         w.show();
         const QRect area = w.screen()->availableGeometry();
-        QVERIFY(area.contains(w.frameGeometry().topLeft()));
-        QPoint fieldTopLeft(-1000, -1000);
+        QStringList outside;
+        QList<double> scales;
+        auto whole = [&](QWidget* window) {
+            scales << twipScale(window);
+            const QSizeF design = clientTwips(window) / 15.0;
+            const bool fits = design.width() <= area.width() && design.height() <= area.height();
+            if (fits)
+                QCOMPARE(twipScale(window), 1.0);
+            QCOMPARE(window->size(), twipsToPixelRect(QRectF(QPointF(0, 0), clientTwips(window)), twipScale(window)).size());
+            if (!area.contains(window->frameGeometry()))
+                outside << window->objectName();
+            for (QWidget* c : window->findChildren<QWidget*>()) {
+                if (c->window() != window || !c->isVisible())
+                    continue;
+                if (!area.contains(QRect(c->mapToGlobal(QPoint(0, 0)), c->size())))
+                    outside << window->objectName() + QLatin1Char('/') + c->objectName();
+                // Proportions kept: a control placed in twips stands at its twips times the factor.
+                QCOMPARE(c->geometry(), twipsToPixelRect(twipGeometry(c), twipScale(window)));
+            }
+        };
+        whole(&w);
         test::onNextModal([&](QWidget* modal) {
-            fieldTopLeft = modal->frameGeometry().topLeft();
+            whole(modal);
+            auto* field = qobject_cast<PlayingField*>(modal);
+            QVERIFY(field);
+            // The knob and the reset button are reachable: on screen, and the knob still turns.
+            field->setFrameDelay([](float) {});
+            field->sizeKnob()->setValue(7);
+            QCOMPARE(field->state().boardSize(), 7);
+            whole(modal);
+            field->onTileClicked(0);
+            whole(modal);
+            test::onNextModal([&](QWidget* summary) {
+                whole(summary);
+                summary->close();
+            }, modal);
+            field->endGame();
             modal->close();
         }, &w);
         w.playButton()->click();
-        QVERIFY2(area.contains(fieldTopLeft), qPrintable(QStringLiteral("%1,%2 in %3x%4").arg(fieldTopLeft.x())
-                                                           .arg(fieldTopLeft.y()).arg(area.width()).arg(area.height())));
+        test::onNextModal([&](QWidget* modal) {
+            whole(modal);
+            modal->close();
+        }, &w);
+        w.aboutButton()->click();
+        QVERIFY2(outside.isEmpty(), qPrintable(outside.join(QStringLiteral(", ")) + QStringLiteral(" outside %1x%2")
+                                                                                           .arg(area.width()).arg(area.height())));
+        QCOMPARE(scales.size(), 6);
     }
 
     void playingFieldCatalogue()
