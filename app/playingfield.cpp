@@ -89,7 +89,7 @@ void PlayingField::buildControls()
 
     m_resetButton = new ThreeDButton(this);
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
-    m_resetButton->setPicture(QPixmap(QStringLiteral(":/pictures/reset.jpg")));
+    m_resetButton->setPicture(designPicture(QStringLiteral(":/pictures/reset.jpg"), QSize(106, 106)));
     m_resetButton->setBevelWidth(3);
     m_resetButton->setVisible(false);
     place(m_resetButton, 9060, 6570, 1650, 1650);

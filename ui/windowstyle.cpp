@@ -149,6 +149,14 @@ QFont arialFont(double pointSize, bool bold)
     return f;
 }
 
+QPixmap designPicture(const QString& file, const QSize& design)
+{
+    QPixmap picture(file);
+    if (!picture.isNull() && design.width() > 0)
+        picture.setDevicePixelRatio(qMax(1.0, double(picture.width()) / design.width()));
+    return picture;
+}
+
 QIcon programIcon()
 {
     static const QIcon icon = [] {

@@ -2,6 +2,7 @@
 // The look shared by the windows: title, colours, fonts, icon, and placing controls in twips.
 
 #include <QColor>
+#include <QPixmap>
 #include <QFont>
 #include <QPoint>
 #include <QRect>
@@ -48,6 +49,10 @@ void place(QWidget* control, double left, double top, double width, double heigh
 // The sans-serif faces that stand in for the classic Windows UI fonts.
 QFont sansFont(double pointSize, bool bold = true);
 QFont arialFont(double pointSize, bool bold = true);
+
+// A picture stored with the windows, shown at `design` logical pixels: its pixels beyond that
+// size (the pictures are stored at twice it) keep it crisp on a scaled screen.
+QPixmap designPicture(const QString& file, const QSize& design);
 
 // The program icon at every size it ships in.
 QIcon programIcon();
