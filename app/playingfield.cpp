@@ -65,6 +65,7 @@ void PlayingField::buildControls()
     m_scoreDisplay->setDigitCount(12);
     m_scoreDisplay->setDecimals(4);
     m_scoreDisplay->setFocusPolicy(Qt::NoFocus); // shows the ZQ; the focus stays on the board
+    m_scoreDisplay->setAccessibleName(QStringLiteral("ZQ"));
     place(m_scoreDisplay, 675, 105, 9585, 1380);
 
     // The pool of tiles, in rows of the largest board until the layout places them.
@@ -84,6 +85,7 @@ void PlayingField::buildControls()
     m_sizeKnob->setMinimum(MinBoardSize);
     m_sizeKnob->setMaximum(MaxBoardSize);
     m_sizeKnob->setValue(MinBoardSize);
+    m_sizeKnob->setAccessibleName(QStringLiteral("Board size"));
     place(m_sizeKnob, 9030, 6465, 1725, 1845);
     connect(m_sizeKnob, &Knob::valueChanged, this, &PlayingField::onSizeKnobChanged);
 
@@ -92,6 +94,7 @@ void PlayingField::buildControls()
     m_resetButton->setPicture(designPicture(QStringLiteral(":/pictures/reset.jpg"), QSize(106, 106)));
     m_resetButton->setBevelWidth(3);
     m_resetButton->setVisible(false);
+    m_resetButton->setAccessibleName(QStringLiteral("Reset"));
     place(m_resetButton, 9060, 6570, 1650, 1650);
     connect(m_resetButton, &QAbstractButton::clicked, this, &PlayingField::onResetClicked);
 
@@ -108,6 +111,16 @@ void PlayingField::buildControls()
     m_clockGauge->setNeedleLength(FastNeedle, 0.95);
     m_clockGauge->setNeedleLength(SlowNeedle, 0.55);
     place(m_clockGauge, -15, 6540, 2025, 1830);
+    m_clockGauge->setAccessibleName(QStringLiteral("Game clock"));
+    // Read out as the time its needles show: 16 ticks of 50 ms to a step of the middle needle,
+    // 61 of those to a step of the slow one.
+    m_clockGauge->setReading(
+        [gauge = m_clockGauge] {
+            const double steps = (gauge->needleValue(SlowNeedle) * 61 + gauge->needleValue(MiddleNeedle)) * 16
+                + gauge->needleValue(FastNeedle);
+            return steps * ClockTickMs / 1000.0;
+        },
+        [](double seconds) { return QStringLiteral("%1 seconds").arg(seconds, 0, 'f', 2); });
 
     m_clockTimer = new QTimer(this);
     m_clockTimer->setObjectName(QStringLiteral("clockTimer"));
@@ -214,8 +227,21 @@ void PlayingField::layoutBoard()
         }
     }
 
-    for (int i = 0; i < m_state.tileCount(); ++i)
+    for (int i = 0; i < m_state.tileCount(); ++i) {
+        nameTile(i);
         tile(i)->setVisible(true);
+    }
+}
+
+void PlayingField::nameTile(int index)
+{
+    // "Row 2, column 3: picture 2", as a screen reader says the tile.
+    const int n = m_state.boardSize();
+    const int hits = m_state.hitCount(index);
+    const QString face = hits == 0 ? QStringLiteral("empty")
+        : hits < HitsToRemoveTile  ? QStringLiteral("picture %1").arg(hits)
+                                   : QStringLiteral("gone");
+    tile(index)->setAccessibleName(QStringLiteral("Row %1, column %2: %3").arg(index / n + 1).arg(index % n + 1).arg(face));
 }
 
 void PlayingField::resetGame()
@@ -368,6 +394,7 @@ void PlayingField::onTileClicked(int index)
         m_clockTimer->start();
     m_resetButton->setVisible(true);
     const int hits = m_state.addHit(index);
+    nameTile(index);
 
     if (hits == HitsToRemoveTile) {
         playShrink(clicked);

@@ -6,6 +6,7 @@
 
 #include "scores/exchange.h"
 #include "scores/replayfile.h"
+#include "ui/accessibility.h"
 #include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
@@ -126,10 +127,19 @@ void SummaryWindow::buildControls()
         m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(MinBoardSize + k), 6585, holderTop[k], 2670, 450);
     m_webPageButton = button(QStringLiteral("webPageButton"), QStringLiteral("&Web Page"), 4755);
 
+    // Each display and holder named by its row and column, as a screen reader says them.
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
+        const QString size = QStringLiteral("%1 x %1").arg(board);
+        bestDisplay(board)->setAccessibleName(QStringLiteral("Your high ZQ, ") + size);
+        worldHighDisplay(board)->setAccessibleName(QStringLiteral("World-wide high ZQ, ") + size);
+        holderPanel(board)->setAccessibleName(QStringLiteral("Record holder, ") + size);
+    }
+
     m_headline = panel(QStringLiteral("headline"), 765, 195, 7680, 510);
     m_headline->setFont(arialFont(15.75));
     m_headline->setForeColor(QColor(0, 0, 255));
     m_status = panel(QStringLiteral("statusLine"), 1995, 5520, 5265, 840);
+    m_status->setAccessibleDescription(QStringLiteral("Score service status"));
     m_status->setForeColor(QColor(255, 0, 0));
     // Under the status line while a request is under way: how much of its time limit has passed.
     m_waitBar = new QProgressBar(this);
@@ -138,6 +148,7 @@ void SummaryWindow::buildControls()
     m_waitBar->setTextVisible(false);
     m_waitBar->setFocusPolicy(Qt::NoFocus);
     m_waitBar->setVisible(false);
+    m_waitBar->setAccessibleName(QStringLiteral("Waiting for the score service"));
     place(m_waitBar, 1995, 6390, 5265, 90);
     m_waitTicker = new QTimer(this);
     m_waitTicker->setInterval(100);
@@ -180,6 +191,14 @@ QString SummaryWindow::scoreLine(double score)
     return QStringLiteral("You scored a ZQ of ") + locale.toString(shown);
 }
 
+void SummaryWindow::showStatus(const QString& text)
+{
+    m_status->setCaption(text);
+    // A screen reader speaks every new message at once, wherever the focus is.
+    if (!text.isEmpty())
+        announce(m_status);
+}
+
 void SummaryWindow::reportFileError(const QString& error)
 {
     // Once per window: the same unusable file would otherwise be reported at every step.
@@ -220,7 +239,7 @@ void SummaryWindow::load()
     }
 
     m_headline->setCaption(scoreLine(m_gameScore));
-    m_status->setCaption(QString());
+    showStatus(QString());
 }
 
 bool SummaryWindow::loadRecord()
@@ -357,19 +376,19 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
     using State = HttpTransfer::State;
     switch (state) {
     case State::ResolvingHost:
-        m_status->setCaption(QStringLiteral("Looking up the IP address of the specified host computer."));
+        showStatus(QStringLiteral("Looking up the IP address of the specified host computer."));
         break;
     case State::HostResolved:
-        m_status->setCaption(QStringLiteral("Successfully found the IP\u00A0address of the specified host computer"));
+        showStatus(QStringLiteral("Successfully found the IP\u00A0address of the specified host computer"));
         break;
-    case State::Connecting: m_status->setCaption(QStringLiteral("Connecting to the host computer.")); break;
-    case State::Connected: m_status->setCaption(QStringLiteral("Successfully connected to the host computer.")); break;
-    case State::SendingRequest: m_status->setCaption(QStringLiteral("Sending a request to the host computer.")); break;
-    case State::RequestSent: m_status->setCaption(QStringLiteral("Successfully sent the request.")); break;
+    case State::Connecting: showStatus(QStringLiteral("Connecting to the host computer.")); break;
+    case State::Connected: showStatus(QStringLiteral("Successfully connected to the host computer.")); break;
+    case State::SendingRequest: showStatus(QStringLiteral("Sending a request to the host computer.")); break;
+    case State::RequestSent: showStatus(QStringLiteral("Successfully sent the request.")); break;
     case State::ReceivingResponse:
-        m_status->setCaption(QStringLiteral("Receiving a response from the host computer."));
+        showStatus(QStringLiteral("Receiving a response from the host computer."));
         break;
-    case State::ResponseReceived: m_status->setCaption(QString()); break;
+    case State::ResponseReceived: showStatus(QString()); break;
     case State::Failed: {
         // A service that answers with an error status may still say why in a proper reply;
         // the player reads that, and nothing of it is applied.
@@ -380,11 +399,11 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
         const QString told = m_transfer->httpStatus() >= 400
             ? QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText())
             : m_transfer->errorText();
-        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message : told);
+        showStatus(reply && !reply->message.trimmed().isEmpty() ? reply->message : told);
         break;
     }
     case State::Completed:
-        m_status->setCaption(QStringLiteral("The request has completed and all data has been received."));
+        showStatus(QStringLiteral("The request has completed and all data has been received."));
         if (applyReply())
             sendReplays();
         break;
@@ -401,6 +420,7 @@ void SummaryWindow::showWaiting()
     if (!running) {
         m_waitTicker->stop();
         m_waitBar->setVisible(false);
+    m_waitBar->setAccessibleName(QStringLiteral("Waiting for the score service"));
         unsetCursor();
         return;
     }
@@ -417,7 +437,7 @@ bool SummaryWindow::applyReply()
 {
     const std::optional<ScoreReply> reply = parseReply(m_transfer->body());
     if (!reply) {
-        m_status->setCaption(QStringLiteral("The score service sent a reply that could not be understood; "
+        showStatus(QStringLiteral("The score service sent a reply that could not be understood; "
                                             "nothing was changed."));
         return false;
     }
@@ -435,7 +455,7 @@ bool SummaryWindow::applyReply()
     }
     if (!saveScores(m_session.scoreFileName(), record, &error))
         reportFileError(error);
-    m_status->setCaption(reply->message);
+    showStatus(reply->message);
     m_exchangeMessage = reply->message;
     return true;
 }
@@ -467,10 +487,10 @@ void SummaryWindow::onReplayTransferStateChanged(HttpTransfer::State state)
         // One line for the status panel; anything after it, and control characters, are dropped.
         const QString line = replaceControlCharacters(m_replayTransfer->body().section(QLatin1Char('\n'), 0, 0)).trimmed();
         if (!line.isEmpty())
-            m_status->setCaption(line);
+            showStatus(line);
     } else if (state == HttpTransfer::State::Failed && m_replayTransfer->httpStatus() != 404) {
         // A service that does not know replays answers 404 and the exchange's message stands.
-        m_status->setCaption(m_exchangeMessage + QStringLiteral(" Your replays could not be checked just now."));
+        showStatus(m_exchangeMessage + QStringLiteral(" Your replays could not be checked just now."));
     }
 }
 

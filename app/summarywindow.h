@@ -78,6 +78,8 @@ private:
     void keepReplay();
     void sendReplays();
     void reportFileError(const QString& error);
+    // Puts a message on the status line and has a screen reader speak it.
+    void showStatus(const QString& text);
     // The busy cursor and the time-limit bar, following the transfers.
     void showWaiting();
     // Loads the score file into the session's record. A file holding values the game never

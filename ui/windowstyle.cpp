@@ -1,5 +1,6 @@
 #include "windowstyle.h"
 
+#include "accessibility.h"
 #include "twips.h"
 
 #include "game/boardlayout.h"
@@ -47,6 +48,7 @@ QSizeF clientTwips(const QWidget* window)
 
 void setupWindow(QWidget* window, int widthTwips, int heightTwips, const QColor& back)
 {
+    installAccessibility();
     window->setProperty(DesignSizeProperty, QSizeF(widthTwips, heightTwips));
     window->setFixedSize(QSize(widthTwips / 15, heightTwips / 15));
     if (back.isValid()) {
