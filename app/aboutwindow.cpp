@@ -57,6 +57,7 @@ AboutWindow::AboutWindow(const QString& productPage, QWidget* parent)
     // Drawn in front of the container.
     m_icon = new QLabel(this);
     m_icon->setObjectName(QStringLiteral("iconPicture"));
+    m_icon->setAccessibleName(Title + QStringLiteral(" icon"));
     m_icon->setPixmap(programIcon().pixmap(QSize(32, 32)));
     place(m_icon, 210, 105, 480, 480);
     m_copyright = panel(this, QStringLiteral("copyrightPanel"), copyrightText());

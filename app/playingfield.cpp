@@ -65,6 +65,7 @@ void PlayingField::buildControls()
     m_scoreDisplay->setDigitCount(12);
     m_scoreDisplay->setDecimals(4);
     m_scoreDisplay->setFocusPolicy(Qt::NoFocus); // shows the ZQ; the focus stays on the board
+    m_scoreDisplay->setAccessibleName(QStringLiteral("ZQ"));
     place(m_scoreDisplay, 675, 105, 9585, 1380);
 
     // The pool of tiles, in rows of the largest board until the layout places them.
@@ -84,14 +85,16 @@ void PlayingField::buildControls()
     m_sizeKnob->setMinimum(MinBoardSize);
     m_sizeKnob->setMaximum(MaxBoardSize);
     m_sizeKnob->setValue(MinBoardSize);
+    m_sizeKnob->setAccessibleName(QStringLiteral("Board size"));
     place(m_sizeKnob, 9030, 6465, 1725, 1845);
     connect(m_sizeKnob, &Knob::valueChanged, this, &PlayingField::onSizeKnobChanged);
 
     m_resetButton = new ThreeDButton(this);
     m_resetButton->setObjectName(QStringLiteral("resetButton"));
-    m_resetButton->setPicture(QPixmap(QStringLiteral(":/pictures/reset.jpg")));
+    m_resetButton->setPicture(designPicture(QStringLiteral(":/pictures/reset.jpg"), QSize(106, 106)));
     m_resetButton->setBevelWidth(3);
     m_resetButton->setVisible(false);
+    m_resetButton->setAccessibleName(QStringLiteral("Reset"));
     place(m_resetButton, 9060, 6570, 1650, 1650);
     connect(m_resetButton, &QAbstractButton::clicked, this, &PlayingField::onResetClicked);
 
@@ -108,6 +111,16 @@ void PlayingField::buildControls()
     m_clockGauge->setNeedleLength(FastNeedle, 0.95);
     m_clockGauge->setNeedleLength(SlowNeedle, 0.55);
     place(m_clockGauge, -15, 6540, 2025, 1830);
+    m_clockGauge->setAccessibleName(QStringLiteral("Game clock"));
+    // Read out as the time its needles show: 16 ticks of 50 ms to a step of the middle needle,
+    // 61 of those to a step of the slow one.
+    m_clockGauge->setReading(
+        [gauge = m_clockGauge] {
+            const double steps = (gauge->needleValue(SlowNeedle) * 61 + gauge->needleValue(MiddleNeedle)) * 16
+                + gauge->needleValue(FastNeedle);
+            return steps * ClockTickMs / 1000.0;
+        },
+        [](double seconds) { return QStringLiteral("%1 seconds").arg(seconds, 0, 'f', 2); });
 
     m_clockTimer = new QTimer(this);
     m_clockTimer->setObjectName(QStringLiteral("clockTimer"));
@@ -205,8 +218,8 @@ void PlayingField::layoutBoard()
 
     const int n = m_state.boardSize();
     const QRectF display = twipGeometry(m_scoreDisplay);
-    const LayoutFrame frame{width() * double(TwipsPerPixel), height() * double(TwipsPerPixel), display.top(),
-                            display.height()};
+    const QSizeF client = clientTwips(this);
+    const LayoutFrame frame{client.width(), client.height(), display.top(), display.height()};
     for (int r = 0; r < n; ++r) {
         for (int c = 0; c < n; ++c) {
             const TwipPoint pos = buttonPosition(frame, n, r, c);
@@ -214,8 +227,21 @@ void PlayingField::layoutBoard()
         }
     }
 
-    for (int i = 0; i < m_state.tileCount(); ++i)
+    for (int i = 0; i < m_state.tileCount(); ++i) {
+        nameTile(i);
         tile(i)->setVisible(true);
+    }
+}
+
+void PlayingField::nameTile(int index)
+{
+    // "Row 2, column 3: picture 2", as a screen reader says the tile.
+    const int n = m_state.boardSize();
+    const int hits = m_state.hitCount(index);
+    const QString face = hits == 0 ? QStringLiteral("empty")
+        : hits < HitsToRemoveTile  ? QStringLiteral("picture %1").arg(hits)
+                                   : QStringLiteral("gone");
+    tile(index)->setAccessibleName(QStringLiteral("Row %1, column %2: %3").arg(index / n + 1).arg(index % n + 1).arg(face));
 }
 
 void PlayingField::resetGame()
@@ -286,6 +312,11 @@ void PlayingField::endGame()
     m_clockTimer->stop();
     showSummary();
     resetGame();
+    // Back from the summary, the player is on the new board's first tile, with its focus mark.
+    m_boardFocus = m_state.tileAfterMove(-1, TileMove::First);
+    focusBoard();
+    if (isVisible())
+        activateWindow();
 }
 
 void PlayingField::moveTwips(QWidget* control, double left, double top, double width, double height)
@@ -363,6 +394,7 @@ void PlayingField::onTileClicked(int index)
         m_clockTimer->start();
     m_resetButton->setVisible(true);
     const int hits = m_state.addHit(index);
+    nameTile(index);
 
     if (hits == HitsToRemoveTile) {
         playShrink(clicked);

@@ -74,6 +74,8 @@ private:
     void buildControls();
     void load();
     void layoutBoard();
+    // The tile's name for a screen reader: its place and what it shows.
+    void nameTile(int index);
     void checkPictures();
     // Loads a board picture; on failure tells the player and ends the program with status 1.
     bool loadPicture(int hits, QPixmap& out);

@@ -42,7 +42,7 @@ public:
     void setMessageHandler(MessageHandler handler) { m_messageHandler = std::move(handler); }
 
     // Opens an address in the player's browser, telling the player when that fails, with the
-    // address on a line of its own.
+    // reason and the full address on lines of their own.
     void openWebPage(const QString& address, QWidget* owner) const;
 
 private:

@@ -40,8 +40,9 @@ void StartWindow::buildControls()
 {
     m_titlePicture = new QLabel(this);
     m_titlePicture->setObjectName(QStringLiteral("titlePicture"));
-    m_titlePicture->setPixmap(QPixmap(QStringLiteral(":/pictures/title.jpg")));
+    m_titlePicture->setPixmap(designPicture(QStringLiteral(":/pictures/title.jpg"), QSize(414, 314)));
     m_titlePicture->setScaledContents(true);
+    m_titlePicture->setAccessibleName(Title);
     place(m_titlePicture, 450, 60, 6210, 4710);
 
     m_goalPanel = new ThreeDPanel(this);

@@ -6,6 +6,7 @@
 
 #include "scores/exchange.h"
 #include "scores/replayfile.h"
+#include "ui/accessibility.h"
 #include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
@@ -95,7 +96,6 @@ void SummaryWindow::buildControls()
         return texturedButton(this, name, caption, l, 6525, 1200, 390);
     };
 
-    // Created in tab order, so that Tab walks the displays, the buttons and then the name box.
     // One row per board size, smallest first.
     const double rowTop[BoardSizeCount] = {1650, 2445, 3255, 4050};
     const double ledTop[BoardSizeCount] = {1500, 2295, 3105, 3900};
@@ -127,10 +127,19 @@ void SummaryWindow::buildControls()
         m_holders[std::size_t(k)] = panel(QStringLiteral("holder%1").arg(MinBoardSize + k), 6585, holderTop[k], 2670, 450);
     m_webPageButton = button(QStringLiteral("webPageButton"), QStringLiteral("&Web Page"), 4755);
 
+    // Each display and holder named by its row and column, as a screen reader says them.
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
+        const QString size = QStringLiteral("%1 x %1").arg(board);
+        bestDisplay(board)->setAccessibleName(QStringLiteral("Your high ZQ, ") + size);
+        worldHighDisplay(board)->setAccessibleName(QStringLiteral("World-wide high ZQ, ") + size);
+        holderPanel(board)->setAccessibleName(QStringLiteral("Record holder, ") + size);
+    }
+
     m_headline = panel(QStringLiteral("headline"), 765, 195, 7680, 510);
     m_headline->setFont(arialFont(15.75));
     m_headline->setForeColor(QColor(0, 0, 255));
     m_status = panel(QStringLiteral("statusLine"), 1995, 5520, 5265, 840);
+    m_status->setAccessibleDescription(QStringLiteral("Score service status"));
     m_status->setForeColor(QColor(255, 0, 0));
     // Under the status line while a request is under way: how much of its time limit has passed.
     m_waitBar = new QProgressBar(this);
@@ -139,6 +148,7 @@ void SummaryWindow::buildControls()
     m_waitBar->setTextVisible(false);
     m_waitBar->setFocusPolicy(Qt::NoFocus);
     m_waitBar->setVisible(false);
+    m_waitBar->setAccessibleName(QStringLiteral("Waiting for the score service"));
     place(m_waitBar, 1995, 6390, 5265, 90);
     m_waitTicker = new QTimer(this);
     m_waitTicker->setInterval(100);
@@ -147,7 +157,15 @@ void SummaryWindow::buildControls()
     m_nameEdit = new QLineEdit(this);
     m_nameEdit->setObjectName(QStringLiteral("nameEdit"));
     place(m_nameEdit, 1080, 6540, 2490, 360);
-    label(QStringLiteral("nameLabel"), QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
+    QLabel* nameLabel =
+        label(QStringLiteral("nameLabel"), QStringLiteral("Name:"), 180, 6570, 1215, 495, Qt::AlignLeft | Qt::AlignTop);
+    nameLabel->setBuddy(m_nameEdit);
+
+    // Tab walks the bottom row as it stands on screen; the window opens on Update.
+    setTabOrder(m_nameEdit, m_webPageButton);
+    setTabOrder(m_webPageButton, m_updateButton);
+    setTabOrder(m_updateButton, m_exitButton);
+    m_updateButton->setFocus();
 
     connect(m_webPageButton, &QAbstractButton::clicked, this, &SummaryWindow::onWebPageClicked);
     connect(m_updateButton, &QAbstractButton::clicked, this, &SummaryWindow::onUpdateClicked);
@@ -171,6 +189,14 @@ QString SummaryWindow::scoreLine(double score)
     const double whole = std::round(score);
     const qint64 shown = std::fabs(whole) < 9.2e18 ? static_cast<qint64>(whole) : 0;
     return QStringLiteral("You scored a ZQ of ") + locale.toString(shown);
+}
+
+void SummaryWindow::showStatus(const QString& text)
+{
+    m_status->setCaption(text);
+    // A screen reader speaks every new message at once, wherever the focus is.
+    if (!text.isEmpty())
+        announce(m_status);
 }
 
 void SummaryWindow::reportFileError(const QString& error)
@@ -213,7 +239,7 @@ void SummaryWindow::load()
     }
 
     m_headline->setCaption(scoreLine(m_gameScore));
-    m_status->setCaption(QString());
+    showStatus(QString());
 }
 
 bool SummaryWindow::loadRecord()
@@ -241,10 +267,14 @@ bool SummaryWindow::loadRecord()
         return false;
     }
     m_damageKept = true;
-    record = ScoreRecord();
-    m_session.showMessage(this, QStringLiteral("The score file \"%1\" looks damaged: %2. Its bytes are kept in \"%3\", "
-                                               "and the game goes on with a fresh record.")
-                                    .arg(QFileInfo(file).absoluteFilePath(), damage, QFileInfo(copy).absoluteFilePath()));
+    // Only the damaged values go; every sound best, world high, holder and the name stay.
+    QStringList reset = resetDamagedValues(record);
+    const QString last = reset.takeLast();
+    const QString resetList = reset.isEmpty() ? last : reset.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+    m_session.showMessage(this, QStringLiteral("The score file \"%1\" looks damaged: %2. Its bytes are kept in \"%3\". "
+                                               "The game reset %4 and kept every other value.")
+                                    .arg(QFileInfo(file).absoluteFilePath(), damage, QFileInfo(copy).absoluteFilePath(),
+                                         resetList));
     return true;
 }
 
@@ -346,19 +376,19 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
     using State = HttpTransfer::State;
     switch (state) {
     case State::ResolvingHost:
-        m_status->setCaption(QStringLiteral("Looking up the IP address of the specified host computer."));
+        showStatus(QStringLiteral("Looking up the IP address of the specified host computer."));
         break;
     case State::HostResolved:
-        m_status->setCaption(QStringLiteral("Successfully found the IP\u00A0address of the specified host computer"));
+        showStatus(QStringLiteral("Successfully found the IP\u00A0address of the specified host computer"));
         break;
-    case State::Connecting: m_status->setCaption(QStringLiteral("Connecting to the host computer.")); break;
-    case State::Connected: m_status->setCaption(QStringLiteral("Successfully connected to the host computer.")); break;
-    case State::SendingRequest: m_status->setCaption(QStringLiteral("Sending a request to the host computer.")); break;
-    case State::RequestSent: m_status->setCaption(QStringLiteral("Successfully sent the request.")); break;
+    case State::Connecting: showStatus(QStringLiteral("Connecting to the host computer.")); break;
+    case State::Connected: showStatus(QStringLiteral("Successfully connected to the host computer.")); break;
+    case State::SendingRequest: showStatus(QStringLiteral("Sending a request to the host computer.")); break;
+    case State::RequestSent: showStatus(QStringLiteral("Successfully sent the request.")); break;
     case State::ReceivingResponse:
-        m_status->setCaption(QStringLiteral("Receiving a response from the host computer."));
+        showStatus(QStringLiteral("Receiving a response from the host computer."));
         break;
-    case State::ResponseReceived: m_status->setCaption(QString()); break;
+    case State::ResponseReceived: showStatus(QString()); break;
     case State::Failed: {
         // A service that answers with an error status may still say why in a proper reply;
         // the player reads that, and nothing of it is applied.
@@ -369,11 +399,11 @@ void SummaryWindow::onTransferStateChanged(HttpTransfer::State state)
         const QString told = m_transfer->httpStatus() >= 400
             ? QStringLiteral("%1: %2").arg(m_transfer->errorCode()).arg(m_transfer->errorText())
             : m_transfer->errorText();
-        m_status->setCaption(reply && !reply->message.trimmed().isEmpty() ? reply->message : told);
+        showStatus(reply && !reply->message.trimmed().isEmpty() ? reply->message : told);
         break;
     }
     case State::Completed:
-        m_status->setCaption(QStringLiteral("The request has completed and all data has been received."));
+        showStatus(QStringLiteral("The request has completed and all data has been received."));
         if (applyReply())
             sendReplays();
         break;
@@ -390,6 +420,7 @@ void SummaryWindow::showWaiting()
     if (!running) {
         m_waitTicker->stop();
         m_waitBar->setVisible(false);
+    m_waitBar->setAccessibleName(QStringLiteral("Waiting for the score service"));
         unsetCursor();
         return;
     }
@@ -406,7 +437,7 @@ bool SummaryWindow::applyReply()
 {
     const std::optional<ScoreReply> reply = parseReply(m_transfer->body());
     if (!reply) {
-        m_status->setCaption(QStringLiteral("The score service sent a reply that could not be understood; "
+        showStatus(QStringLiteral("The score service sent a reply that could not be understood; "
                                             "nothing was changed."));
         return false;
     }
@@ -424,7 +455,7 @@ bool SummaryWindow::applyReply()
     }
     if (!saveScores(m_session.scoreFileName(), record, &error))
         reportFileError(error);
-    m_status->setCaption(reply->message);
+    showStatus(reply->message);
     m_exchangeMessage = reply->message;
     return true;
 }
@@ -456,10 +487,10 @@ void SummaryWindow::onReplayTransferStateChanged(HttpTransfer::State state)
         // One line for the status panel; anything after it, and control characters, are dropped.
         const QString line = replaceControlCharacters(m_replayTransfer->body().section(QLatin1Char('\n'), 0, 0)).trimmed();
         if (!line.isEmpty())
-            m_status->setCaption(line);
+            showStatus(line);
     } else if (state == HttpTransfer::State::Failed && m_replayTransfer->httpStatus() != 404) {
         // A service that does not know replays answers 404 and the exchange's message stands.
-        m_status->setCaption(m_exchangeMessage + QStringLiteral(" Your replays could not be checked just now."));
+        showStatus(m_exchangeMessage + QStringLiteral(" Your replays could not be checked just now."));
     }
 }
 

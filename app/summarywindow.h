@@ -78,10 +78,12 @@ private:
     void keepReplay();
     void sendReplays();
     void reportFileError(const QString& error);
+    // Puts a message on the status line and has a screen reader speak it.
+    void showStatus(const QString& text);
     // The busy cursor and the time-limit bar, following the transfers.
     void showWaiting();
     // Loads the score file into the session's record. A file holding values the game never
-    // writes is copied aside, reported and replaced by a fresh record. False, with the player
+    // writes is copied aside and reported, and only those values are reset. False, with the player
     // told, when the file cannot be used; nothing may then be saved over it.
     bool loadRecord();
     int slot(int board) const { return board - MinBoardSize; }

@@ -148,19 +148,21 @@ QImage tessa3(int s)
     return img;
 }
 
+// Painted at twice its 414 x 314 design size, so that it stays crisp on a screen scaled by 2.
 QImage title()
 {
-    QImage img = canvas(414, 314);
+    QImage img = canvas(2 * 414, 2 * 314);
     QPainter p(&img);
+    p.scale(2, 2);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::SmoothPixmapTransform);
     QLinearGradient sky(0, 0, 0, 314);
     sky.setColorAt(0.0, QColor(20, 16, 60));
     sky.setColorAt(1.0, QColor(70, 20, 90));
-    p.fillRect(img.rect(), sky);
+    p.fillRect(QRect(0, 0, 414, 314), sky);
 
     // A board in perspective, some tiles turned, one shrinking away.
-    const QImage faces[3] = {tessa1(64), tessa2(64), tessa3(64)};
+    const QImage faces[3] = {tessa1(128), tessa2(128), tessa3(128)};
     const int pattern[16] = {0, 1, 2, 0, 2, -1, 1, 0, 1, 0, 3, 2, -1, 2, 0, 1};
     p.save();
     QTransform persp;
@@ -228,9 +230,10 @@ QImage texture(int w, int h, quint32 seed)
     return img;
 }
 
+// Painted at twice its 106 x 106 design size, like the title picture.
 QImage resetPicture()
 {
-    const int s = 106;
+    const int s = 2 * 106;
     QImage img = canvas(s, s);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);

@@ -151,7 +151,11 @@ void HttpTransfer::conclude(QNetworkReply* reply)
         return;
     }
     if (m_httpStatus >= 400) {
-        fail(m_httpStatus, QStringLiteral("The score service answered %1 %2.").arg(m_httpStatus).arg(reason).trimmed(),
+        const QString phrase = reason.trimmed();
+        fail(m_httpStatus,
+             QStringLiteral("The score service answered %1%2.")
+                 .arg(m_httpStatus)
+                 .arg(phrase.isEmpty() ? QString() : QLatin1Char(' ') + phrase),
              KeepBody);
         return;
     }

@@ -71,24 +71,67 @@ QString boardName(int board)
 
 } // namespace
 
+namespace {
+
+// One value of the record that the game uses, and what is wrong with it, if anything.
+struct Checked {
+    QString name;   // "the 5 x 5 best"
+    QString damage; // "is negative", or empty when sound
+};
+
+QString numberDamage(FixedPoint value)
+{
+    if (value.raw() < 0)
+        return QStringLiteral("is negative");
+    if (!isShowableScore(value))
+        return QStringLiteral("is larger than the displays can show");
+    return {};
+}
+
+QString textDamage(const QString& text)
+{
+    return hasControlCharacters(text) ? QStringLiteral("holds control characters") : QString();
+}
+
+// Checks every used value in the file's order and hands it to `visit` with its verdict.
+template <typename Visit>
+void checkRecord(ScoreRecord& record, Visit visit)
+{
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board)
+        visit(Checked{QStringLiteral("the %1 best").arg(boardName(board)), numberDamage(record.bests[board])},
+              [&] { record.bests[board] = FixedPoint(); });
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board)
+        visit(Checked{QStringLiteral("the %1 world high").arg(boardName(board)), numberDamage(record.worldHighs[board])},
+              [&] { record.worldHighs[board] = FixedPoint(); });
+    for (int board = MinBoardSize; board <= MaxBoardSize; ++board)
+        visit(Checked{QStringLiteral("the %1 record holder's name").arg(boardName(board)), textDamage(record.holders[board])},
+              [&] { record.holders[board] = nulText(); });
+    visit(Checked{QStringLiteral("your name"), textDamage(record.playerName)}, [&] { record.playerName = nulText(); });
+}
+
+} // namespace
+
 QString recordDamage(const ScoreRecord& record)
 {
     QStringList found;
-    auto number = [&](FixedPoint value, const QString& what) {
-        if (value.raw() < 0)
-            found << QStringLiteral("the %1 is negative").arg(what);
-        else if (!isShowableScore(value))
-            found << QStringLiteral("the %1 is larger than the displays can show").arg(what);
-    };
-    for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
-        number(record.bests[board], boardName(board) + QStringLiteral(" best"));
-        number(record.worldHighs[board], boardName(board) + QStringLiteral(" world high"));
-        if (hasControlCharacters(record.holders[board]))
-            found << QStringLiteral("the %1 record holder's name holds control characters").arg(boardName(board));
-    }
-    if (hasControlCharacters(record.playerName))
-        found << QStringLiteral("your name holds control characters");
+    ScoreRecord copy = record;
+    checkRecord(copy, [&](const Checked& c, auto) {
+        if (!c.damage.isEmpty())
+            found << c.name + QLatin1Char(' ') + c.damage;
+    });
     return found.join(QStringLiteral("; "));
+}
+
+QStringList resetDamagedValues(ScoreRecord& record)
+{
+    QStringList reset;
+    checkRecord(record, [&](const Checked& c, auto resetValue) {
+        if (!c.damage.isEmpty()) {
+            resetValue();
+            reset << c.name;
+        }
+    });
+    return reset;
 }
 
 QString keepDamagedCopy(const QString& fileName, const QDateTime& when, QString* error)

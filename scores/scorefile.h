@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -41,6 +42,11 @@ bool isShowableScore(FixedPoint value);
 // displays cannot show, or a control character other than NUL padding at the end of a name.
 // A phrase for the player ("the 5 x 5 best is negative"), several joined by "; ", or empty.
 QString recordDamage(const ScoreRecord& record);
+
+// Puts back what a new file holds in each damaged value that recordDamage finds (0 for a number,
+// NUL padding for a holder or the name, which then reads as never set) and keeps every sound
+// one. Returns the values reset ("the 5 x 5 best", "your name"), in the file's order.
+QStringList resetDamagedValues(ScoreRecord& record);
 
 // Copies a file's bytes beside it as "<file>.damaged-YYYYMMDD-HHMMSS" after `when`, with "-2",
 // "-3", ... after it when that name is taken, so never over an earlier copy. Returns the copy's

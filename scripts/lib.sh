@@ -15,8 +15,9 @@ PACKAGES=(
 )
 # Only for the tests: a PostgreSQL server for the two-instance service test, curl, Chromium and
 # the sqlite3 shell for the page layout test, nginx for the reverse-proxy test, lintian for the
-# packages and h11 as a strict HTTP client for the conformance test.
-TEST_PACKAGES=(postgresql curl chromium sqlite3 nginx-light lintian python3-h11)
+# packages, h11 as a strict HTTP client for the conformance test, and the accessibility bus,
+# pyatspi, D-Bus and Xvfb for reading the windows as a screen reader does.
+TEST_PACKAGES=(postgresql curl chromium sqlite3 nginx-light lintian python3-h11 at-spi2-core python3-pyatspi dbus xvfb xauth)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi

@@ -42,6 +42,9 @@ public:
     QByteArray replayBody;
     QList<QByteArray> targets;
     QList<QByteArray> replayTargets;
+    // Redirects sent before the answer, each with a body of its own.
+    int redirects = 0;
+    QByteArray redirectBody = "r|9|9|9|9|r|r|r|r|the redirect's own body";
 
     StubService() { listen(QHostAddress::LocalHost, 0); }
 
@@ -65,6 +68,13 @@ protected:
                 return;
             }
             targets.append(target);
+            if (redirects > 0) {
+                --redirects;
+                s->write("HTTP/1.1 302 Found\r\nLocation: /zm2.asp?hop\r\nContent-Type: text/plain\r\nConnection: close\r\n"
+                         "Content-Length: " + QByteArray::number(redirectBody.size()) + "\r\n\r\n" + redirectBody);
+                s->disconnectFromHost();
+                return;
+            }
             if (delayMs < 0)
                 return;
             QTimer::singleShot(delayMs, s, [this, s] {
@@ -363,52 +373,60 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("status");   // what the status line must show (start of it)
         QTest::addColumn<bool>("applied");     // world highs taken over
+        QTest::addColumn<int>("redirects");    // plain-HTTP redirects, each with a body, before the answer
         QTest::newRow("busy service, proper reply") << QByteArray("HTTP/1.1 503 Service Unavailable") << QByteArray()
                                                     << QByteArray("x|9|9|9|9|a|b|c|d|The score service is busy.")
-                                                    << QStringLiteral("The score service is busy.") << false;
+                                                    << QStringLiteral("The score service is busy.") << false << 0;
         QTest::newRow("server error, proper reply") << QByteArray("HTTP/1.1 500 Internal Server Error") << QByteArray()
                                                     << QByteArray("x|9|9|9|9|a|b|c|d|Broken, sorry.")
-                                                    << QStringLiteral("Broken, sorry.") << false;
+                                                    << QStringLiteral("Broken, sorry.") << false << 0;
         QTest::newRow("request refused, proper reply") << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray()
                                                        << QByteArray("x|9|9|9|9|a|b|c|d|Your scores were not recorded.")
-                                                       << QStringLiteral("Your scores were not recorded.") << false;
+                                                       << QStringLiteral("Your scores were not recorded.") << false << 0;
         QTest::newRow("request refused, no reply") << QByteArray("HTTP/1.1 400 Bad Request") << QByteArray()
                                                    << QByteArray("bad") << QStringLiteral("400: The score service answered 400")
-                                                   << false;
+                                                   << false << 0;
         QTest::newRow("redirect without an address") << QByteArray("HTTP/1.1 301 Moved Permanently") << QByteArray()
                                                      << QByteArray("x|9|9|9|9|a|b|c|d|moved")
                                                      << QStringLiteral("The score service sent a redirect (301) without an address")
-                                                     << false;
+                                                     << false << 0;
         QTest::newRow("redirect to https") << QByteArray("HTTP/1.1 302 Found")
                                            << QByteArray("Location: https://127.0.0.1:1/zm2.asp?0&0&0&0&Ann&0\r\n") << QByteArray()
                                            << QStringLiteral("The score service redirected to https://127.0.0.1:1/zm2.asp?0&0&0&0&Ann&0, "
                                                              "which the game cannot follow")
-                                           << false;
+                                           << false << 0;
         // Plain-HTTP redirects are followed, but not without end.
         QTest::newRow("redirect loop") << QByteArray("HTTP/1.1 302 Found") << QByteArray("Location: /zm2.asp?again\r\n")
                                        << QByteArray() << QStringLiteral("The score service redirected more than 5 times")
-                                       << false;
+                                       << false << 0;
+        const QByteArray answer("x|1|2|3|4|A%20B|C%20%20D|E%20F|%20%20|Thank you");
+        QTest::newRow("five redirects, then the answer") << QByteArray("HTTP/1.1 200 OK") << QByteArray() << answer
+                                                         << QStringLiteral("Thank you") << true << 5;
+        QTest::newRow("one redirect too many") << QByteArray("HTTP/1.1 200 OK") << QByteArray() << answer
+                                               << QStringLiteral("The score service redirected more than 5 times") << false << 6;
+        QTest::newRow("error status without a reason phrase") << QByteArray("HTTP/1.1 503 ") << QByteArray() << QByteArray("busy")
+                                                              << QStringLiteral("503: The score service answered 503.") << false << 0;
         QTest::newRow("a negative world high") << QByteArray("HTTP/1.1 200 OK") << QByteArray()
                                                << QByteArray("x|-5|2|3|4|a|b|c|d|m")
                                                << QStringLiteral("The score service sent a reply that could not be understood")
-                                               << false;
+                                               << false << 0;
         QTest::newRow("a world high past nine digits") << QByteArray("HTTP/1.1 200 OK") << QByteArray()
                                                        << QByteArray("x|1|2|3|1000000000|a|b|c|d|m")
                                                        << QStringLiteral("The score service sent a reply that could not be understood")
-                                                       << false;
+                                                       << false << 0;
         QTest::newRow("server error, no reply") << QByteArray("HTTP/1.1 500 Internal Server Error") << QByteArray()
                                                 << QByteArray("<html>oops</html>")
-                                                << QStringLiteral("500: The score service answered 500") << false;
+                                                << QStringLiteral("500: The score service answered 500") << false << 0;
         QByteArray junk(4000, '\0');
         for (int i = 0; i < junk.size(); ++i)
             junk[i] = char((i * 7919) % 251);
         QTest::newRow("compressed junk") << QByteArray("HTTP/1.1 200 OK") << QByteArray("Content-Encoding: gzip\r\n")
                                          << junk << QStringLiteral("The score service sent a reply that could not be understood")
-                                         << false;
+                                         << false << 0;
         QTest::newRow("control characters in names") << QByteArray("HTTP/1.1 200 OK") << QByteArray()
                                                      << QByteArray("x|1|2|3|4|A") + '\0' + QByteArray("B|C\r\nD|E\x01" "F|") + QByteArray(2, '\0')
                                                             + QByteArray("|ok\r\nthen")
-                                                     << QStringLiteral("ok  then") << true;
+                                                     << QStringLiteral("ok  then") << true << 0;
     }
 
     void hostileReplies()
@@ -418,7 +436,9 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, status);
         QFETCH(bool, applied);
+        QFETCH(int, redirects);
         StubService stub;
+        stub.redirects = redirects;
         stub.statusLine = statusLine;
         stub.extraHeaders = headers;
         stub.body = body;

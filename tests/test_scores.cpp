@@ -177,6 +177,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("damage"); // empty: a file the game can write, read without a word
+        QTest::addColumn<QString>("reset");  // the values the message says were reset
         auto record = [](const std::function<void(ScoreRecord&)>& edit) {
             ScoreRecord r;
             edit(r);
@@ -191,7 +192,7 @@ private slots:
         // More than a 7 x 7 game can reach: every equal pair a run of 196, the fastest play.
         const double unreachable = 10.0 * (196 + 2 * 294 * 196.0 * 196) * (0.8 + 0.3 / 0.7) / 4;
 
-        QTest::newRow("all zero, as first created") << QByteArray(776, '\0') << QString();
+        QTest::newRow("all zero, as first created") << QByteArray(776, '\0') << QString() << QString();
         QTest::newRow("edge values the game writes") << record([&](ScoreRecord& r) {
             r.bests[4] = FixedPoint::fromInt(0);
             r.bests[7] = FixedPoint::fromDouble(unreachable);
@@ -200,36 +201,58 @@ private slots:
             for (int board = 4; board <= 7; ++board)
                 r.holders[board] = fixedText(QString(50, QChar(u'A' + board)));
             r.playerName = fixedText(QString(50, QChar(u'\u00FF')));
-        }) << QString();
+        }) << QString() << QString();
         QTest::newRow("the code page's upper half") << record([&](ScoreRecord& r) {
             r.playerName = fromCp1252(upperHalf.left(50));
             r.holders[4] = fromCp1252(upperHalf.mid(50, 50));
             r.holders[7] = fixedText(fromCp1252(upperHalf.mid(100)));
-        }) << QString();
-        QTest::newRow("a name padded with NULs") << patched(QByteArray(776, '\0'), 726, "Ann") << QString();
+        }) << QString() << QString();
+        QTest::newRow("a name padded with NULs") << patched(QByteArray(776, '\0'), 726, "Ann") << QString() << QString();
         QTest::newRow("a short file") << record([](ScoreRecord& r) { r.bests[4] = FixedPoint::fromInt(9); }).left(100)
-                                      << QString();
+                                      << QString() << QString();
         QTest::newRow("unused slots hold anything") << patched(patched(QByteArray(776, '\0'), 0, QByteArray(32, '\xFF')), 176, "\x01\x02")
-                                                    << QString();
+                                                    << QString() << QString();
         QTest::newRow("a negative best, with a tail")
             << record([](ScoreRecord& r) { r.bests[5] = FixedPoint::fromRaw(-1); }) + QByteArray("tail\x00\x01", 6)
-            << "the 5 x 5 best is negative";
+            << "the 5 x 5 best is negative" << "reset the 5 x 5 best and kept";
         QTest::newRow("a 7 x 7 best past the displays")
             << record([](ScoreRecord& r) { r.bests[7] = FixedPoint::fromDouble(MaxShownScore + 0.5); })
-            << "the 7 x 7 best is larger than the displays can show";
+            << "the 7 x 7 best is larger than the displays can show" << "reset the 7 x 7 best and kept";
         QTest::newRow("a negative world high") << record([](ScoreRecord& r) { r.worldHighs[4] = FixedPoint::fromInt(-5); })
-                                               << "the 4 x 4 world high is negative";
+                                               << "the 4 x 4 world high is negative" << "reset the 4 x 4 world high and";
+        // Everything sound stays: bests, world highs, holders and the name around a damaged best.
+        const auto wellKept = [](ScoreRecord& r) {
+            r.bests[5] = FixedPoint::fromDouble(812.5);
+            r.bests[6] = FixedPoint::fromInt(1410);
+            for (int board = 4; board <= 7; ++board) {
+                r.worldHighs[board] = FixedPoint::fromInt(1000 * board);
+                r.holders[board] = fixedText(QStringLiteral("Holder %1").arg(board));
+            }
+            r.playerName = fixedText(QStringLiteral("Ann Lee"));
+        };
+        QTest::newRow("a negative 4 x 4 best among sound values") << record([&](ScoreRecord& r) {
+            wellKept(r);
+            r.bests[4] = FixedPoint::fromInt(-5);
+        }) << "the 4 x 4 best is negative" << "reset the 4 x 4 best and kept every other value";
+        QTest::newRow("two damaged values among sound ones") << record([&](ScoreRecord& r) {
+            wellKept(r);
+            r.worldHighs[6] = FixedPoint::fromInt(-1);
+            r.holders[7] = fixedText(QStringLiteral("Dee\x1B"));
+        }) << "the 6 x 6 world high is negative; the 7 x 7 record holder's name holds control characters"
+           << "reset the 6 x 6 world high and the 7 x 7 record holder's name and kept";
         QTest::newRow("a tab in a holder") << record([](ScoreRecord& r) { r.holders[6] = fixedText(QStringLiteral("Bo\tKim")); })
-                                           << "the 6 x 6 record holder's name holds control characters";
-        QTest::newRow("DEL in a holder") << patched(QByteArray(776, '\0'), 526, "Dee\x7F") << "the 7 x 7 record holder's name";
-        QTest::newRow("a NUL before the name") << patched(QByteArray(776, '\0'), 727, "Ann") << "your name holds control characters";
-        QTest::newRow("an unassigned code-page byte") << patched(QByteArray(776, '\0'), 726, "A\x81") << "your name";
+                                           << "the 6 x 6 record holder's name holds control characters"
+                                           << "reset the 6 x 6 record holder's name and";
+        QTest::newRow("DEL in a holder") << patched(QByteArray(776, '\0'), 526, "Dee\x7F") << "the 7 x 7 record holder's name" << "reset the 7 x 7 record holder's name and";
+        QTest::newRow("a NUL before the name") << patched(QByteArray(776, '\0'), 727, "Ann") << "your name holds control characters" << "reset your name and";
+        QTest::newRow("an unassigned code-page byte") << patched(QByteArray(776, '\0'), 726, "A\x81") << "your name" << "reset your name and";
     }
 
     void valuesTheGameNeverWrites()
     {
         QFETCH(QByteArray, bytes);
         QFETCH(QString, damage);
+        QFETCH(QString, reset);
         writeAll(m_file, bytes);
         const QDir dir(m_dir.path());
         for (const QString& old : dir.entryList({QStringLiteral("Scores.dat.damaged-*")}))
@@ -248,14 +271,32 @@ private slots:
         }
         QCOMPARE(m_messages.size(), 1);
         QVERIFY2(m_messages.first().contains(m_file) && m_messages.first().contains(damage), qPrintable(m_messages.first()));
+        QVERIFY2(m_messages.first().contains(QStringLiteral("The game ") + reset), qPrintable(m_messages.first()));
         QCOMPARE(copies.size(), 1);
         QVERIFY(QRegularExpression(QStringLiteral("^Scores\\.dat\\.damaged-\\d{8}-\\d{6}$")).match(copies.first()).hasMatch());
         QVERIFY(m_messages.first().contains(dir.filePath(copies.first())));
         QCOMPARE(readAll(dir.filePath(copies.first())), bytes); // copied before the first save
-        // A fresh record: this game's 3 is the 4 x 4 best, the name is the default, the tail stays.
-        QCOMPARE(best4, 3.0);
-        QCOMPARE(decodeRecord(after).bests[5].raw(), 0);
-        QCOMPARE(after.mid(726), QByteArray("Enter your name here") + QByteArray(30, ' ') + bytes.mid(776));
+        // Only the damaged values are reset; every sound one is kept, and so is the tail. This
+        // game's 3 is the 4 x 4 best where none higher is kept.
+        const ScoreRecord was = decodeRecord(bytes);
+        const ScoreRecord now = decodeRecord(after);
+        const QStringList damaged = damage.split(QStringLiteral("; "));
+        auto isDamaged = [&](const QString& what) {
+            return std::any_of(damaged.begin(), damaged.end(), [&](const QString& d) { return d.startsWith(what); });
+        };
+        for (int board = 4; board <= 7; ++board) {
+            const QString b = QStringLiteral("the %1 x %1 ").arg(board);
+            const FixedPoint best = isDamaged(b + QStringLiteral("best")) ? FixedPoint() : was.bests[board];
+            QCOMPARE(now.bests[board].raw(), (board == 4 ? std::max(best, FixedPoint::fromInt(3)) : best).raw());
+            QCOMPARE(now.worldHighs[board].raw(),
+                     (isDamaged(b + QStringLiteral("world high")) ? FixedPoint() : was.worldHighs[board]).raw());
+            // A reset holder reads as never filled: NUL bytes, an empty panel.
+            QCOMPARE(now.holders[board], isDamaged(b + QStringLiteral("record holder")) ? QString(50, QChar(0)) : was.holders[board]);
+        }
+        QCOMPARE(best4, now.bests[4].toDouble());
+        const bool nameSet = !isDamaged(QStringLiteral("your name")) && was.playerName.at(0) != QChar(0);
+        const QString name = nameSet ? shownText(was.playerName) : QStringLiteral("Enter your name here");
+        QCOMPARE(after.mid(726), fixedText(name).toLatin1() + bytes.mid(776));
         // Never over an earlier copy.
         const QDateTime when(QDate(2026, 12, 7), QTime(20, 45, 0));
         QString error;
@@ -501,7 +542,8 @@ private slots:
         }
         QCOMPARE(readAll(m_file).mid(726, 7), QByteArray("Esc \xE9? "));
         {
-            // From the keyboard alone: Tab and Shift+Tab reach the buttons and the name box, Alt+X leaves.
+            // From the keyboard alone: Tab and Shift+Tab walk the bottom row as it stands on screen
+            // (name box, Web Page, Update, Exit), starting at Update; Alt+X leaves.
             SummaryWindow s(m_session, 0, 4);
             s.show();
             QVERIFY(QTest::qWaitForWindowActive(&s));
@@ -509,13 +551,18 @@ private slots:
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), s.exitButton());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget(), s.nameEdit());
             QTest::keyClick(s.nameEdit(), Qt::Key_A, Qt::ControlModifier);
             QTest::keyClicks(s.nameEdit(), QStringLiteral("Keys"));
-            QTest::keyClick(s.nameEdit(), Qt::Key_Backtab);
+            QTest::keyClick(s.nameEdit(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), s.updateButton());
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), s.webPageButton());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+            QCOMPARE(QApplication::focusWidget(), s.nameEdit());
+            QTest::keyClick(s.nameEdit(), Qt::Key_Backtab);
             QCOMPARE(QApplication::focusWidget(), s.exitButton());
             QTest::keyClick(s.exitButton(), Qt::Key_X, Qt::AltModifier);
             QTRY_VERIFY(!s.isVisible());
@@ -652,10 +699,23 @@ private slots:
         QCOMPARE(parsed->replays[1].whole, qint64(40));
         QCOMPARE(parsed->replays[1].replay.clicks, std::vector<std::int32_t>{48});
         QCOMPARE(parseReplaySubmission("", nullptr)->name, QStringLiteral("Anonymous"));
-        for (const QByteArray bad : {QByteArray("Ann&4.1.0"), QByteArray("Ann&8.1.0.A"), QByteArray("Ann&4.1.0.A!"),
-                                     QByteArray("Ann&4.1.0.A&4.1.0.A"), QByteArray("Ann&4.x.0.A"),
-                                     QByteArray("Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A")})
-            QVERIFY2(!parseReplaySubmission(bad, nullptr), bad.constData());
+        // Each refused with its own reason: five replays are too many, though one board is then
+        // bound to repeat.
+        const struct {
+            QByteArray query;
+            const char* why;
+        } refused[] = {{"Ann&4.1.0", "a replay could not be read"},
+                       {"Ann&8.1.0.A", "a replay could not be read"},
+                       {"Ann&4.1.0.A!", "a replay could not be read"},
+                       {"Ann&4.x.0.A", "a replay could not be read"},
+                       {"Ann&4.1.0.A&4.1.0.A", "a board was sent twice"},
+                       {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A", "too many of them"},
+                       {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&4.1.0.A&5.1.0.A", "too many of them"}};
+        for (const auto& bad : refused) {
+            QString why;
+            QVERIFY2(!parseReplaySubmission(bad.query, &why), bad.query.constData());
+            QVERIFY2(why.contains(QLatin1String(bad.why)), qPrintable(why));
+        }
 
         auto r = parseReply(QStringLiteral("x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you"));
         QVERIFY(r);

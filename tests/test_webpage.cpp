@@ -2,7 +2,7 @@
 // GIO reads the desktop database once per process, so every case runs the opener in a child
 // process of this program, in an XDG world of its own that holds nothing but the case's entry:
 //   test_webpage registered | unregistered | unstartable   the cases of one kind: the page opens,
-//       "Could not find associated Browser", "Web Page not Opened"
+//       "Could not find associated Browser", "Web Page not Opened", each with its reason
 //   test_webpage open ADDRESS                              (child) opens ADDRESS, prints the messages
 
 #include "app/session.h"
@@ -179,22 +179,29 @@ private slots:
             addRow("address with shell characters", "@BROWSER@ %u", page + QStringLiteral("?n=O'Brien $HOME;`id`"),
                    BrowserScript, lines({"1", page + QStringLiteral("?n=O'Brien $HOME;`id`"), "var="}), {});
         } else if (m_group == QLatin1String("unregistered")) {
-            const QStringList none{QStringLiteral("Could not find associated Browser")};
+            const QStringList none{QStringLiteral("Could not find associated Browser"),
+                                   QStringLiteral("No program that can start is registered on this computer to open web pages.")};
             addRow("no entry", "", host, BrowserScript, {}, none);
             addRow("program missing", "\"/nonexistent/zimble browser\" %u", host, BrowserScript, {}, none);
             addRow("unbalanced quote", "\"@BROWSER@ %u", host, BrowserScript, {}, none);
         } else if (m_group == QLatin1String("unstartable")) {
-            const QStringList notOpened{QStringLiteral("Web Page not Opened")};
+            auto notOpened = [](const char* reason) {
+                return QStringList{QStringLiteral("Web Page not Opened"), QStringLiteral("The browser \"Test Browser\" ")
+                                                                              + QLatin1String(reason)};
+            };
             // Executable by its mode bits but not a program the system can start.
-            addRow("not a program", "@BROWSER@ %u", host, garbage, {}, notOpened);
+            addRow("not a program", "@BROWSER@ %u", host, garbage, {}, notOpened("ended at once with exit status"));
             addRow("env wrapper, program missing", "env ZIMBLE_TEST_VAR=1 /nonexistent/browser %u", host,
-                   BrowserScript, {}, notOpened);
-            addRow("wrapped program not a program", "env ZIMBLE_TEST_VAR=1 @BROWSER@ %u", host, garbage, {}, notOpened);
+                   BrowserScript, {}, notOpened("ended at once with exit status 127."));
+            addRow("wrapped program not a program", "env ZIMBLE_TEST_VAR=1 @BROWSER@ %u", host, garbage, {},
+                   notOpened("ended at once with exit status"));
             // GIO gives an entry that takes only files nothing for a web address.
-            addRow("entry takes files only", "@BROWSER@ %f", page, BrowserScript, {}, notOpened);
-            addRow("entry takes a file list only", "@BROWSER@ %F", host, BrowserScript, {}, notOpened);
+            addRow("entry takes files only", "@BROWSER@ %f", page, BrowserScript, {},
+                   notOpened("takes files only, not web addresses."));
+            addRow("entry takes a file list only", "@BROWSER@ %F", host, BrowserScript, {},
+                   notOpened("takes files only, not web addresses."));
             addRow("runner refuses its options", "@RUNNER@ --share=all --command @BROWSER@ %u", host, BrowserScript,
-                   {}, notOpened);
+                   {}, notOpened("ended at once with exit status 3."));
         }
     }
 
@@ -208,10 +215,15 @@ private slots:
         QTemporaryDir home;
         QVERIFY(home.isValid());
         const Outcome outcome = openInChild(setUpDesktop(home, exec, browser), address);
-        QStringList told; // each message ends with the address, for the player to copy
-        for (const QString& m : messages)
-            told << m << address;
-        QCOMPARE(outcome.messages, told);
+        // A failure is told as the Part's message, the reason in words (its start given here) and
+        // the full address, for the player to copy into a browser.
+        const QString full = address.startsWith(QLatin1String("http://")) ? address : QStringLiteral("http://") + address;
+        QCOMPARE(outcome.messages.size(), messages.isEmpty() ? 0 : 3);
+        if (!messages.isEmpty()) {
+            QCOMPARE(outcome.messages.at(0), messages.at(0));
+            QVERIFY2(outcome.messages.at(1).startsWith(messages.at(1)), qPrintable(outcome.messages.at(1)));
+            QCOMPARE(outcome.messages.at(2), full);
+        }
         QCOMPARE(outcome.browserLines, browserLines);
         // No temporary document is left anywhere we can see.
         QVERIFY(QDir(QDir::tempPath()).entryList({QStringLiteral("*.HTM")}).isEmpty());

@@ -9,6 +9,8 @@
 #include "app/playingfield.h"
 #include "app/session.h"
 #include "app/startwindow.h"
+#include "app/summarywindow.h"
+#include "scores/scorefile.h"
 #include "game/delay.h"
 #include "ui/analoggauge.h"
 #include "ui/knob.h"
@@ -96,7 +98,9 @@ private slots:
                                       "The tough part is figuring out the rules. You have to do this on your own "
                                       "because there are no explanations."));
         QVERIFY(!goal.contains(QLatin1Char('\n')));
-        QCOMPARE(w.titlePicture()->pixmap().size(), QSize(414, 314));
+        // Shown at its design size from twice as many pixels, crisp at scale 2.
+        QCOMPARE(w.titlePicture()->pixmap().deviceIndependentSize(), QSizeF(414, 314));
+        QVERIFY(w.titlePicture()->pixmap().width() >= 2 * 414);
         QCOMPARE(w.titlePicture()->geometry(), px(450, 60, 6210, 4710));
         QCOMPARE(w.goalPanel()->geometry(), px(1155, 4950, 4785, 1005));
 
@@ -227,6 +231,69 @@ private slots:
         QVERIFY(w.helpButton()->isVisible());
     }
 
+    void dialogsOpenOnTheirWindow_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::newRow("help on the start window") << "help";
+        QTest::newRow("about on the start window") << "about";
+        QTest::newRow("summary on the playing field") << "summary";
+        QTest::newRow("message of the shown summary") << "update refused";
+        QTest::newRow("message while the summary opens") << "damaged file";
+    }
+
+    // Each dialog and message box opens centred on the window it belongs to, wherever that
+    // window stands (here in the screen's corner, away from the screen's centre).
+    void dialogsOpenOnTheirWindow()
+    {
+        QFETCH(QString, dialog);
+        m_session.setMessageHandler({}); // the real message boxes
+        StartWindow start(m_session);
+        start.move(0, 0);
+        start.show();
+        PlayingField field(m_session, &start);
+        field.move(0, 0);
+        QWidget* owner = &start;
+        QRect opened;
+        QPoint ownerCentre;
+        auto record = [&](QWidget* modal) {
+            opened = modal->frameGeometry();
+            ownerCentre = owner->frameGeometry().center();
+            modal->close();
+        };
+        if (dialog == QLatin1String("help") || dialog == QLatin1String("about")) {
+            test::onNextModal(record, &start);
+            (dialog == QLatin1String("help") ? start.helpButton() : start.aboutButton())->click();
+        } else {
+            field.show();
+            owner = &field;
+            QFile::remove(QStringLiteral("Scores.dat"));
+            if (dialog == QLatin1String("damaged file")) {
+                ScoreRecord damaged;
+                damaged.bests[4] = FixedPoint::fromInt(-5);
+                QVERIFY(saveScores(QStringLiteral("Scores.dat"), damaged, nullptr));
+                test::onNextModal(record, &field);
+                SummaryWindow summary(m_session, 0, 4, std::nullopt, &field);
+            } else if (dialog == QLatin1String("summary")) {
+                test::onNextModal(record, &field);
+                field.endGame();
+            } else {
+                SummaryWindow summary(m_session, 0, 4, std::nullopt, &field);
+                placeOnScreen(&summary, &field);
+                summary.show();
+                owner = &summary;
+                test::onNextModal(record, &summary);
+                summary.updateButton()->click();
+                summary.close();
+            }
+        }
+        m_session.setMessageHandler([this](QWidget*, const QString& text) { m_messages.append(text); });
+        QVERIFY(opened.isValid());
+        const QPoint off = opened.center() - ownerCentre;
+        QVERIFY2(qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2, qPrintable(QStringLiteral("%1 opened %2,%3 off its window's centre")
+                                                            .arg(dialog).arg(off.x()).arg(off.y())));
+        QFile::remove(QStringLiteral("Scores.dat"));
+    }
+
     void playingFieldOpensModallyFromStart()
     {
         StartWindow w(m_session);
@@ -296,20 +363,61 @@ private slots:
         if (scale == 2.0 && screen == QSize(1280, 1024))
             QCOMPARE(fieldAt, available.topLeft());
 
-        // The real windows on the screen this test runs on.
+        // The real windows on the screen this test runs on: each whole inside the available area
+        // with every control it shows, scaled down through one factor where its design does not
+        // fit, at its design size where it does.
         StartWindow w(m_session);
         placeOnScreen(&w);
         w.show();
         const QRect area = w.screen()->availableGeometry();
-        QVERIFY(area.contains(w.frameGeometry().topLeft()));
-        QPoint fieldTopLeft(-1000, -1000);
+        QStringList outside;
+        QList<double> scales;
+        auto whole = [&](QWidget* window) {
+            scales << twipScale(window);
+            const QSizeF design = clientTwips(window) / 15.0;
+            const bool fits = design.width() <= area.width() && design.height() <= area.height();
+            if (fits)
+                QCOMPARE(twipScale(window), 1.0);
+            QCOMPARE(window->size(), twipsToPixelRect(QRectF(QPointF(0, 0), clientTwips(window)), twipScale(window)).size());
+            if (!area.contains(window->frameGeometry()))
+                outside << window->objectName();
+            for (QWidget* c : window->findChildren<QWidget*>()) {
+                if (c->window() != window || !c->isVisible())
+                    continue;
+                if (!area.contains(QRect(c->mapToGlobal(QPoint(0, 0)), c->size())))
+                    outside << window->objectName() + QLatin1Char('/') + c->objectName();
+                // Proportions kept: a control placed in twips stands at its twips times the factor.
+                QCOMPARE(c->geometry(), twipsToPixelRect(twipGeometry(c), twipScale(window)));
+            }
+        };
+        whole(&w);
         test::onNextModal([&](QWidget* modal) {
-            fieldTopLeft = modal->frameGeometry().topLeft();
+            whole(modal);
+            auto* field = qobject_cast<PlayingField*>(modal);
+            QVERIFY(field);
+            // The knob and the reset button are reachable: on screen, and the knob still turns.
+            field->setFrameDelay([](float) {});
+            field->sizeKnob()->setValue(7);
+            QCOMPARE(field->state().boardSize(), 7);
+            whole(modal);
+            field->onTileClicked(0);
+            whole(modal);
+            test::onNextModal([&](QWidget* summary) {
+                whole(summary);
+                summary->close();
+            }, modal);
+            field->endGame();
             modal->close();
         }, &w);
         w.playButton()->click();
-        QVERIFY2(area.contains(fieldTopLeft), qPrintable(QStringLiteral("%1,%2 in %3x%4").arg(fieldTopLeft.x())
-                                                           .arg(fieldTopLeft.y()).arg(area.width()).arg(area.height())));
+        test::onNextModal([&](QWidget* modal) {
+            whole(modal);
+            modal->close();
+        }, &w);
+        w.aboutButton()->click();
+        QVERIFY2(outside.isEmpty(), qPrintable(outside.join(QStringLiteral(", ")) + QStringLiteral(" outside %1x%2")
+                                                                                           .arg(area.width()).arg(area.height())));
+        QCOMPARE(scales.size(), 6);
     }
 
     void playingFieldCatalogue()
@@ -325,7 +433,8 @@ private slots:
         QCOMPARE(g.sizeKnob()->minimum(), 4.0);
         QCOMPARE(g.sizeKnob()->maximum(), 7.0);
         QCOMPARE(g.resetButton()->geometry(), px(9060, 6570, 1650, 1650));
-        QCOMPARE(g.resetButton()->picture().size(), QSize(106, 106));
+        QCOMPARE(g.resetButton()->picture().deviceIndependentSize(), QSizeF(106, 106));
+        QVERIFY(g.resetButton()->picture().width() >= 2 * 106);
         QVERIFY(g.resetButton()->isHidden());
         QCOMPARE(g.clockGauge()->geometry(), px(-15, 6540, 2025, 1830));
         QCOMPARE(g.clockGauge()->needleCount(), 3);
@@ -416,6 +525,10 @@ private slots:
         QTest::newRow("home: first clickable tile") << 5 << QList<int>{0, 1} << 12 << int(Qt::Key_Home) << 2;
         QTest::newRow("end: last clickable tile") << 7 << QList<int>{48} << 0 << int(Qt::Key_End) << 47;
         QTest::newRow("end on 4 x 4") << 4 << none << 5 << int(Qt::Key_End) << 15;
+        // Space on a tile at its third picture clicks it away: the focus goes on to the next tile.
+        QTest::newRow("space clicks a tile away: on to the next") << 4 << QList<int>{0, 2} << 5 << int(Qt::Key_Space) << 6;
+        QTest::newRow("space clicks a tile away: past removed ones") << 5 << QList<int>{13, 14} << 12 << int(Qt::Key_Space)
+                                                                    << 15;
     }
 
     void keysMoveTheFocus()
@@ -431,10 +544,13 @@ private slots:
             for (int k = 0; k < 4; ++k)
                 f.click(t);
         }
+        const int clicked = key == Qt::Key_Space ? 4 : 0; // the Space row's own tile goes too
+        for (int k = 1; k < clicked; ++k)
+            f.click(from);
         f.game.tile(from)->setFocus();
         QTest::keyClick(f.game.tile(from), Qt::Key(key));
         QCOMPARE(f.game.focusWidget(), f.game.tile(to));
-        QCOMPARE(f.state().clickCount(), 4 * int(removed.size())); // moving clicks nothing
+        QCOMPARE(f.state().clickCount(), 4 * int(removed.size()) + clicked); // moving clicks nothing
     }
 
     void keyboardPlaysAWholeGame()

@@ -18,6 +18,23 @@ void AnalogGauge::setNeedleCount(int count)
     update();
 }
 
+void AnalogGauge::setReading(std::function<double()> reading, std::function<QString(double)> words)
+{
+    m_reading = std::move(reading);
+    m_readingWords = std::move(words);
+}
+
+double AnalogGauge::reading() const
+{
+    return m_reading ? m_reading() : needleValue(0);
+}
+
+QString AnalogGauge::readingText() const
+{
+    const double r = reading();
+    return m_readingWords ? m_readingWords(r) : QString::number(r);
+}
+
 double AnalogGauge::needleValue(int needle) const
 {
     return needle >= 0 && needle < m_needles.size() ? m_needles[needle].value : 0.0;

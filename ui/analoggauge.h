@@ -3,6 +3,8 @@
 // Needles are numbered from 0; each holds a value on its own scale.
 
 #include <QVector>
+
+#include <functional>
 #include <QWidget>
 
 namespace zimble::ui {
@@ -28,6 +30,12 @@ public:
     // Needle length as a fraction of the dial radius.
     void setNeedleLength(int needle, double fraction);
 
+    // What the gauge reads, for a screen reader: a number and its words ("12.3 seconds"), as
+    // the owner computes them from the needles; needle 0's value by default.
+    void setReading(std::function<double()> reading, std::function<QString(double)> words);
+    double reading() const;
+    QString readingText() const;
+
     QSize sizeHint() const override { return QSize(135, 122); }
 
 protected:
@@ -41,6 +49,8 @@ private:
         double length = 0.8;
     };
     QVector<Needle> m_needles;
+    std::function<double()> m_reading;
+    std::function<QString(double)> m_readingWords;
 };
 
 } // namespace zimble::ui

@@ -2,6 +2,7 @@
 
 #include "game/fixedpoint.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -25,6 +26,8 @@ void Knob::setValue(double value)
         return;
     m_value = value;
     update();
+    QAccessibleValueChangeEvent changed(this, m_value);
+    QAccessible::updateAccessibility(&changed);
     emit valueChanged(m_value);
 }
 

@@ -1,5 +1,7 @@
 #include "leddisplay.h"
 
+#include <QAccessible>
+
 #include <QPainter>
 #include <QPainterPath>
 #include <QtMath>
@@ -67,6 +69,9 @@ void LedDisplay::setValue(double value)
         return;
     m_value = value;
     update();
+    // A screen reader hears the new number without the focus moving here.
+    QAccessibleValueChangeEvent changed(this, value);
+    QAccessible::updateAccessibility(&changed);
     emit valueChanged(value);
 }
 

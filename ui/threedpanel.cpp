@@ -1,5 +1,7 @@
 #include "threedpanel.h"
 
+#include <QAccessible>
+
 #include "bevel.h"
 
 #include <QPainter>
@@ -27,6 +29,8 @@ void ThreeDPanel::setCaption(const QString& caption)
         return;
     m_caption = caption;
     update();
+    QAccessibleEvent changed(this, QAccessible::NameChanged);
+    QAccessible::updateAccessibility(&changed);
 }
 
 QColor ThreeDPanel::backColor() const

@@ -2,6 +2,7 @@
 // The look shared by the windows: title, colours, fonts, icon, and placing controls in twips.
 
 #include <QColor>
+#include <QPixmap>
 #include <QFont>
 #include <QPoint>
 #include <QRect>
@@ -12,6 +13,7 @@
 
 class QWidget;
 class QDialog;
+class QMargins;
 
 namespace zimble::ui {
 
@@ -28,15 +30,29 @@ void setupWindow(QWidget* window, int widthTwips, int heightTwips, const QColor&
 // `centre` (the area's centre when none is given) and kept inside the area along each side where
 // it fits; at the area's left or top edge along a side where it does not.
 QPoint windowPosition(const QRect& available, const QSize& frame, std::optional<QPoint> centre = std::nullopt);
-// Places a window before it opens: centred on its owner when it has one (a modal window), else
-// on the screen, always with its top-left corner inside the screen's available area.
+// The factor a window of design client size `client` (logical pixels) with a frame of `frame`
+// around it is shown at in `available`: 1 where it fits, else the largest that fits it whole.
+double fitScale(const QRect& available, const QSize& client, const QMargins& frame);
+// Shows a window set up with setupWindow whole in `available`: scaled down through one factor
+// (controls, fonts and client size alike) where its design does not fit, at its design size
+// where it does.
+void fitToScreen(QWidget* window, const QRect& available);
+// Places a window before it opens: fitted to the screen's available area, centred on its owner
+// when it has one (a modal window), else on the screen, always with its top-left corner inside
+// the available area.
 void placeOnScreen(QWidget* window, const QWidget* owner = nullptr);
+// The design size of a window's client area in twips, whatever size it is shown at.
+QSizeF clientTwips(const QWidget* window);
 // Places a child control by its design rectangle in twips.
 void place(QWidget* control, double left, double top, double width, double height);
 
 // The sans-serif faces that stand in for the classic Windows UI fonts.
 QFont sansFont(double pointSize, bool bold = true);
 QFont arialFont(double pointSize, bool bold = true);
+
+// A picture stored with the windows, shown at `design` logical pixels: its pixels beyond that
+// size (the pictures are stored at twice it) keep it crisp on a scaled screen.
+QPixmap designPicture(const QString& file, const QSize& design);
 
 // The program icon at every size it ships in.
 QIcon programIcon();
