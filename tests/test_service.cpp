@@ -1757,7 +1757,24 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString db = QStringLiteral("--db");
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << false << 2
-                                        << QStringLiteral("Unknown option 'frobnicate'");
+                                        << QStringLiteral("unknown option --frobnicate (see --help)");
+        QTest::newRow("unknown option, one dash") << QStringList{QStringLiteral("-frobnicate=1")} << false << 2
+                                                  << QStringLiteral("unknown option -frobnicate (see --help)");
+        QTest::newRow("port out of range") << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:99999"), db, QStringLiteral("{dir}/g.sqlite")}
+                                           << false << 2 << QStringLiteral("--listen: port 99999 is out of range (0 to 65535)");
+        // Commands on stored data name their database, and it must exist: none is made for them.
+        QTest::newRow("--list without --db") << QStringList{QStringLiteral("--list")} << false << 2
+                                             << QStringLiteral("--list needs --db, the database to work on");
+        QTest::newRow("--remove-name without --db") << QStringList{QStringLiteral("--remove-name"), QStringLiteral("Ann")} << false << 2
+                                                    << QStringLiteral("--remove-name needs --db");
+        QTest::newRow("--export without --db") << QStringList{QStringLiteral("--export"), QStringLiteral("{dir}/x.csv")} << false << 2
+                                               << QStringLiteral("--export needs --db");
+        QTest::newRow("--list, no such database") << QStringList{QStringLiteral("--list"), db, QStringLiteral("{dir}/never.sqlite")} << false << 1
+                                                  << QStringLiteral("cannot open the database {dir}/never.sqlite: file {dir}/never.sqlite does not exist");
+        QTest::newRow("--backup, no such database") << QStringList{QStringLiteral("--backup"), QStringLiteral("{dir}/b.copy"), db, QStringLiteral("{dir}/never.sqlite")}
+                                                    << false << 1 << QStringLiteral("file {dir}/never.sqlite does not exist");
+        QTest::newRow("--limit without --list") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("--limit"), QStringLiteral("5")}
+                                                << false << 2 << QStringLiteral("--limit goes with --list");
         QTest::newRow("stray argument") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("scores.sqlite")}
                                         << false << 2 << QStringLiteral("unexpected argument \"scores.sqlite\"");
         QTest::newRow("option without its value") << QStringList{db} << false << 2 << QStringLiteral("Missing value after '--db'");
@@ -1858,6 +1875,9 @@ private slots:
         QVERIFY(help.waitForFinished());
         const QByteArray text = help.readAllStandardOutput();
         QVERIFY(text.contains("--listen") && text.contains("--db") && text.contains("--rate-limit"));
+        // Every command, and where the API is described.
+        for (const char* part : {"--list", "--remove-name", "--export", "--import", "--backup", "/api/v1/records", "docs/api.md"})
+            QVERIFY2(text.contains(part), part);
         QProcess bad;
         bad.start(program, {QStringLiteral("--listen"), QStringLiteral("nonsense")});
         QVERIFY(bad.waitForFinished());
