@@ -60,7 +60,7 @@ QString boardName(int board)
 
 QString recordText(const zimble::server::WorldRecord& r)
 {
-    return r.holder.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 by %2").arg(r.score).arg(QString::fromUtf8(zimble::server::logSafe(r.holder)));
+    return r.holder.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 by %2").arg(QString::number(r.score), QString::fromUtf8(zimble::server::logSafe(r.holder)));
 }
 
 // --list: the stored submissions, one a line, tab-separated.

@@ -35,8 +35,8 @@ Router::Decision Router::route(const HttpRequest& request) const
                            {"Access-Control-Allow-Methods", "GET, HEAD, OPTIONS"},
                            {"Access-Control-Allow-Headers", "If-None-Match"},
                            {"Access-Control-Max-Age", QByteArray::number(PreflightMaxAgeSeconds)},
-                           {"Allow", "GET, HEAD, OPTIONS"},
-                           {"Cache-Control", "no-store"}};
+                           {"Cache-Control", "no-store"},
+                           {"Allow", "GET, HEAD, OPTIONS"}};
         return d;
     }
     if (request.method != "GET" && request.method != "HEAD") {

@@ -715,6 +715,15 @@ private slots:
         QTest::newRow("around, count not a number") << QByteArray("/api/v1/records?board=4&around=P01&count=x") << 400 << QStringLiteral("error");
         QTest::newRow("around without a board") << QByteArray("/api/v1/records?around=P01") << 400 << QStringLiteral("error");
         QTest::newRow("board 8") << QByteArray("/api/v1/records?board=8") << 400 << QStringLiteral("error");
+        QTest::newRow("board with a plus sign") << QByteArray("/api/v1/records?board=%2B5") << 400 << QStringLiteral("error");
+        QTest::newRow("board with a space after") << QByteArray("/api/v1/records?board=5%20") << 400 << QStringLiteral("error");
+        QTest::newRow("board with a NUL after") << QByteArray("/api/v1/records?board=4%00") << 400 << QStringLiteral("error");
+        QTest::newRow("count with a plus sign") << QByteArray("/api/v1/records?board=4&around=P01&count=+1") << 400 << QStringLiteral("error");
+        QTest::newRow("around, + as a space") << QByteArray("/api/v1/records?board=4&around=Zo%C3%AB+%C3%85ngstr%C3%B6m&count=0")
+                                              << 200 << QStringLiteral("4:13 Zoë Ångström");
+        // "@gzip": asked plain and with gzip; each form under a tag of its own, the other's tag not current.
+        QTest::newRow("player page, gzip form") << QByteArray("@gzip /zimble1.asp?name=P01") << 200 << QStringLiteral("gzip");
+        QTest::newRow("preflight") << QByteArray("@options /api/v1/players/P01") << 204 << QString();
         QTest::newRow("around, not on the board") << QByteArray("/api/v1/records?board=7&around=P01") << 404 << QStringLiteral("error");
         QTest::newRow("player, names folding alike") << QByteArray("/api/v1/players/zo%C3%AB%20%C3%A5NGSTR%C3%B6m") << 200
                                                     << QStringLiteral("Zoë Ångström[4#13/1];zoë ångström[5#1/2]");
@@ -726,6 +735,14 @@ private slots:
         QTest::newRow("player, not modified") << QByteArray("@etag /api/v1/players/P01") << 304 << QString();
         QTest::newRow("player, over the limit") << QByteArray("@burst /api/v1/players/P01") << 429 << QStringLiteral("error");
         QTest::newRow("around, over the limit") << QByteArray("@burst /api/v1/records?board=4&around=P01") << 429 << QStringLiteral("error");
+        // "@link NAME" (sent percent-encoded): NAME takes the 4 x 4 record; its row on the records
+        // page and the link there to its player page, with its own row on that page.
+        QTest::newRow("link of a name with a slash") << QByteArray("@link AC%2FDC") << 200
+                                                     << QStringLiteral("AC/DC 5000 -> 1 AC/DC 5000");
+        QTest::newRow("link of a name with %1 to %4") << QByteArray("@link x%251y%252z%253w%254") << 200
+                                                      << QStringLiteral("x%1y%2z%3w%4 5000 -> 1 x%1y%2z%3w%4 5000");
+        QTest::newRow("link of a name with a plus") << QByteArray("@link a%2Bb%20c") << 200
+                                                    << QStringLiteral("a+b c 5000 -> 1 a+b c 5000");
         QTest::newRow("cache follows a new record") << QByteArray("@record /api/v1/records?board=4&around=P12&count=0") << 200
                                                     << QStringLiteral("4:1 P12");
     }
@@ -744,9 +761,43 @@ private slots:
         get(m_port, zimble::test::target(0, 40, 0, 0, "zo%C3%AB%20%C3%A5ngstr%C3%B6m"));
         get(m_port, zimble::test::target(0, 60, 0, 0, "zo%C3%AB%20%C3%A5ngstr%C3%B6m"));
         get(m_port, zimble::test::target(0, 0, 70, 0, "Th%E9r%E8se"));
+        const QByteArray method = mode == "@options" ? "OPTIONS" : "GET";
         auto ask = [&](const QByteArray& header = {}) {
-            return parseReplies(raw(m_port, "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + header + "\r\n", replies(1)).data).value(0);
+            return parseReplies(raw(m_port, method + ' ' + path + " HTTP/1.1\r\nHost: x\r\n" + header + "\r\n", replies(1)).data).value(0);
         };
+        if (mode == "@gzip") {
+            static const QRegularExpression etag(QStringLiteral("\r\nETag: (\"[^\"]+\")"));
+            const RawReply plain = ask();
+            const RawReply zipped = ask("Accept-Encoding: gzip\r\n");
+            const QByteArray plainTag = etag.match(QString::fromLatin1(plain.head)).captured(1).toLatin1();
+            const QByteArray zippedTag = etag.match(QString::fromLatin1(zipped.head)).captured(1).toLatin1();
+            QVERIFY2(zipped.head.contains("\r\nContent-Encoding: gzip") && !plainTag.isEmpty() && zippedTag != plainTag, zipped.head.constData());
+            QCOMPARE(gunzip(zipped.body), plain.body);
+            QCOMPARE(ask("Accept-Encoding: gzip\r\nIf-None-Match: " + plainTag + "\r\n").status, status);
+            QCOMPARE(ask("If-None-Match: " + zippedTag + "\r\n").status, status);
+            QCOMPARE(ask("Accept-Encoding: gzip\r\nIf-None-Match: " + zippedTag + "\r\n").status, 304);
+            return;
+        }
+        if (mode == "@link") {
+            get(m_port, zimble::test::target(5000, 0, 0, 0, path));
+            const QList<std::pair<QString, qint64>> top = topTen(get(m_port, "/zimble1.asp").body, 4);
+            QVERIFY(!top.isEmpty());
+            const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
+            static const QRegularExpression link(QStringLiteral("<a href=\"(/zimble1\\.asp\\?name=[^\"]*)\">([^<]*)</a>"));
+            QByteArray href;
+            for (auto it = link.globalMatch(page); it.hasNext() && href.isEmpty();) {
+                const auto m = it.next();
+                if (m.captured(2) == top[0].first)
+                    href = m.captured(1).toLatin1();
+            }
+            const QString mine = QString::fromUtf8(get(m_port, href).body);
+            static const QRegularExpression me(QStringLiteral("<li class=\"row me\"><span class=\"rank\">(\\d+)</span><span class=\"who[^\"]*\">"
+                                                              "<a href=\"[^\"]*\">([^<]*)</a></span><span class=\"end\"><span class=\"zq\">(\\d+)</span>"));
+            const auto m = me.match(mine);
+            QCOMPARE(QStringLiteral("%1 %2 -> %3 %4 %5").arg(top[0].first, QString::number(top[0].second), m.captured(1), m.captured(2), m.captured(3)),
+                     summary);
+            return;
+        }
         RawReply r = ask();
         if (mode == "@etag") {
             static const QRegularExpression etag(QStringLiteral("\r\nETag: (\"[0-9a-f]+\")"));
@@ -764,7 +815,13 @@ private slots:
         QVERIFY2(r.head.contains("\r\nAccess-Control-Allow-Origin: *\r\n"), r.head.constData());
         QVERIFY(r.head.contains(status == 200 || status == 304 ? "\r\nCache-Control: public, max-age=10\r\n"
                                                                : "\r\nCache-Control: no-store\r\n"));
-        if (status == 304)
+        if (mode == "@options") {
+            for (const char* h : {"\r\nAccess-Control-Allow-Methods: GET, HEAD, OPTIONS\r\n", "\r\nAccess-Control-Allow-Headers: ",
+                                  "\r\nAccess-Control-Max-Age: "})
+                QVERIFY2(r.head.contains(h), r.head.constData());
+            QVERIFY2(!r.head.contains("Content-Length") && r.body.isEmpty(), r.head.constData());
+        }
+        if (status == 304 || status == 204)
             return;
         QVERIFY(r.head.contains("\r\nContent-Type: application/json\r\n"));
         QCOMPARE(r.head.contains("\r\nETag: \""), status == 200);
@@ -847,6 +904,9 @@ private slots:
         QVERIFY2(f[9].contains(QStringLiteral("busy")), qPrintable(f[9]));
         const auto parsed = parseReply(QString::fromLatin1(busy.body));
         QVERIFY(parsed.has_value());
+        const RawReply again = parseReplies(raw(m_port, "GET " + target(91, 0, 0, 0, "Lost") + " HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data).value(0);
+        QCOMPARE(again.status, 503);
+        QVERIFY2(again.head.contains("\r\nCache-Control: no-store") && again.head.contains("\r\nRetry-After: 5"), again.head.constData());
         // The service keeps serving; once the database takes writes again, so does the service.
         QCOMPARE(get(m_port, "/health").status, 200);
         {
@@ -909,6 +969,7 @@ private slots:
             QCOMPARE(r.size(), 1);
             QCOMPARE(r[0].status, 200);
             QVERIFY(r[0].head.contains("Content-Type: text/plain; charset=windows-1252"));
+            QVERIFY(r[0].head.contains("\r\nCache-Control: no-store"));
             QVERIFY(!r[0].head.contains("Content-Length: 0\r"));
             QVERIFY(got.data.endsWith("\r\n\r\n")); // no body
         }
@@ -1004,8 +1065,10 @@ private slots:
         const QList<RawReply> r = parseReplies(got.data);
         QCOMPARE(r.size(), count);
         QCOMPARE(r.last().status, 200);
-        if (count == 1 && request.contains("HalfClose"))
+        if (count == 1 && request.contains("HalfClose")) {
             QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations! New world record on 4 x 4.")));
+            QVERIFY2(r[0].head.contains("\r\nCache-Control: no-store"), r[0].head.constData()); // one player's answer
+        }
         QVERIFY(got.closed);
     }
 
@@ -1214,6 +1277,49 @@ private slots:
         QCOMPARE(cleanPlayerName(raw), cleaned);
     }
 
+    // The reply cache on its own. `replies` are kept one after another: "status:plain KiB:gzip KiB",
+    // "@clear" empties the cache, "@stale" keeps the next one with the token from before the
+    // last emptying. `kept` is what the cache holds then: entries and KiB.
+    void replyCacheKeepsItsLimits_data()
+    {
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("found and not found kept") << QStringList{"200:1:0", "404:1:0"} << QStringLiteral("2 2");
+        QTest::newRow("busy not kept") << QStringList{"503:1:0", "500:1:0", "429:1:0"} << QStringLiteral("0 0");
+        QTest::newRow("gzip form counted") << QStringList{"200:10:6"} << QStringLiteral("1 16");
+        QTest::newRow("over the cap with its gzip form") << QStringList{"200:20480:16384"} << QStringLiteral("0 0");
+        QTest::newRow("gzip forms fill the cap") << QStringList{"200:12288:8192", "200:12288:8192"} << QStringLiteral("1 20480");
+        QTest::newRow("made before an emptying") << QStringList{"200:1:0", "@clear", "@stale", "200:1:0"} << QStringLiteral("0 0");
+        QTest::newRow("made after an emptying") << QStringList{"200:1:0", "@clear", "200:2:0"} << QStringLiteral("1 2");
+    }
+
+    void replyCacheKeepsItsLimits()
+    {
+        QFETCH(QStringList, replies);
+        QFETCH(QString, kept);
+        ReplyCache cache;
+        quint64 token = cache.generation();
+        bool stale = false;
+        int n = 0;
+        for (const QString& r : replies) {
+            if (r == QLatin1String("@clear")) {
+                cache.clear();
+                continue;
+            }
+            if (r == QLatin1String("@stale")) {
+                stale = true;
+                continue;
+            }
+            const QStringList p = r.split(QLatin1Char(':'));
+            CachedReply c{p[0].toInt(), "text/plain", QByteArray(p[1].toInt() * 1024, 'b'), false};
+            c.gzipBody = QByteArray(p[2].toInt() * 1024, 'g');
+            cache.insert("key" + QByteArray::number(++n), c, stale ? token : cache.generation());
+            token = cache.generation();
+        }
+        QCOMPARE(QStringLiteral("%1 %2").arg(cache.size()).arg(cache.bytes() / 1024), kept);
+        QVERIFY(cache.size() == 0 || cache.find("key" + QByteArray::number(n)));
+    }
+
     void logLinesAreEscaped_data()
     {
         QTest::addColumn<QString>("text");
@@ -1297,6 +1403,7 @@ private slots:
                                        QByteArray("zimble_http_requests_total{route=\"/zm2.asp\",status=\"200\"} 3\n"),
                                        QByteArray("zimble_commit_batch_size_count 2\n"),
                                        // Buckets count every value up to their bound.
+                                       QByteArray("zimble_commit_batch_size_bucket{le=\"1\"} 2\n"),
                                        QByteArray("zimble_commit_batch_size_bucket{le=\"2\"} 2\n"),
                                        QByteArray("zimble_commit_batch_size_bucket{le=\"512\"} 2\n"),
                                        QByteArray("zimble_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
@@ -1541,7 +1648,8 @@ private slots:
                                                    "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
                                                    // a tie: the first of equal scores keeps its place
                                                    "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
-                                                   "2026-01-02T03:05:02Z,6,7,Tie,false" << QString();
+                                                   "2026-01-02T03:05:02Z,6,7,Tie,false\r\n"
+                                                   "2026-01-02T03:05:03Z,7,2,\"Smith, John\",false" << QString();
         QTest::newRow("no header") << QByteArray("2026-01-02T03:04:05Z,4,1,a,true\n") << "line 1: the first line must be";
         QTest::newRow("bad date") << header + "2026-01-02T03:04:05Z,4,1,a,true\n2026-02-30T00:00:00Z,4,1,a,true\n" << "line 3: time \"2026-02-30";
         QTest::newRow("local time") << header + "2026-01-02T03:04:05,4,1,a,true\n" << "line 2: time";
@@ -1592,7 +1700,8 @@ private slots:
             return;
         }
         QCOMPARE(code, 0);
-        QCOMPARE(first.count("\r\n"), 9);
+        QCOMPARE(first.count("\r\n"), 10);
+        QVERIFY2(first.contains("2026-01-02T03:05:03.000Z,7,2,\"Smith, John\",false\r\n"), first.constData());
         QVERIFY2(first.contains("2026-01-02T03:04:05.000Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"), first.constData());
         QVERIFY(first.contains("2026-01-02T03:04:06.250Z,5,34,two lines,false\r\n")); // 33.5 goes to the even 34
         QVERIFY(first.contains("2026-01-02T03:04:07.000Z,7,34,J\xC3\xB6rg,false\r\n"));

@@ -183,7 +183,7 @@ std::optional<ImportRow> parseRow(const QList<QByteArray>& f, qint64 nowMs, QStr
     bool ok = false;
     row.board = f[1].toInt(&ok);
     if (!ok || row.board < FirstBoard || row.board > LastBoard || f[1].size() != 1) {
-        *why = QStringLiteral("board \"%1\" is not a board size from %2 to %3").arg(QString::fromUtf8(f[1].left(40))).arg(MinBoardSize).arg(MaxBoardSize);
+        *why = QStringLiteral("board \"%1\" is not a board size from %2 to %3").arg(QString::fromUtf8(f[1].left(40)), QString::number(MinBoardSize), QString::number(MaxBoardSize));
         return std::nullopt;
     }
     const std::optional<qint64> score = parseZq(f[2], why);
