@@ -3,6 +3,7 @@
 #include "commandline.h"
 #include "logging.h"
 #include "scoreservice.h"
+#include "server/store/copytarget.h"
 #include "server/store/scorestore.h"
 
 #include "scores/codepage.h"
@@ -104,9 +105,15 @@ int removeName(zimble::server::ScoreStore& store, const QString& name)
 }
 
 // --export, --import, --backup: what they did, or why not (nothing stored then by --import).
-int exportTo(zimble::server::ScoreStore& store, const QString& file)
+int exportTo(zimble::server::ScoreStore& store, const QString& database, const QString& file)
 {
     qint64 rows = 0;
+    // Written to a new file renamed over the target, which must not be the database or a device.
+    const QString problem = zimble::server::copyTargetProblem(file, store.isSqlite() ? database : QString());
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "zimble-scored: cannot export to %s: %s\n", qPrintable(file), qPrintable(problem));
+        return 1;
+    }
     QSaveFile out(file);
     if (!out.open(QIODevice::WriteOnly)) {
         std::fprintf(stderr, "zimble-scored: cannot write %s: %s\n", qPrintable(file), qPrintable(out.errorString()));
@@ -174,7 +181,7 @@ int runCommand(const zimble::server::CommandLine& line)
     case Command::RemoveName:
         return removeName(store, line.removeName);
     case Command::Export:
-        return exportTo(store, line.file);
+        return exportTo(store, line.database, line.file);
     case Command::Import:
         return importFrom(store, line.file);
     case Command::Backup:

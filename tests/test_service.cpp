@@ -35,6 +35,7 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -1650,6 +1651,22 @@ private slots:
                                                    "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
                                                    "2026-01-02T03:05:02Z,6,7,Tie,false\r\n"
                                                    "2026-01-02T03:05:03Z,7,2,\"Smith, John\",false" << QString();
+        const QByteArray hostile = "2026-01-02T03:04:05Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"
+                                   "2026-01-02T03:04:06.250Z,5,33.5,\"two\nlines\",false\r\n"
+                                   "2026-01-02T03:04:07+00:00,7,34.5,J\xC3\xB6rg,false\r\n"
+                                   "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
+                                   "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
+                                   "2026-01-02T03:05:02Z,6,7,Tie,false\r\n"
+                                   "2026-01-02T03:05:03Z,7,2,\"Smith, John\",false";
+        QTest::newRow("quoted header after a byte order mark")
+            << "\xEF\xBB\xBF\"time\",\"board\",\"zq\",\"name\",\"verified\"\r\n" + hostile << QString();
+        // Past 64 KiB a record is refused where it starts, before it is held whole.
+        QTest::newRow("field past 64 KiB") << header + "2026-01-02T03:04:05Z,4,1,\"" + QByteArray(70000, 'a') + "\",true\n"
+                                           << "line 2: a record is longer than 65536 bytes";
+        QTest::newRow("quote not closed, then much more") << header + "2026-01-02T03:04:05Z,4,1,\"a\n" + QByteArray("x\n").repeated(100000)
+                                                          << "line 2: a record is longer than 65536 bytes";
+        QTest::newRow("a header of many columns") << QByteArray(",").repeated(200000) + "\n" << "line 1: a record is longer than 65536 bytes";
+        QTest::newRow("NUL bytes without end") << QByteArray(300000, '\0') << "line 1: a record is longer than 65536 bytes";
         QTest::newRow("no header") << QByteArray("2026-01-02T03:04:05Z,4,1,a,true\n") << "line 1: the first line must be";
         QTest::newRow("bad date") << header + "2026-01-02T03:04:05Z,4,1,a,true\n2026-02-30T00:00:00Z,4,1,a,true\n" << "line 3: time \"2026-02-30";
         QTest::newRow("local time") << header + "2026-01-02T03:04:05,4,1,a,true\n" << "line 2: time";
@@ -1882,6 +1899,20 @@ private slots:
                                                   << QStringLiteral("cannot open the database {dir}/never.sqlite: file {dir}/never.sqlite does not exist");
         QTest::newRow("--backup, no such database") << QStringList{QStringLiteral("--backup"), QStringLiteral("{dir}/b.copy"), db, QStringLiteral("{dir}/never.sqlite")}
                                                     << false << 1 << QStringLiteral("file {dir}/never.sqlite does not exist");
+        // An export or backup never replaces the database, its own files, or what is not a file.
+        QTest::newRow("--export onto the database") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded.sqlite")}
+                                                    << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--export onto its -wal") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded.sqlite-wal")}
+                                                << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--backup onto the file behind a symlinked --db")
+            << QStringList{db, QStringLiteral("{dir}/guarded-link.sqlite"), QStringLiteral("--backup"), QStringLiteral("{dir}/guarded.sqlite")}
+            << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--export onto a symlinked --db") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded-link.sqlite")}
+                                                        << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--export onto a FIFO") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded.fifo")}
+                                              << false << 1 << QStringLiteral("{dir}/guarded.fifo exists and is not a regular file");
+        QTest::newRow("--backup onto a FIFO") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--backup"), QStringLiteral("{dir}/guarded.fifo")}
+                                              << false << 1 << QStringLiteral("{dir}/guarded.fifo exists and is not a regular file");
         QTest::newRow("--limit without --list") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("--limit"), QStringLiteral("5")}
                                                 << false << 2 << QStringLiteral("--limit goes with --list");
         QTest::newRow("stray argument") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("scores.sqlite")}
@@ -1949,6 +1980,13 @@ private slots:
             f.write("Scores to enter by hand:\nAnn 120\nBo 340\n");
         }
         QVERIFY(QFile::setPermissions(open.filePath(QStringLiteral("readonly.sqlite")), QFileDevice::ReadOwner | QFileDevice::ReadOther));
+        // A database, a symlink to it and a FIFO for the export and backup rows.
+        const QString guarded = m_dir.filePath(QStringLiteral("guarded.sqlite"));
+        QVERIFY(ScoreStore(guarded).isOpen());
+        QFile::link(guarded, m_dir.filePath(QStringLiteral("guarded-link.sqlite")));
+        const QByteArray fifo = QFile::encodeName(m_dir.filePath(QStringLiteral("guarded.fifo")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 || errno == EEXIST);
+        const QByteArray guardedBytes = [&] { QFile f(guarded); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }();
         QTcpServer busy, unused;
         QVERIFY(busy.listen(QHostAddress::LocalHost, 0));
         QVERIFY(unused.listen(QHostAddress::LocalHost, 0));
@@ -1974,6 +2012,12 @@ private slots:
         QVERIFY2(err.contains(fill(message).toUtf8()), err.constData());
         QCOMPARE(p.exitCode(), status);
         QVERIFY2(!err.contains("hunter2") && !err.contains("\\u{000a}") && err.count('\n') == 1, err.constData());
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("never.sqlite"))));
+        // The database and the FIFO are as they were.
+        QFile kept(guarded);
+        QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == guardedBytes);
+        struct stat st = {};
+        QVERIFY(::stat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
     }
 
     void commandLine()
