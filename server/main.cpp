@@ -1,12 +1,14 @@
 // zimble-scored: the Zimble world high-score service.
 
+#include "commandline.h"
 #include "logging.h"
 #include "scoreservice.h"
+#include "server/store/copytarget.h"
 #include "server/store/scorestore.h"
 
 #include "scores/codepage.h"
 
-#include <QCommandLineParser>
+#include <QFileInfo>
 #include <QCoreApplication>
 #include <QFile>
 #include <QSaveFile>
@@ -28,41 +30,6 @@ void onSignal(int)
     const char byte = 1;
     // Only async-signal-safe work here: wake the event loop through the pipe.
     [[maybe_unused]] const auto n = ::write(signalPipe[1], &byte, 1);
-}
-
-bool parseListen(const QString& text, QHostAddress& address, quint16& port)
-{
-    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
-    if (colon <= 0)
-        return false;
-    QString host = text.left(colon);
-    if (host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
-        host = host.mid(1, host.size() - 2);
-    bool ok = false;
-    const uint p = text.mid(colon + 1).toUInt(&ok);
-    if (!ok || p > 65535)
-        return false;
-    port = static_cast<quint16>(p);
-    if (host == QLatin1String("localhost"))
-        address = QHostAddress(QHostAddress::LocalHost);
-    else if (host == QLatin1String("*"))
-        address = QHostAddress(QHostAddress::Any);
-    else if (!address.setAddress(host))
-        return false;
-    return true;
-}
-
-bool parseAddresses(const QString& text, QList<QHostAddress>& out)
-{
-    for (const QString& part : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        QHostAddress a;
-        if (!a.setAddress(part.trimmed()))
-            return false;
-        bool v4 = false;
-        const quint32 ip = a.toIPv4Address(&v4);
-        out.append(v4 ? QHostAddress(ip) : a);
-    }
-    return !out.isEmpty();
 }
 
 // Why the service cannot listen there, and what to do about it.
@@ -87,21 +54,6 @@ QString listenProblem(QAbstractSocket::SocketError error)
     }
 }
 
-// A name given on the command line, read from the bytes as typed: UTF-8 when they are valid UTF-8,
-// else Windows-1252, as the service reads names from the game.
-QString nameArgument(const QString& parsed, int argc, char* argv[])
-{
-    for (int i = 1; i < argc; ++i) {
-        QByteArray raw(argv[i]);
-        const qsizetype eq = raw.startsWith("--") ? raw.indexOf('=') : -1;
-        if (eq >= 0)
-            raw = raw.mid(eq + 1);
-        if (QString::fromLocal8Bit(raw) == parsed)
-            return zimble::decodeName(raw);
-    }
-    return parsed;
-}
-
 QString boardName(int board)
 {
     return QStringLiteral("%1 x %1").arg(board);
@@ -109,7 +61,7 @@ QString boardName(int board)
 
 QString recordText(const zimble::server::WorldRecord& r)
 {
-    return r.holder.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 by %2").arg(r.score).arg(QString::fromUtf8(zimble::server::logSafe(r.holder)));
+    return r.holder.isEmpty() ? QStringLiteral("none") : QStringLiteral("%1 by %2").arg(QString::number(r.score), QString::fromUtf8(zimble::server::logSafe(r.holder)));
 }
 
 // --list: the stored submissions, one a line, tab-separated.
@@ -153,215 +105,100 @@ int removeName(zimble::server::ScoreStore& store, const QString& name)
 }
 
 // --export, --import, --backup: what they did, or why not (nothing stored then by --import).
-int transfer(zimble::server::ScoreStore& store, const QString& exportTo, const QString& importFrom, const QString& backupTo)
+int exportTo(zimble::server::ScoreStore& store, const QString& database, const QString& file)
 {
     qint64 rows = 0;
-    if (!exportTo.isEmpty()) {
-        QSaveFile out(exportTo);
-        if (!out.open(QIODevice::WriteOnly)) {
-            std::fprintf(stderr, "zimble-scored: cannot write %s: %s\n", qPrintable(exportTo), qPrintable(out.errorString()));
-            return 1;
-        }
-        if (!store.exportCsv(out, &rows) || !out.commit()) {
-            std::fprintf(stderr, "zimble-scored: exporting failed: %s\n",
-                         zimble::server::logSafe(store.lastError().isEmpty() ? out.errorString() : store.lastError()).constData());
-            return 1;
-        }
-        std::printf("Exported %lld row(s) to %s.\n", static_cast<long long>(rows), qPrintable(exportTo));
-        return 0;
-    }
-    if (!importFrom.isEmpty()) {
-        QFile in(importFrom);
-        if (!in.open(QIODevice::ReadOnly)) {
-            std::fprintf(stderr, "zimble-scored: cannot read %s: %s\n", qPrintable(importFrom), qPrintable(in.errorString()));
-            return 1;
-        }
-        if (!store.importCsv(in, &rows)) {
-            std::fprintf(stderr, "zimble-scored: importing %s failed, nothing stored: %s\n", qPrintable(importFrom),
-                         zimble::server::logSafe(store.lastError()).constData());
-            return 1;
-        }
-        std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(rows), qPrintable(importFrom));
-        return 0;
-    }
-    if (!store.backup(backupTo)) {
-        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+    // Written to a new file renamed over the target, which must not be the database or a device.
+    const QString problem = zimble::server::copyTargetProblem(file, store.isSqlite() ? database : QString());
+    if (!problem.isEmpty()) {
+        std::fprintf(stderr, "zimble-scored: cannot export to %s: %s\n", qPrintable(file), qPrintable(problem));
         return 1;
     }
-    std::printf("Backed up the database to %s.\n", qPrintable(backupTo));
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly)) {
+        std::fprintf(stderr, "zimble-scored: cannot write %s: %s\n", qPrintable(file), qPrintable(out.errorString()));
+        return 1;
+    }
+    if (!store.exportCsv(out, &rows) || !out.commit()) {
+        std::fprintf(stderr, "zimble-scored: exporting failed: %s\n",
+                     zimble::server::logSafe(store.lastError().isEmpty() ? out.errorString() : store.lastError()).constData());
+        return 1;
+    }
+    std::printf("Exported %lld row(s) to %s.\n", static_cast<long long>(rows), qPrintable(file));
     return 0;
 }
 
-} // namespace
-
-int main(int argc, char* argv[])
+int importFrom(zimble::server::ScoreStore& store, const QString& file)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("zimble-scored"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(ZIMBLE_VERSION));
-    zimble::server::installLogPattern();
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "The Zimble world high-score service. Serves the game's score exchange (/zm2.asp), "
-        "its web page (/zimble1.asp), a health check (/health) and metrics (/metrics). "
-        "With --list or --remove-name it moderates the database instead, and exits."));
-    const QCommandLineOption helpOption = parser.addHelpOption();
-    const QCommandLineOption versionOption = parser.addVersionOption();
-    QCommandLineOption listen(QStringLiteral("listen"), QStringLiteral("Address and port to serve on (default 127.0.0.1:8417)."),
-                              QStringLiteral("ADDRESS:PORT"), QStringLiteral("127.0.0.1:8417"));
-    QCommandLineOption db(QStringLiteral("db"),
-                          QStringLiteral("SQLite database file, or postgresql://user@host:port/database, the password "
-                                         "from PGPASSWORD or ~/.pgpass (default zimble-scores.sqlite)."),
-                          QStringLiteral("PATH-or-URL"), QStringLiteral("zimble-scores.sqlite"));
-    QCommandLineOption rate(QStringLiteral("rate-limit"),
-                            QStringLiteral("Valid submissions accepted per client address per minute; 0 for no limit (default 10)."),
-                            QStringLiteral("N"), QStringLiteral("10"));
-    QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Do not log requests."));
-    QCommandLineOption maxConnections(QStringLiteral("max-connections"),
-                                      QStringLiteral("Open connections served at once, from all addresses (default 1024)."),
-                                      QStringLiteral("N"), QStringLiteral("1024"));
-    QCommandLineOption trustedProxy(QStringLiteral("trusted-proxy"),
-                                    QStringLiteral("Reverse proxies whose X-Forwarded-For is believed: for requests from them "
-                                                   "the client is the header's last address."),
-                                    QStringLiteral("ADDRESS[,ADDRESS...]"));
-    QCommandLineOption metricsFrom(QStringLiteral("metrics-from"),
-                                   QStringLiteral("Clients that may read /metrics (default: loopback addresses)."),
-                                   QStringLiteral("ADDRESS[,ADDRESS...]"));
-    QCommandLineOption ipv6Prefix(QStringLiteral("ipv6-prefix"),
-                                  QStringLiteral("Count IPv6 clients by their network of this prefix length, for the "
-                                                 "rate limits and the connections per client (default 64)."),
-                                  QStringLiteral("N"), QStringLiteral("64"));
-    QCommandLineOption verifiedOnly(QStringLiteral("verified-only"),
-                                    QStringLiteral("Count only verified games (replayed by the service) for the world "
-                                                   "records, the ten best and ranks; replies carry the verified records."));
-    QCommandLineOption list(QStringLiteral("list"), QStringLiteral("Print stored submissions (newest first) and exit."));
-    QCommandLineOption board(QStringLiteral("board"),
-                             QStringLiteral("With --list: only submissions with a score on board N (4 to 7), highest first."),
-                             QStringLiteral("N"));
-    QCommandLineOption name(QStringLiteral("name"), QStringLiteral("With --list: only the submissions of this name."),
-                            QStringLiteral("NAME"));
-    QCommandLineOption limit(QStringLiteral("limit"), QStringLiteral("With --list: at most K lines (default 50)."),
-                             QStringLiteral("K"), QStringLiteral("50"));
-    QCommandLineOption removeNameOption(QStringLiteral("remove-name"),
-                                        QStringLiteral("Delete every submission of NAME, recompute the records from what "
-                                                       "remains, print what changed, and exit."),
-                                        QStringLiteral("NAME"));
-    QCommandLineOption exportOption(QStringLiteral("export"),
-                                    QStringLiteral("Write every submission to FILE as CSV (time,board,zq,name,verified), "
-                                                   "one row per board score, and exit."),
-                                    QStringLiteral("FILE"));
-    QCommandLineOption importOption(QStringLiteral("import"),
-                                    QStringLiteral("Store the rows of a CSV file of that format, all or none, and exit."),
-                                    QStringLiteral("FILE"));
-    QCommandLineOption backupOption(QStringLiteral("backup"),
-                                    QStringLiteral("Copy the live SQLite database to FILE, consistently, and exit "
-                                                   "(PostgreSQL: use pg_dump)."),
-                                    QStringLiteral("FILE"));
-    parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, ipv6Prefix, verifiedOnly, list, board, name,
-                       limit, removeNameOption, exportOption, importOption, backupOption});
-    // A wrong option or a stray argument is a usage error (status 2), like a wrong value.
-    if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "zimble-scored: %s\n", qPrintable(parser.errorText()));
-        return 2;
-    }
-    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all")))
-        parser.showHelp(0);
-    if (parser.isSet(versionOption))
-        parser.showVersion();
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "zimble-scored: unexpected argument \"%s\" (every option starts with --)\n",
-                     qPrintable(parser.positionalArguments().constFirst()));
-        return 2;
-    }
-
-    auto usage = [](const char* text) {
-        std::fprintf(stderr, "zimble-scored: %s\n", text);
-        return 2;
-    };
-
-    const int commands = int(parser.isSet(list)) + int(parser.isSet(removeNameOption)) + int(parser.isSet(exportOption))
-        + int(parser.isSet(importOption)) + int(parser.isSet(backupOption));
-    if (commands > 1)
-        return usage("--list, --remove-name, --export, --import and --backup go one at a time");
-    if (parser.isSet(exportOption) || parser.isSet(importOption) || parser.isSet(backupOption)) {
-        for (const QCommandLineOption* o : {&exportOption, &importOption, &backupOption})
-            if (parser.isSet(*o) && parser.value(*o).isEmpty())
-                return usage("--export, --import and --backup want a file");
-        zimble::server::ScoreStore store(parser.value(db));
-        if (!store.isOpen()) {
-            std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n",
-                         qPrintable(zimble::server::printableLocation(parser.value(db))),
-                         zimble::server::logSafe(store.lastError()).constData());
-            return 1;
-        }
-        return transfer(store, parser.value(exportOption), parser.value(importOption), parser.value(backupOption));
-    }
-    if (parser.isSet(list) || parser.isSet(removeNameOption)) {
-        bool ok = true;
-        const int boardNumber = parser.isSet(board) ? parser.value(board).toInt(&ok) : 0;
-        if (!ok || (parser.isSet(board) && !zimble::isBoardSize(boardNumber)))
-            return usage("--board wants a board size from 4 to 7");
-        const int lines = parser.value(limit).toInt(&ok);
-        if (!ok || lines < 1)
-            return usage("--limit wants a whole number from 1 up");
-        if (parser.isSet(removeNameOption) && parser.value(removeNameOption).isEmpty())
-            return usage("--remove-name wants a name");
-        zimble::server::ScoreStore store(parser.value(db));
-        if (!store.isOpen()) {
-            std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(zimble::server::printableLocation(parser.value(db))),
-                         zimble::server::logSafe(store.lastError()).constData());
-            return 1;
-        }
-        if (parser.isSet(list))
-            return listSubmissions(store, boardNumber, parser.isSet(name) ? nameArgument(parser.value(name), argc, argv) : QString(), lines);
-        return removeName(store, nameArgument(parser.value(removeNameOption), argc, argv));
-    }
-    if (parser.isSet(board) || parser.isSet(name))
-        return usage("--board and --name go with --list");
-
-    QHostAddress address;
-    quint16 port = 0;
-    if (!parseListen(parser.value(listen), address, port)) {
-        std::fprintf(stderr, "zimble-scored: --listen wants ADDRESS:PORT, not \"%s\"\n", qPrintable(parser.value(listen)));
-        return 2;
-    }
-    bool ok = false;
-    const int perMinute = parser.value(rate).toInt(&ok);
-    if (!ok || perMinute < 0)
-        return usage("--rate-limit wants a whole number from 0 up");
-    const int connections = parser.value(maxConnections).toInt(&ok);
-    if (!ok || connections < 1)
-        return usage("--max-connections wants a whole number from 1 up");
-    zimble::server::ScoreService::Options options{parser.value(db), perMinute, !parser.isSet(quiet)};
-    // Each connection holds a descriptor: serve no more than the descriptor limit leaves room for.
-    const int descriptors = zimble::server::HttpServer::raiseDescriptorLimit();
-    options.maxConnections = zimble::server::HttpServer::connectionCap(connections, descriptors);
-    options.verifiedOnly = parser.isSet(verifiedOnly);
-    options.ipv6Prefix = parser.value(ipv6Prefix).toInt(&ok);
-    if (!ok || options.ipv6Prefix < 1 || options.ipv6Prefix > 128)
-        return usage("--ipv6-prefix wants a prefix length from 1 to 128");
-    if (parser.isSet(trustedProxy) && !parseAddresses(parser.value(trustedProxy), options.trustedProxies))
-        return usage("--trusted-proxy wants IP addresses separated by commas");
-    if (parser.isSet(metricsFrom) && !parseAddresses(parser.value(metricsFrom), options.metricsFrom))
-        return usage("--metrics-from wants IP addresses separated by commas");
-
-    zimble::server::ScoreService service(options);
-    if (!service.isReady()) {
-        std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(zimble::server::printableLocation(parser.value(db))),
-                     zimble::server::logSafe(service.storeError()).constData());
+    qint64 rows = 0;
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "zimble-scored: cannot read %s: %s\n", qPrintable(file), qPrintable(in.errorString()));
         return 1;
     }
-    const quint16 bound = service.listenOn(address, port);
-    if (bound == 0) {
-        std::fprintf(stderr, "zimble-scored: cannot listen on %s: %s\n", qPrintable(parser.value(listen)), qPrintable(listenProblem(service.listenError())));
+    if (!store.importCsv(in, &rows)) {
+        std::fprintf(stderr, "zimble-scored: importing %s failed, nothing stored: %s\n", qPrintable(file),
+                     zimble::server::logSafe(store.lastError()).constData());
         return 1;
     }
+    std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(rows), qPrintable(file));
+    return 0;
+}
 
+int backupTo(zimble::server::ScoreStore& store, const QString& file)
+{
+    if (!store.backup(file)) {
+        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+        return 1;
+    }
+    std::printf("Backed up the database to %s.\n", qPrintable(file));
+    return 0;
+}
+
+// A command on the database: it must exist (only --import may fill a new SQLite file), and is
+// opened as given.
+int runCommand(const zimble::server::CommandLine& line)
+{
+    using Command = zimble::server::CommandLine::Command;
+    const QString where = zimble::server::printableLocation(line.database);
+    const QFileInfo file(line.database);
+    // A missing folder is reported by the store, which names it.
+    if (!zimble::server::isPostgresLocation(line.database) && line.command != Command::Import && !file.exists()
+        && QFileInfo(file.absolutePath()).isDir()) {
+        std::fprintf(stderr, "zimble-scored: cannot open the database %s: file %s does not exist\n", qPrintable(where),
+                     qPrintable(line.database));
+        return 1;
+    }
+    zimble::server::ScoreStore store(line.database);
+    if (!store.isOpen()) {
+        std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(where),
+                     zimble::server::logSafe(store.lastError()).constData());
+        return 1;
+    }
+    switch (line.command) {
+    case Command::List:
+        return listSubmissions(store, line.board, line.name, line.limit);
+    case Command::RemoveName:
+        return removeName(store, line.removeName);
+    case Command::Export:
+        return exportTo(store, line.database, line.file);
+    case Command::Import:
+        return importFrom(store, line.file);
+    case Command::Backup:
+        return backupTo(store, line.file);
+    case Command::Serve:
+        break;
+    }
+    return 2;
+}
+
+// SIGTERM and SIGINT stop the service gracefully, through the event loop.
+bool handleSignals(QCoreApplication& app, zimble::server::ScoreService& service, QSocketNotifier*& notifier)
+{
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0)
-        return 1;
-    QSocketNotifier notifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&service] {
+        return false;
+    notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, [&service] {
         char byte;
         [[maybe_unused]] const auto n = ::read(signalPipe[0], &byte, 1);
         sd_notify(0, "STOPPING=1");
@@ -378,13 +215,62 @@ int main(int argc, char* argv[])
     sigaction(SIGINT, &sa, nullptr);
     // A client gone while its reply is written must not end the service.
     ::signal(SIGPIPE, SIG_IGN);
+    return true;
+}
 
+int serve(QCoreApplication& app, const zimble::server::CommandLine& line)
+{
+    zimble::server::ScoreService::Options options{line.database, line.rateLimit, !line.quiet};
+    // Each connection holds a descriptor: serve no more than the descriptor limit leaves room for.
+    const int descriptors = zimble::server::HttpServer::raiseDescriptorLimit();
+    options.maxConnections = zimble::server::HttpServer::connectionCap(line.maxConnections, descriptors);
+    options.verifiedOnly = line.verifiedOnly;
+    options.trustedProxies = line.trustedProxies;
+    options.metricsFrom = line.metricsFrom;
+    options.ipv6Prefix = line.ipv6Prefix;
+    const QString where = zimble::server::printableLocation(line.database);
+
+    zimble::server::ScoreService service(options);
+    if (!service.isReady()) {
+        std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(where),
+                     zimble::server::logSafe(service.storeError()).constData());
+        return 1;
+    }
+    const quint16 bound = service.listenOn(line.address, line.port);
+    if (bound == 0) {
+        std::fprintf(stderr, "zimble-scored: cannot listen on %s: %s\n", qPrintable(line.listen),
+                     qPrintable(listenProblem(service.listenError())));
+        return 1;
+    }
+    QSocketNotifier* notifier = nullptr;
+    if (!handleSignals(app, service, notifier))
+        return 1;
     std::fprintf(stderr, "zimble-scored: serving on %s:%u, database %s, rate limit %d per minute, "
                          "at most %d connections (%d descriptors)\n",
-                 qPrintable(address.toString()), bound, qPrintable(zimble::server::printableLocation(parser.value(db))),
-                 perMinute, options.maxConnections, descriptors);
+                 qPrintable(line.address.toString()), bound, qPrintable(where), line.rateLimit, options.maxConnections,
+                 descriptors);
     std::fflush(stderr);
     // systemd (Type=notify) starts what depends on the service only now that it listens.
     sd_notify(0, "READY=1");
-    return app.exec();
+    const int status = app.exec();
+    delete notifier;
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zimble-scored"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZIMBLE_VERSION));
+    zimble::server::installLogPattern();
+
+    const auto read = zimble::server::readCommandLine(argc, argv);
+    if (const auto* error = std::get_if<zimble::server::CommandLineError>(&read)) {
+        std::fprintf(stderr, "zimble-scored: %s\n", qPrintable(error->message));
+        return error->status;
+    }
+    const auto& line = std::get<zimble::server::CommandLine>(read);
+    return line.command == zimble::server::CommandLine::Command::Serve ? serve(app, line) : runCommand(line);
 }

@@ -28,14 +28,16 @@ const QString BusyMessage =
 const QString ReplaysBusyMessage =
     QStringLiteral("Your replays were not checked: the score service is busy. Please try again later.");
 
-QByteArray routeOf(const QByteArray& path)
+// A reply of the score exchange: one player's answer, never to be kept by a cache.
+HttpResponse exchangeResponse(int status = 200)
 {
-    if (path == "/zm2.asp" || path == "/zr.asp" || path == "/zimble1.asp" || path == "/health" || path == "/metrics"
-        || path == "/api/v1/records")
-        return path;
-    if (path.startsWith("/api/v1/players/"))
-        return "/api/v1/players";
-    return path == "/" ? QByteArray("/zimble1.asp") : QByteArray("other");
+    HttpResponse r;
+    r.status = status;
+    r.contentType = ExchangeType;
+    r.headers.append(std::pair<QByteArray, QByteArray>("Cache-Control", "no-store"));
+    if (status == 503)
+        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+    return r;
 }
 
 } // namespace
@@ -115,12 +117,10 @@ ScoreService::ScoreService(const Options& options, QObject* parent)
     , m_limiter(options.rateLimitPerMinute, {}, options.ipv6Prefix)
     , m_replayLimiter(options.rateLimitPerMinute, {}, options.ipv6Prefix)
     , m_playerPageLimiter(options.rateLimitPerMinute > 0 ? PlayerPagesPerMinute : 0, {}, options.ipv6Prefix)
+    , m_batcher(*m_storage, [this](const QList<PendingSubmission>& b, const BatchOutcome& o) { committed(b, o); })
 {
     m_clock.start();
-    m_gather.setSingleShot(true);
-    m_gather.setTimerType(Qt::PreciseTimer);
-    m_gather.setInterval(1);
-    connect(&m_gather, &QTimer::timeout, this, &ScoreService::maybeDispatch);
+    addRoutes();
     setPage(m_storage->initialPage());
     m_storage->setPageListener([this](const PageData& p) { setPage(p); });
 }
@@ -130,6 +130,23 @@ ScoreService::~ScoreService()
     for (HttpServer* s : std::as_const(m_servers))
         delete s;
     m_storage.reset();
+}
+
+void ScoreService::addRoutes()
+{
+    using M = Router::Match;
+    auto to = [this](void (ScoreService::*handler)(const HttpRequest&, const HttpResponder&, qint64)) {
+        return [this, handler](const HttpRequest& r, const HttpResponder& w, qint64 started) { (this->*handler)(r, w, started); };
+    };
+    m_router.add("/zm2.asp", M::Exact, "/zm2.asp", to(&ScoreService::exchange));
+    m_router.add("/zr.asp", M::Exact, "/zr.asp", to(&ScoreService::replays));
+    m_router.add("/zimble1.asp", M::Exact, "/zimble1.asp", to(&ScoreService::pages));
+    m_router.add("/", M::Exact, "/zimble1.asp", to(&ScoreService::pages));
+    m_router.add("/health", M::Exact, "/health", to(&ScoreService::health));
+    m_router.add("/metrics", M::Exact, "/metrics", to(&ScoreService::metrics));
+    m_router.add("/api/v1/records", M::Exact, "/api/v1/records", to(&ScoreService::api), Router::Origins::Any);
+    m_router.add("/api/v1/players/", M::Prefix, "/api/v1/players", to(&ScoreService::api), Router::Origins::Any);
+    m_router.add("/api/", M::Prefix, "other", to(&ScoreService::api), Router::Origins::Any);
 }
 
 quint16 ScoreService::listenOn(const QHostAddress& address, quint16 port)
@@ -157,7 +174,7 @@ void ScoreService::setPage(const PageData& page)
 {
     m_page = page;
     m_pageStale = true;
-    forgetReplies();
+    m_replies.clear();
 }
 
 QByteArray ScoreService::gamePage()
@@ -191,49 +208,58 @@ QByteArray ScoreService::metricsText() const
     return m_metrics.text(open);
 }
 
+QString ScoreService::client(const HttpRequest& request) const
+{
+    return clientAddress(request, m_options.trustedProxies).toString();
+}
+
 void ScoreService::handle(const HttpRequest& request, const HttpResponder& responder)
 {
     const qint64 started = m_clock.nsecsElapsed();
+    const Router::Decision d = m_router.route(request);
+    if (d.handler)
+        d.handler(request, responder, started);
+    else
+        reply(request, responder, d.reply, started);
+}
+
+void ScoreService::health(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
     HttpResponse r;
-    if (request.method != "GET" && request.method != "HEAD") {
-        r.status = 405;
-        r.body = "Only GET and HEAD are served here.\n";
-        r.headers.append(std::pair<QByteArray, QByteArray>("Allow", "GET, HEAD"));
-    } else if (request.path == "/zm2.asp") {
-        exchange(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
-        return;
-    } else if (request.path == "/zr.asp") {
-        replays(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
-        return;
-    } else if (request.path == "/zimble1.asp" || request.path == "/") {
-        if (const std::optional<QByteArray> rawName = queryValue(request.query, "name")) {
-            const QHostAddress client = clientAddress(request, m_options.trustedProxies);
-            if (m_playerPageLimiter.allow(client.toString())) {
-                const QString name = cleanPlayerName(decodeName(*rawName));
-                player(request, responder, name, started);
-                return;
-            }
-            r.status = 429;
-            r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "60"));
-            r.body = "Too many player pages from your address; please try again in a minute.\n";
-            reply(request, responder, r, started);
-            return;
-        }
-        page(request, responder, started);
-        return;
-    } else if (request.path.startsWith("/api/")) {
-        api(request, responder, clientAddress(request, m_options.trustedProxies).toString(), started);
-        return;
-    } else if (request.path == "/health") {
-        r.body = HealthReply;
-    } else if (request.path == "/metrics" && metricsAllowed(request, m_options.trustedProxies, m_options.metricsFrom)) {
+    r.body = HealthReply;
+    reply(request, responder, r, startedNs);
+}
+
+void ScoreService::metrics(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
+    HttpResponse r;
+    if (metricsAllowed(request, m_options.trustedProxies, m_options.metricsFrom)) {
         r.contentType = "text/plain; version=0.0.4; charset=utf-8";
         r.body = metricsText();
     } else {
         r.status = 404;
         r.body = "Not found.\n";
     }
-    reply(request, responder, r, started);
+    reply(request, responder, r, startedNs);
+}
+
+// The records page, or with a name the player's page.
+void ScoreService::pages(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
+    const std::optional<QByteArray> rawName = queryValue(request.query, "name");
+    if (!rawName) {
+        page(request, responder, startedNs);
+        return;
+    }
+    if (m_playerPageLimiter.allow(client(request))) {
+        player(request, responder, cleanPlayerName(decodeName(*rawName)), startedNs);
+        return;
+    }
+    HttpResponse r;
+    r.status = 429;
+    r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "60"));
+    r.body = "Too many player pages from your address; please try again in a minute.\n";
+    reply(request, responder, r, startedNs);
 }
 
 void ScoreService::page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
@@ -253,7 +279,7 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
     const QByteArray& pageTag = gzip ? m_pageGzipTag : m_pageTag;
     HttpResponse r;
     r.headers = pageHeaders();
-    r.headers.append({"ETag", pageTag});
+    r.headers.append(std::pair<QByteArray, QByteArray>("ETag", pageTag));
     r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
     if (request.matchesTag(pageTag)) {
         r.status = 304;
@@ -266,19 +292,18 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
     reply(request, responder, r, startedNs);
 }
 
-void ScoreService::exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client,
-                            qint64 startedNs)
+void ScoreService::exchange(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
 {
     if (!m_storage->isLoaded()) { // every reply carries the records
-        if (!m_storage->whenLoaded([=, this] { exchange(request, responder, client, startedNs); })) {
+        if (!m_storage->whenLoaded([=, this] { exchange(request, responder, startedNs); })) {
             m_metrics.refused("storage_error");
             busy(request, responder, startedNs, ExchangeType, formatReply(m_page.records, BusyMessage));
         }
         return;
     }
-    HttpResponse r;
-    r.contentType = ExchangeType;
+    HttpResponse r = exchangeResponse();
     QString refusal;
+    const QString from = client(request);
     const auto parsed = parseSubmission(request.query, &refusal);
     if (!parsed) {
         m_metrics.refused("invalid");
@@ -286,134 +311,105 @@ void ScoreService::exchange(const HttpRequest& request, const HttpResponder& res
     } else if (request.isHead()) {
         // The headers a GET would get, without storing or counting against the limit.
         r.body = formatReply(m_page.records, thanksMessage({}));
-    } else if (!m_limiter.allow(client)) {
+    } else if (!m_limiter.allow(from)) {
         m_metrics.refused("rate_limited");
         r.body = formatReply(m_page.records, QStringLiteral("Your scores were not recorded: too many submissions from "
                                                             "your address. Please try again in a minute."));
     } else {
-        Waiting w{{parsed->scores, parsed->name, client}, responder, request, startedNs};
-        m_waiting.push_back(std::move(w));
-        maybeDispatch();
+        m_batcher.add({{parsed->scores, parsed->name, from}, responder, request, startedNs});
         return;
     }
     reply(request, responder, r, startedNs);
 }
 
-void ScoreService::replays(const HttpRequest& request, const HttpResponder& responder, const QString& client,
-                           qint64 startedNs)
+void ScoreService::replays(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
 {
     if (!m_storage->isLoaded()) { // a replay is matched against the standings
-        if (!m_storage->whenLoaded([=, this] { replays(request, responder, client, startedNs); }))
+        if (!m_storage->whenLoaded([=, this] { replays(request, responder, startedNs); }))
             busy(request, responder, startedNs, ExchangeType, toCp1252(ReplaysBusyMessage));
         return;
     }
-    HttpResponse r;
-    r.contentType = ExchangeType;
+    HttpResponse r = exchangeResponse();
     QString refusal;
+    const QString from = client(request);
     const std::optional<ReplaySubmission> parsed = parseReplaySubmission(request.query, &refusal);
     if (!parsed) {
         m_metrics.replay("malformed");
         r.body = toCp1252(refusal);
     } else if (request.isHead()) {
         r.body = toCp1252(replayMessage({}, {}));
-    } else if (!m_replayLimiter.allow(client)) {
+    } else if (!m_replayLimiter.allow(from)) {
         r.body = toCp1252(QStringLiteral("Your replays were not checked: too many requests from your address. "
                                          "Please try again in a minute."));
     } else {
-        m_storage->verify(*parsed, client, [this, request, responder, startedNs, name = parsed->name](const ReplayOutcome& o) {
-            HttpResponse done;
-            done.contentType = ExchangeType;
-            if (!o.ok) {
-                qCWarning(lcStore, "zimble-scored: storing replays failed: %s", logSafe(o.error).constData());
-                std::fflush(stderr);
-                done.status = 503;
-                done.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
-                done.body = toCp1252(ReplaysBusyMessage);
-                reply(request, responder, done, startedNs);
-                return;
-            }
-            if (o.page)
-                setPage(*o.page);
-            forgetReplies();
-            for (const ReplayResult& result : o.results) {
-                m_metrics.replay(result.verified ? QByteArray("verified") : result.reason.toLatin1());
-                // Verified records are the world records only when only verified games count.
-                if (result.newRecord && m_options.verifiedOnly)
-                    m_metrics.recordsSet(1);
-                if (!result.verified && m_options.log)
-                    qCInfo(lcService, "zimble-scored: replay for %d x %d by %s refused: %s", result.board,
-                                 result.board, logSafe(name).constData(), logSafe(result.reason).constData());
-            }
-            std::fflush(stderr);
-            // The player's congratulation stands beside the verdict, since this line replaces the
-            // exchange's message in the game.
-            QList<int> held;
-            for (int i = 0; i < BoardSizeCount; ++i) {
-                if (!m_page.records[i].holder.isEmpty() && m_page.records[i].holder == name)
-                    held.append(FirstBoard + i);
-            }
-            done.body = toCp1252(replayMessage(o.results, o.ranks, held));
-            reply(request, responder, done, startedNs);
+        m_storage->verify(*parsed, from, [this, request, responder, startedNs, name = parsed->name](const ReplayOutcome& o) {
+            replaysChecked(request, responder, name, o, startedNs);
         });
         return;
     }
     reply(request, responder, r, startedNs);
 }
 
+void ScoreService::replaysChecked(const HttpRequest& request, const HttpResponder& responder, const QString& name,
+                                  const ReplayOutcome& o, qint64 startedNs)
+{
+    if (!o.ok) {
+        qCWarning(lcStore, "zimble-scored: storing replays failed: %s", logSafe(o.error).constData());
+        std::fflush(stderr);
+        HttpResponse failed = exchangeResponse(503);
+        failed.body = toCp1252(ReplaysBusyMessage);
+        reply(request, responder, failed, startedNs);
+        return;
+    }
+    if (o.page)
+        setPage(*o.page);
+    m_replies.clear();
+    for (const ReplayResult& result : o.results) {
+        m_metrics.replay(result.verified ? QByteArray("verified") : result.reason.toLatin1());
+        // Verified records are the world records only when only verified games count.
+        if (result.newRecord && m_options.verifiedOnly)
+            m_metrics.recordsSet(1);
+        if (!result.verified && m_options.log)
+            qCInfo(lcService, "zimble-scored: replay for %d x %d by %s refused: %s", result.board, result.board,
+                   logSafe(name).constData(), logSafe(result.reason).constData());
+    }
+    std::fflush(stderr);
+    // The player's congratulation stands beside the verdict, since this line replaces the
+    // exchange's message in the game.
+    QList<int> held;
+    for (int i = 0; i < BoardSizeCount; ++i) {
+        if (!m_page.records[i].holder.isEmpty() && m_page.records[i].holder == name)
+            held.append(FirstBoard + i);
+    }
+    HttpResponse done = exchangeResponse();
+    done.body = toCp1252(replayMessage(o.results, o.ranks, held));
+    reply(request, responder, done, startedNs);
+}
+
 void ScoreService::stopAccepting(std::function<void()> drained)
 {
     for (HttpServer* s : std::as_const(m_servers))
         s->close();
-    m_drained = std::move(drained);
-    if (!m_committing && m_waiting.empty())
-        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
+    m_batcher.drain(std::move(drained));
 }
 
-// Group commit: one transaction at a time on the storage thread; what arrives meanwhile waits
-// and goes into the next one. Right after a commit, the next waits up to a millisecond for as many
-// submissions as were just answered, since those clients tend to ask again at once; without that
-// wait, busy clients split into two halves that take turns, each committing half as much.
-void ScoreService::maybeDispatch()
-{
-    if (m_committing || m_waiting.empty())
-        return;
-    if (m_gather.isActive() && qsizetype(m_waiting.size()) < m_gatherTarget)
-        return;
-    m_gather.stop();
-    dispatchBatch();
-}
-
-void ScoreService::dispatchBatch()
-{
-    m_committing = true;
-    QList<Waiting> batch;
-    QList<Submission> submissions;
-    while (!m_waiting.empty() && batch.size() < MaxBatch) {
-        submissions.append(m_waiting.front().submission);
-        batch.append(std::move(m_waiting.front()));
-        m_waiting.pop_front();
-    }
-    m_storage->commit(submissions, [this, batch](const BatchOutcome& o) { finished(batch, o); });
-}
-
-void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& outcome)
+void ScoreService::committed(const QList<PendingSubmission>& batch, const BatchOutcome& outcome)
 {
     m_metrics.batch(int(batch.size()), outcome.seconds);
     if (outcome.page)
         setPage(*outcome.page);
-    if (outcome.ok)
-        forgetReplies();
-    if (!outcome.ok) {
+    if (outcome.ok) {
+        m_replies.clear();
+    } else {
         qCWarning(lcStore, "zimble-scored: storing %lld submission(s) failed: %s", static_cast<long long>(batch.size()),
-                     logSafe(outcome.error).constData());
+                  logSafe(outcome.error).constData());
         std::fflush(stderr);
     }
     // The records are the same in every reply of the batch: only the messages differ.
     const QByteArray head = replyHead(outcome.ok ? outcome.records : m_page.records);
     for (qsizetype i = 0; i < batch.size(); ++i) {
-        const Waiting& w = batch[i];
-        HttpResponse r;
-        r.contentType = ExchangeType;
+        const PendingSubmission& w = batch[i];
+        HttpResponse r = exchangeResponse(outcome.ok ? 200 : 503);
         if (outcome.ok) {
             const QList<int>& won = outcome.won[i];
             m_metrics.stored(1);
@@ -421,21 +417,10 @@ void ScoreService::finished(const QList<Waiting>& batch, const BatchOutcome& out
             r.body = zimble::formatReply(head, thanksMessage(won, outcome.ranks.value(i)));
         } else {
             m_metrics.refused("storage_error");
-            r.status = 503;
-            r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
             r.body = zimble::formatReply(head, BusyMessage);
         }
         reply(w.request, w.responder, r, w.startedNs);
     }
-    m_committing = false;
-    if (m_waiting.empty() && m_drained) {
-        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
-        return;
-    }
-    m_gatherTarget = qsizetype(m_waiting.size()) + batch.size();
-    if (!m_drained)
-        m_gather.start();
-    maybeDispatch();
 }
 
 void ScoreService::busy(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs,
@@ -453,7 +438,7 @@ void ScoreService::reply(const HttpRequest& request, const HttpResponder& respon
                          qint64 startedNs)
 {
     responder.send(response);
-    m_metrics.request(routeOf(request.path), response.status);
+    m_metrics.request(m_router.nameOf(request.path), response.status);
     if (!m_options.log)
         return;
     // One line per request. The path is logged as sent (still percent-encoded) and escaped; the

@@ -3,13 +3,14 @@
 
 #include "server/http/http.h"
 #include "metrics.h"
+#include "replycache.h"
+#include "router.h"
+#include "submissionbatcher.h"
 #include "server/store/storage.h"
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
-#include <QTimer>
-
 #include <deque>
 #include <functional>
 #include <memory>
@@ -37,7 +38,8 @@ private:
 // the backslash, are written as escapes, so a line says what came and nothing more.
 QByteArray logSafe(const QString& text);
 
-// The value of `key` in a raw query ("a=1&b=2"), percent-decoded; nothing when absent.
+// The value of `key` in a raw query ("a=1&b=2"), "+" read as a space and percent-decoded;
+// nothing when absent.
 std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& key);
 
 // The client a request speaks for: the peer, or for a trusted proxy the last address of its
@@ -50,10 +52,14 @@ QHostAddress clientAddress(const HttpRequest& request, const QList<QHostAddress>
 bool metricsAllowed(const HttpRequest& request, const QList<QHostAddress>& trustedProxies,
                     const QList<QHostAddress>& metricsFrom);
 
+// Joins the parts: the router hands each request to one of the handlers here, which answer
+// from the records held here, from the reply cache, or through the batcher and the storage
+// thread. Invariant: what is sent and cached follows the last page the storage handed over;
+// every change of it empties the reply cache.
 class ScoreService : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MaxBatch = 512;
+    static constexpr int MaxBatch = SubmissionBatcher::MaxBatch;
     // Player pages served to one client address in any minute, when submissions are limited.
     static constexpr int PlayerPagesPerMinute = 60;
 
@@ -88,21 +94,19 @@ public:
     void stopAccepting(std::function<void()> drained);
 
 private:
-    struct Waiting {
-        Submission submission;
-        HttpResponder responder;
-        HttpRequest request;
-        qint64 startedNs;
-    };
-
+    void addRoutes();
     void handle(const HttpRequest& request, const HttpResponder& responder);
-    void exchange(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
+    QString client(const HttpRequest& request) const;
+    void health(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void metrics(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void exchange(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void pages(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void player(const HttpRequest& request, const HttpResponder& responder, const QString& name, qint64 startedNs);
-    void replays(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
-    void maybeDispatch();
-    void dispatchBatch();
-    void finished(const QList<Waiting>& batch, const BatchOutcome& outcome);
+    void replays(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void replaysChecked(const HttpRequest& request, const HttpResponder& responder, const QString& name,
+                        const ReplayOutcome& outcome, qint64 startedNs);
+    void committed(const QList<PendingSubmission>& batch, const BatchOutcome& outcome);
     void setPage(const PageData& page);
     // 503 with Retry-After: the store cannot answer now.
     void busy(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs, const QByteArray& contentType,
@@ -110,28 +114,18 @@ private:
     void reply(const HttpRequest& request, const HttpResponder& responder, const HttpResponse& response,
                qint64 startedNs);
 
-    // Player pages and the JSON API, answered from a cache that every stored submission, replay
-    // and page change empties.
-    struct CachedReply {
-        int status = 200;
-        QByteArray type;
-        QByteArray body;
-        QByteArray tag;
-        bool api = false;
-        QByteArray gzipBody = {}; // for clients that ask for gzip; empty when not worth it
-    };
-    void api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs);
-    // Answers from the cache, or runs `make` and caches what it gives unless the cache was
-    // emptied meanwhile.
+    // The JSON API and player pages (webroutes.cpp), answered through the reply cache.
+    void api(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void apiRecords(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void apiAround(const HttpRequest& request, const HttpResponder& responder, int board,
+                   const std::optional<QByteArray>& countText, const QByteArray& aroundText, qint64 startedNs);
+    void apiPlayer(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    // Answers from the cache, or runs `make` and keeps what it gives (see ReplyCache::insert).
     void cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key, qint64 startedNs,
                 std::function<void(std::function<void(CachedReply)>)> make);
     void sendCached(const HttpRequest& request, const HttpResponder& responder, const CachedReply& reply, qint64 startedNs);
     void apiError(const HttpRequest& request, const HttpResponder& responder, int status, const QString& message,
                   qint64 startedNs);
-    void forgetReplies();
-    QHash<QByteArray, CachedReply> m_replies;
-    qsizetype m_repliesBytes = 0;
-    quint64 m_repliesGeneration = 0;
 
     Options m_options;
     std::unique_ptr<Storage> m_storage;
@@ -139,6 +133,9 @@ private:
     RateLimiter m_replayLimiter;
     RateLimiter m_playerPageLimiter; // a player's page goes through the storage thread
     Metrics m_metrics;
+    Router m_router;
+    ReplyCache m_replies;
+    SubmissionBatcher m_batcher;
     QList<HttpServer*> m_servers;
     QAbstractSocket::SocketError m_listenError = QAbstractSocket::UnknownSocketError;
     QElapsedTimer m_clock;
@@ -149,12 +146,6 @@ private:
     QByteArray m_pageGzip; // the page in gzip form, made on the first request that asks for it
     QByteArray m_pageGzipTag;
     bool m_pageStale = true;
-
-    std::deque<Waiting> m_waiting;
-    bool m_committing = false;
-    QTimer m_gather;           // a short wait for the clients just answered to ask again
-    qsizetype m_gatherTarget = 0;
-    std::function<void()> m_drained;
 };
 
 } // namespace zimble::server

@@ -4,13 +4,12 @@
 #include "scoreservice.h"
 
 #include "server/web/api.h"
-#include "server/web/gzip.h"
 #include "server/web/pages.h"
 
 #include "scores/codepage.h"
 #include "scores/exchange.h"
 
-#include <QCryptographicHash>
+#include <algorithm>
 
 namespace zimble::server {
 
@@ -21,11 +20,18 @@ constexpr int PageNeighbours = 2;
 // Places around a player in the API's answer about a player, and by default for `around`.
 constexpr int ApiNeighbours = 5;
 constexpr int MaxApiNeighbours = 50;
-// Cached player pages and API answers; past this many, or this many bytes, the cache starts afresh.
-constexpr qsizetype MaxCachedReplies = 4096;
-constexpr qsizetype MaxCachedBytes = 32 * 1024 * 1024;
-// Answers shorter than this go out as they are: gzip would save too little to matter.
-constexpr qsizetype MinGzipBytes = 1024;
+
+// A whole number from 0 to `most` written with digits only ("+5", "5 " and "5\0" are not).
+std::optional<int> strictNumber(const QByteArray& text, int most)
+{
+    if (text.isEmpty() || text.size() > 9 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const int n = text.toInt();
+    return n <= most ? std::optional<int>(n) : std::nullopt;
+}
+
+const QString TooManyPlayerRequests =
+    QStringLiteral("too many player requests from your address; please try again in a minute");
 
 } // namespace
 
@@ -33,8 +39,11 @@ std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& 
 {
     for (const QByteArray& pair : query.split('&')) {
         const qsizetype eq = pair.indexOf('=');
-        if ((eq < 0 ? pair : pair.left(eq)) == key)
-            return QByteArray::fromPercentEncoding(eq < 0 ? QByteArray() : pair.mid(eq + 1));
+        if ((eq < 0 ? pair : pair.left(eq)) == key) {
+            // As forms send them: "+" is a space, "%2B" a plus.
+            const QByteArray value = eq < 0 ? QByteArray() : pair.mid(eq + 1);
+            return QByteArray::fromPercentEncoding(QByteArray(value).replace('+', ' '));
+        }
     }
     return std::nullopt;
 }
@@ -45,108 +54,105 @@ void ScoreService::player(const HttpRequest& request, const HttpResponder& respo
     cached(request, responder, "page\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
         m_storage->players(name, PageNeighbours, [this, name, give](bool ok, const FoundPlayers& players) {
             if (!ok) {
-                give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", {}, false});
+                give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", false});
                 return;
             }
-            give({200, "text/html; charset=utf-8", playerPage(name, players, m_options.verifiedOnly), {}, false});
+            give({200, "text/html; charset=utf-8", playerPage(name, players, m_options.verifiedOnly), false});
         });
     });
 }
 
-void ScoreService::api(const HttpRequest& request, const HttpResponder& responder, const QString& client, qint64 startedNs)
+void ScoreService::api(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
 {
     if (!m_storage->isLoaded()) { // just started: the records wait for the standings
-        if (!m_storage->whenLoaded([=, this] { api(request, responder, client, startedNs); }))
+        if (!m_storage->whenLoaded([=, this] { api(request, responder, startedNs); }))
             apiError(request, responder, 503, QStringLiteral("the score service is busy; please try again later"), startedNs);
         return;
     }
-    auto fail = [&](int status, const QString& message) { apiError(request, responder, status, message, startedNs); };
-    if (request.path == "/api/v1/records") {
-        const std::optional<QByteArray> boardText = queryValue(request.query, "board");
-        const std::optional<QByteArray> aroundText = queryValue(request.query, "around");
-        const std::optional<QByteArray> countText = queryValue(request.query, "count");
-        bool ok = true;
-        const int board = boardText ? boardText->toInt(&ok) : 0;
-        if (boardText && (!ok || board < FirstBoard || board > LastBoard))
-            return fail(400, QStringLiteral("board must be a board size from %1 to %2").arg(MinBoardSize).arg(MaxBoardSize));
-        if (!aroundText) {
-            if (countText)
-                return fail(400, QStringLiteral("count goes with around"));
-            cached(request, responder, "records\n" + QByteArray::number(board), startedNs,
-                   [this, board](std::function<void(CachedReply)> give) {
-                       give({200, ApiType, recordsJson(m_page, board), {}, true});
-                   });
-            return;
-        }
+    if (request.path == "/api/v1/records")
+        apiRecords(request, responder, startedNs);
+    else if (request.path.startsWith("/api/v1/players/"))
+        apiPlayer(request, responder, startedNs);
+    else
+        apiError(request, responder, 404, QStringLiteral("no such API address; see /api/v1/records and /api/v1/players/NAME"),
+                 startedNs);
+}
+
+void ScoreService::apiRecords(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
+    const std::optional<QByteArray> boardText = queryValue(request.query, "board");
+    const std::optional<QByteArray> aroundText = queryValue(request.query, "around");
+    const std::optional<QByteArray> countText = queryValue(request.query, "count");
+    const std::optional<int> board = boardText ? strictNumber(*boardText, LastBoard) : 0;
+    if (boardText && (!board || *board < FirstBoard))
+        return apiError(request, responder, 400,
+                        QStringLiteral("board must be a board size from %1 to %2").arg(MinBoardSize).arg(MaxBoardSize), startedNs);
+    if (aroundText) {
         if (!boardText)
-            return fail(400, QStringLiteral("around needs a board"));
-        const int count = countText ? countText->toInt(&ok) : ApiNeighbours;
-        if (!ok || count < 0 || count > MaxApiNeighbours)
-            return fail(400, QStringLiteral("count must be a whole number from 0 to 50"));
-        if (aroundText->trimmed().isEmpty())
-            return fail(400, QStringLiteral("around wants a player's name"));
-        if (!m_playerPageLimiter.allow(client))
-            return fail(429, QStringLiteral("too many player requests from your address; please try again in a minute"));
-        const QString name = cleanPlayerName(decodeName(*aroundText));
-        const QByteArray key = "around\n" + QByteArray::number(board) + '\n' + QByteArray::number(count) + '\n' + name.toUtf8();
-        cached(request, responder, key, startedNs, [this, board, name, count](std::function<void(CachedReply)> give) {
-            m_storage->around(board, name, count, [give](const std::optional<RankedSlice>& slice) {
-                if (slice)
-                    give({200, ApiType, aroundJson(*slice), {}, true});
-                else
-                    give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score on this board")), {}, true});
-            });
-        });
-        return;
+            return apiError(request, responder, 400, QStringLiteral("around needs a board"), startedNs);
+        return apiAround(request, responder, *board, countText, *aroundText, startedNs);
     }
+    if (countText)
+        return apiError(request, responder, 400, QStringLiteral("count goes with around"), startedNs);
+    cached(request, responder, "records\n" + QByteArray::number(*board), startedNs,
+           [this, b = *board](std::function<void(CachedReply)> give) { give({200, ApiType, recordsJson(m_page, b), true}); });
+}
+
+void ScoreService::apiAround(const HttpRequest& request, const HttpResponder& responder, int board,
+                             const std::optional<QByteArray>& countText, const QByteArray& aroundText, qint64 startedNs)
+{
+    const std::optional<int> count = countText ? strictNumber(*countText, MaxApiNeighbours) : ApiNeighbours;
+    if (!count)
+        return apiError(request, responder, 400, QStringLiteral("count must be a whole number from 0 to 50"), startedNs);
+    if (aroundText.trimmed().isEmpty())
+        return apiError(request, responder, 400, QStringLiteral("around wants a player's name"), startedNs);
+    if (!m_playerPageLimiter.allow(client(request)))
+        return apiError(request, responder, 429, TooManyPlayerRequests, startedNs);
+    const QString name = cleanPlayerName(decodeName(aroundText));
+    const QByteArray key = "around\n" + QByteArray::number(board) + '\n' + QByteArray::number(*count) + '\n' + name.toUtf8();
+    cached(request, responder, key, startedNs, [this, board, name, n = *count](std::function<void(CachedReply)> give) {
+        m_storage->around(board, name, n, [give](const std::optional<RankedSlice>& slice) {
+            if (slice)
+                give({200, ApiType, aroundJson(*slice), true});
+            else
+                give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score on this board")), true});
+        });
+    });
+}
+
+void ScoreService::apiPlayer(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
     static const QByteArray players = "/api/v1/players/";
-    if (request.path.startsWith(players)) {
-        const QByteArray raw = QByteArray::fromPercentEncoding(request.path.mid(players.size()));
-        if (raw.trimmed().isEmpty())
-            return fail(400, QStringLiteral("the address must end with a player's name"));
-        if (!m_playerPageLimiter.allow(client))
-            return fail(429, QStringLiteral("too many player requests from your address; please try again in a minute"));
-        const QString name = cleanPlayerName(decodeName(raw));
-        cached(request, responder, "player\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
-            m_storage->players(name, ApiNeighbours, [give](bool ok, const FoundPlayers& found) {
-                if (!ok)
-                    give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), {}, true});
-                else if (found.players.isEmpty())
-                    give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score")), {}, true});
-                else
-                    give({200, ApiType, playersJson(found), {}, true});
-            });
+    const QByteArray raw = QByteArray::fromPercentEncoding(request.path.mid(players.size()));
+    if (raw.trimmed().isEmpty())
+        return apiError(request, responder, 400, QStringLiteral("the address must end with a player's name"), startedNs);
+    if (!m_playerPageLimiter.allow(client(request)))
+        return apiError(request, responder, 429, TooManyPlayerRequests, startedNs);
+    const QString name = cleanPlayerName(decodeName(raw));
+    cached(request, responder, "player\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
+        m_storage->players(name, ApiNeighbours, [give](bool ok, const FoundPlayers& found) {
+            if (!ok)
+                give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), true});
+            else if (found.players.isEmpty())
+                give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score")), true});
+            else
+                give({200, ApiType, playersJson(found), true});
         });
-        return;
-    }
-    fail(404, QStringLiteral("no such API address; see /api/v1/records and /api/v1/players/NAME"));
+    });
 }
 
 void ScoreService::cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key,
                           qint64 startedNs, std::function<void(std::function<void(CachedReply)>)> make)
 {
-    const auto hit = m_replies.constFind(key);
-    if (hit != m_replies.constEnd()) {
+    if (const CachedReply* hit = m_replies.find(key)) {
         sendCached(request, responder, *hit, startedNs);
         return;
     }
-    const quint64 generation = m_repliesGeneration;
+    const quint64 generation = m_replies.generation();
     make([this, request, responder, key, startedNs, generation](CachedReply made) {
-        if (made.status == 200) {
-            made.tag = '"' + QCryptographicHash::hash(made.body, QCryptographicHash::Sha1).toHex().left(24) + '"';
-            // Sent many times from the cache: compressed once, when it pays.
-            if (made.body.size() >= MinGzipBytes)
-                made.gzipBody = gzipCompressed(made.body);
-        }
+        made.prepare();
         // What was read before the cache was emptied may be out of date already: sent, not kept.
-        if ((made.status == 200 || made.status == 404) && generation == m_repliesGeneration) {
-            if (m_replies.size() >= MaxCachedReplies || m_repliesBytes + made.body.size() > MaxCachedBytes) {
-                m_replies.clear();
-                m_repliesBytes = 0;
-            }
-            m_replies.insert(key, made);
-            m_repliesBytes += made.body.size() + made.gzipBody.size();
-        }
+        m_replies.insert(key, made, generation);
         sendCached(request, responder, made, startedNs);
     });
 }
@@ -166,7 +172,7 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
     if (c.status == 200)
         r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
     if (!c.tag.isEmpty()) {
-        const QByteArray tag = gzip ? gzipTag(c.tag) : c.tag;
+        const QByteArray& tag = gzip ? c.gzipTag : c.tag;
         r.headers.append(std::pair<QByteArray, QByteArray>("ETag", tag));
         if (request.matchesTag(tag)) {
             r.status = 304;
@@ -184,7 +190,7 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
 void ScoreService::apiError(const HttpRequest& request, const HttpResponder& responder, int status, const QString& message,
                             qint64 startedNs)
 {
-    CachedReply c{status, ApiType, errorJson(message), {}, true};
+    CachedReply c{status, ApiType, errorJson(message), true};
     if (status != 429) {
         sendCached(request, responder, c, startedNs);
         return;
@@ -197,13 +203,6 @@ void ScoreService::apiError(const HttpRequest& request, const HttpResponder& res
     r.contentType = c.type;
     r.body = c.body;
     reply(request, responder, r, startedNs);
-}
-
-void ScoreService::forgetReplies()
-{
-    m_replies.clear();
-    m_repliesBytes = 0;
-    ++m_repliesGeneration;
 }
 
 } // namespace zimble::server

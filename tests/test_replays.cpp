@@ -164,6 +164,12 @@ private slots:
         QVERIFY2(answer.contains(QStringLiteral("Not verified: 4 x 4.")) && !answer.contains(QStringLiteral(" Verified")),
                  qPrintable(answer));
         QVERIFY(pageRow(QStringLiteral("Tamperer")).startsWith(QStringLiteral("<li class=\"row\"><span")));
+        // Nor is the world record it holds, nor any other row of the records table.
+        const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
+        const qsizetype records = page.indexOf(QStringLiteral("<ol class=\"list records\">"));
+        const QString table = page.mid(records, page.indexOf(QStringLiteral("</ol>"), records) - records);
+        QVERIFY(table.contains(QStringLiteral(">Tamperer</a>")));
+        QVERIFY2(!table.contains(QStringLiteral("data-verified")) && !table.contains(QStringLiteral("class=\"mark\"")), qPrintable(table));
         const QByteArray metrics = get(m_port, "/metrics").body;
         QVERIFY2(metrics.contains("zimble_replays_total{outcome=\"" + reason.toLatin1() + "\"} 1"), metrics.constData());
         // The replay is kept with the submission, verdict and all.

@@ -36,6 +36,7 @@
 #include <pwd.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -851,6 +852,15 @@ private slots:
         QTest::newRow("around, count not a number") << QByteArray("/api/v1/records?board=4&around=P01&count=x") << 400 << QStringLiteral("error");
         QTest::newRow("around without a board") << QByteArray("/api/v1/records?around=P01") << 400 << QStringLiteral("error");
         QTest::newRow("board 8") << QByteArray("/api/v1/records?board=8") << 400 << QStringLiteral("error");
+        QTest::newRow("board with a plus sign") << QByteArray("/api/v1/records?board=%2B5") << 400 << QStringLiteral("error");
+        QTest::newRow("board with a space after") << QByteArray("/api/v1/records?board=5%20") << 400 << QStringLiteral("error");
+        QTest::newRow("board with a NUL after") << QByteArray("/api/v1/records?board=4%00") << 400 << QStringLiteral("error");
+        QTest::newRow("count with a plus sign") << QByteArray("/api/v1/records?board=4&around=P01&count=+1") << 400 << QStringLiteral("error");
+        QTest::newRow("around, + as a space") << QByteArray("/api/v1/records?board=4&around=Zo%C3%AB+%C3%85ngstr%C3%B6m&count=0")
+                                              << 200 << QStringLiteral("4:13 Zoë Ångström");
+        // "@gzip": asked plain and with gzip; each form under a tag of its own, the other's tag not current.
+        QTest::newRow("player page, gzip form") << QByteArray("@gzip /zimble1.asp?name=P01") << 200 << QStringLiteral("gzip");
+        QTest::newRow("preflight") << QByteArray("@options /api/v1/players/P01") << 204 << QString();
         QTest::newRow("around, not on the board") << QByteArray("/api/v1/records?board=7&around=P01") << 404 << QStringLiteral("error");
         QTest::newRow("player, names folding alike") << QByteArray("/api/v1/players/zo%C3%AB%20%C3%A5NGSTR%C3%B6m") << 200
                                                     << QStringLiteral("Zoë Ångström[4#13/1];zoë ångström[5#1/2]");
@@ -871,6 +881,14 @@ private slots:
         QTest::newRow("player, thousands of names folding alike")
             << QByteArray("@variants /api/v1/players/ABCDEFGHIJKL") << 200
             << best.join(QLatin1Char(';')) + QStringLiteral(";and %1 more").arg(Variants - MaxPlayersShown);
+        // "@link NAME" (sent percent-encoded): NAME takes the 4 x 4 record; its row on the records
+        // page and the link there to its player page, with its own row on that page.
+        QTest::newRow("link of a name with a slash") << QByteArray("@link AC%2FDC") << 200
+                                                     << QStringLiteral("AC/DC 5000 -> 1 AC/DC 5000");
+        QTest::newRow("link of a name with %1 to %4") << QByteArray("@link x%251y%252z%253w%254") << 200
+                                                      << QStringLiteral("x%1y%2z%3w%4 5000 -> 1 x%1y%2z%3w%4 5000");
+        QTest::newRow("link of a name with a plus") << QByteArray("@link a%2Bb%20c") << 200
+                                                    << QStringLiteral("a+b c 5000 -> 1 a+b c 5000");
         QTest::newRow("cache follows a new record") << QByteArray("@record /api/v1/records?board=4&around=P12&count=0") << 200
                                                     << QStringLiteral("4:1 P12");
     }
@@ -898,9 +916,43 @@ private slots:
         get(m_port, zimble::test::target(0, 40, 0, 0, "zo%C3%AB%20%C3%A5ngstr%C3%B6m"));
         get(m_port, zimble::test::target(0, 60, 0, 0, "zo%C3%AB%20%C3%A5ngstr%C3%B6m"));
         get(m_port, zimble::test::target(0, 0, 70, 0, "Th%E9r%E8se"));
+        const QByteArray method = mode == "@options" ? "OPTIONS" : "GET";
         auto ask = [&](const QByteArray& header = {}) {
-            return parseReplies(raw(m_port, "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + header + "\r\n", replies(1)).data).value(0);
+            return parseReplies(raw(m_port, method + ' ' + path + " HTTP/1.1\r\nHost: x\r\n" + header + "\r\n", replies(1)).data).value(0);
         };
+        if (mode == "@gzip") {
+            static const QRegularExpression etag(QStringLiteral("\r\nETag: (\"[^\"]+\")"));
+            const RawReply plain = ask();
+            const RawReply zipped = ask("Accept-Encoding: gzip\r\n");
+            const QByteArray plainTag = etag.match(QString::fromLatin1(plain.head)).captured(1).toLatin1();
+            const QByteArray zippedTag = etag.match(QString::fromLatin1(zipped.head)).captured(1).toLatin1();
+            QVERIFY2(zipped.head.contains("\r\nContent-Encoding: gzip") && !plainTag.isEmpty() && zippedTag != plainTag, zipped.head.constData());
+            QCOMPARE(gunzip(zipped.body), plain.body);
+            QCOMPARE(ask("Accept-Encoding: gzip\r\nIf-None-Match: " + plainTag + "\r\n").status, status);
+            QCOMPARE(ask("If-None-Match: " + zippedTag + "\r\n").status, status);
+            QCOMPARE(ask("Accept-Encoding: gzip\r\nIf-None-Match: " + zippedTag + "\r\n").status, 304);
+            return;
+        }
+        if (mode == "@link") {
+            get(m_port, zimble::test::target(5000, 0, 0, 0, path));
+            const QList<std::pair<QString, qint64>> top = topTen(get(m_port, "/zimble1.asp").body, 4);
+            QVERIFY(!top.isEmpty());
+            const QString page = QString::fromUtf8(get(m_port, "/zimble1.asp").body);
+            static const QRegularExpression link(QStringLiteral("<a href=\"(/zimble1\\.asp\\?name=[^\"]*)\">([^<]*)</a>"));
+            QByteArray href;
+            for (auto it = link.globalMatch(page); it.hasNext() && href.isEmpty();) {
+                const auto m = it.next();
+                if (m.captured(2) == top[0].first)
+                    href = m.captured(1).toLatin1();
+            }
+            const QString mine = QString::fromUtf8(get(m_port, href).body);
+            static const QRegularExpression me(QStringLiteral("<li class=\"row me\"><span class=\"rank\">(\\d+)</span><span class=\"who[^\"]*\">"
+                                                              "<a href=\"[^\"]*\">([^<]*)</a></span><span class=\"end\"><span class=\"zq\">(\\d+)</span>"));
+            const auto m = me.match(mine);
+            QCOMPARE(QStringLiteral("%1 %2 -> %3 %4 %5").arg(top[0].first, QString::number(top[0].second), m.captured(1), m.captured(2), m.captured(3)),
+                     summary);
+            return;
+        }
         RawReply r = ask();
         if (mode == "@etag") {
             static const QRegularExpression etag(QStringLiteral("\r\nETag: (\"[0-9a-f]+\")"));
@@ -924,7 +976,13 @@ private slots:
         QVERIFY2(r.head.contains("\r\nAccess-Control-Allow-Origin: *\r\n"), r.head.constData());
         QVERIFY(r.head.contains(status == 200 || status == 304 ? "\r\nCache-Control: public, max-age=10\r\n"
                                                                : "\r\nCache-Control: no-store\r\n"));
-        if (status == 304)
+        if (mode == "@options") {
+            for (const char* h : {"\r\nAccess-Control-Allow-Methods: GET, HEAD, OPTIONS\r\n", "\r\nAccess-Control-Allow-Headers: ",
+                                  "\r\nAccess-Control-Max-Age: "})
+                QVERIFY2(r.head.contains(h), r.head.constData());
+            QVERIFY2(!r.head.contains("Content-Length") && r.body.isEmpty(), r.head.constData());
+        }
+        if (status == 304 || status == 204)
             return;
         QVERIFY(r.head.contains("\r\nContent-Type: application/json\r\n"));
         QCOMPARE(r.head.contains("\r\nETag: \""), status == 200);
@@ -1011,6 +1069,9 @@ private slots:
         QVERIFY2(f[9].contains(QStringLiteral("busy")), qPrintable(f[9]));
         const auto parsed = parseReply(QString::fromLatin1(busy.body));
         QVERIFY(parsed.has_value());
+        const RawReply again = parseReplies(raw(m_port, "GET " + target(91, 0, 0, 0, "Lost") + " HTTP/1.1\r\nHost: x\r\n\r\n", replies(1)).data).value(0);
+        QCOMPARE(again.status, 503);
+        QVERIFY2(again.head.contains("\r\nCache-Control: no-store") && again.head.contains("\r\nRetry-After: 5"), again.head.constData());
         // The service keeps serving; once the database takes writes again, so does the service.
         QCOMPARE(get(m_port, "/health").status, 200);
         {
@@ -1102,6 +1163,7 @@ private slots:
             QCOMPARE(r.size(), 1);
             QCOMPARE(r[0].status, 200);
             QVERIFY(r[0].head.contains("Content-Type: text/plain; charset=windows-1252"));
+            QVERIFY(r[0].head.contains("\r\nCache-Control: no-store"));
             QVERIFY(!r[0].head.contains("Content-Length: 0\r"));
             QVERIFY(got.data.endsWith("\r\n\r\n")); // no body
         }
@@ -1222,8 +1284,10 @@ private slots:
         const QList<RawReply> r = parseReplies(got.data);
         QCOMPARE(r.size(), count);
         QCOMPARE(r.last().status, 200);
-        if (count == 1 && request.contains("HalfClose"))
+        if (count == 1 && request.contains("HalfClose")) {
             QVERIFY(QString::fromLatin1(r[0].body).contains(QStringLiteral("Congratulations! New world record on 4 x 4.")));
+            QVERIFY2(r[0].head.contains("\r\nCache-Control: no-store"), r[0].head.constData()); // one player's answer
+        }
         QVERIFY(got.closed);
     }
 
@@ -1570,6 +1634,49 @@ private slots:
         QCOMPARE(cleanPlayerName(raw), cleaned);
     }
 
+    // The reply cache on its own. `replies` are kept one after another: "status:plain KiB:gzip KiB",
+    // "@clear" empties the cache, "@stale" keeps the next one with the token from before the
+    // last emptying. `kept` is what the cache holds then: entries and KiB.
+    void replyCacheKeepsItsLimits_data()
+    {
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<QString>("kept");
+        QTest::newRow("found and not found kept") << QStringList{"200:1:0", "404:1:0"} << QStringLiteral("2 2");
+        QTest::newRow("busy not kept") << QStringList{"503:1:0", "500:1:0", "429:1:0"} << QStringLiteral("0 0");
+        QTest::newRow("gzip form counted") << QStringList{"200:10:6"} << QStringLiteral("1 16");
+        QTest::newRow("over the cap with its gzip form") << QStringList{"200:20480:16384"} << QStringLiteral("0 0");
+        QTest::newRow("gzip forms fill the cap") << QStringList{"200:12288:8192", "200:12288:8192"} << QStringLiteral("1 20480");
+        QTest::newRow("made before an emptying") << QStringList{"200:1:0", "@clear", "@stale", "200:1:0"} << QStringLiteral("0 0");
+        QTest::newRow("made after an emptying") << QStringList{"200:1:0", "@clear", "200:2:0"} << QStringLiteral("1 2");
+    }
+
+    void replyCacheKeepsItsLimits()
+    {
+        QFETCH(QStringList, replies);
+        QFETCH(QString, kept);
+        ReplyCache cache;
+        quint64 token = cache.generation();
+        bool stale = false;
+        int n = 0;
+        for (const QString& r : replies) {
+            if (r == QLatin1String("@clear")) {
+                cache.clear();
+                continue;
+            }
+            if (r == QLatin1String("@stale")) {
+                stale = true;
+                continue;
+            }
+            const QStringList p = r.split(QLatin1Char(':'));
+            CachedReply c{p[0].toInt(), "text/plain", QByteArray(p[1].toInt() * 1024, 'b'), false};
+            c.gzipBody = QByteArray(p[2].toInt() * 1024, 'g');
+            cache.insert("key" + QByteArray::number(++n), c, stale ? token : cache.generation());
+            token = cache.generation();
+        }
+        QCOMPARE(QStringLiteral("%1 %2").arg(cache.size()).arg(cache.bytes() / 1024), kept);
+        QVERIFY(cache.size() == 0 || cache.find("key" + QByteArray::number(n)));
+    }
+
     void logLinesAreEscaped_data()
     {
         QTest::addColumn<QString>("text");
@@ -1653,6 +1760,7 @@ private slots:
                                        QByteArray("zimble_http_requests_total{route=\"/zm2.asp\",status=\"200\"} 3\n"),
                                        QByteArray("zimble_commit_batch_size_count 2\n"),
                                        // Buckets count every value up to their bound.
+                                       QByteArray("zimble_commit_batch_size_bucket{le=\"1\"} 2\n"),
                                        QByteArray("zimble_commit_batch_size_bucket{le=\"2\"} 2\n"),
                                        QByteArray("zimble_commit_batch_size_bucket{le=\"512\"} 2\n"),
                                        QByteArray("zimble_commit_seconds_bucket{le=\"+Inf\"} 2\n"),
@@ -1946,7 +2054,24 @@ private slots:
                                                    "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
                                                    // a tie: the first of equal scores keeps its place
                                                    "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
-                                                   "2026-01-02T03:05:02Z,6,7,Tie,false" << QString();
+                                                   "2026-01-02T03:05:02Z,6,7,Tie,false\r\n"
+                                                   "2026-01-02T03:05:03Z,7,2,\"Smith, John\",false" << QString();
+        const QByteArray hostile = "2026-01-02T03:04:05Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"
+                                   "2026-01-02T03:04:06.250Z,5,33.5,\"two\nlines\",false\r\n"
+                                   "2026-01-02T03:04:07+00:00,7,34.5,J\xC3\xB6rg,false\r\n"
+                                   "2026-01-02T03:04:08Z,6,0.5001,\"\",true\r\n"
+                                   "2026-01-02T03:05:00Z,6,7,Tie,false\r\n2026-01-02T03:05:01Z,6,7,Other,false\r\n"
+                                   "2026-01-02T03:05:02Z,6,7,Tie,false\r\n"
+                                   "2026-01-02T03:05:03Z,7,2,\"Smith, John\",false";
+        QTest::newRow("quoted header after a byte order mark")
+            << "\xEF\xBB\xBF\"time\",\"board\",\"zq\",\"name\",\"verified\"\r\n" + hostile << QString();
+        // Past 64 KiB a record is refused where it starts, before it is held whole.
+        QTest::newRow("field past 64 KiB") << header + "2026-01-02T03:04:05Z,4,1,\"" + QByteArray(70000, 'a') + "\",true\n"
+                                           << "line 2: a record is longer than 65536 bytes";
+        QTest::newRow("quote not closed, then much more") << header + "2026-01-02T03:04:05Z,4,1,\"a\n" + QByteArray("x\n").repeated(100000)
+                                                          << "line 2: a record is longer than 65536 bytes";
+        QTest::newRow("a header of many columns") << QByteArray(",").repeated(200000) + "\n" << "line 1: a record is longer than 65536 bytes";
+        QTest::newRow("NUL bytes without end") << QByteArray(300000, '\0') << "line 1: a record is longer than 65536 bytes";
         QTest::newRow("no header") << QByteArray("2026-01-02T03:04:05Z,4,1,a,true\n") << "line 1: the first line must be";
         QTest::newRow("bad date") << header + "2026-01-02T03:04:05Z,4,1,a,true\n2026-02-30T00:00:00Z,4,1,a,true\n" << "line 3: time \"2026-02-30";
         QTest::newRow("local time") << header + "2026-01-02T03:04:05,4,1,a,true\n" << "line 2: time";
@@ -1997,7 +2122,8 @@ private slots:
             return;
         }
         QCOMPARE(code, 0);
-        QCOMPARE(first.count("\r\n"), 9);
+        QCOMPARE(first.count("\r\n"), 10);
+        QVERIFY2(first.contains("2026-01-02T03:05:03.000Z,7,2,\"Smith, John\",false\r\n"), first.constData());
         QVERIFY2(first.contains("2026-01-02T03:04:05.000Z,4,120,\"Ann, \"\"the\"\" best\",true\r\n"), first.constData());
         QVERIFY(first.contains("2026-01-02T03:04:06.250Z,5,34,two lines,false\r\n")); // 33.5 goes to the even 34
         QVERIFY(first.contains("2026-01-02T03:04:07.000Z,7,34,J\xC3\xB6rg,false\r\n"));
@@ -2162,7 +2288,38 @@ private slots:
         QTest::addColumn<QString>("message");
         const QString db = QStringLiteral("--db");
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << false << 2
-                                        << QStringLiteral("Unknown option 'frobnicate'");
+                                        << QStringLiteral("unknown option --frobnicate (see --help)");
+        QTest::newRow("unknown option, one dash") << QStringList{QStringLiteral("-frobnicate=1")} << false << 2
+                                                  << QStringLiteral("unknown option -frobnicate (see --help)");
+        QTest::newRow("port out of range") << QStringList{QStringLiteral("--listen"), QStringLiteral("127.0.0.1:99999"), db, QStringLiteral("{dir}/g.sqlite")}
+                                           << false << 2 << QStringLiteral("--listen: port 99999 is out of range (0 to 65535)");
+        // Commands on stored data name their database, and it must exist: none is made for them.
+        QTest::newRow("--list without --db") << QStringList{QStringLiteral("--list")} << false << 2
+                                             << QStringLiteral("--list needs --db, the database to work on");
+        QTest::newRow("--remove-name without --db") << QStringList{QStringLiteral("--remove-name"), QStringLiteral("Ann")} << false << 2
+                                                    << QStringLiteral("--remove-name needs --db");
+        QTest::newRow("--export without --db") << QStringList{QStringLiteral("--export"), QStringLiteral("{dir}/x.csv")} << false << 2
+                                               << QStringLiteral("--export needs --db");
+        QTest::newRow("--list, no such database") << QStringList{QStringLiteral("--list"), db, QStringLiteral("{dir}/never.sqlite")} << false << 1
+                                                  << QStringLiteral("cannot open the database {dir}/never.sqlite: file {dir}/never.sqlite does not exist");
+        QTest::newRow("--backup, no such database") << QStringList{QStringLiteral("--backup"), QStringLiteral("{dir}/b.copy"), db, QStringLiteral("{dir}/never.sqlite")}
+                                                    << false << 1 << QStringLiteral("file {dir}/never.sqlite does not exist");
+        // An export or backup never replaces the database, its own files, or what is not a file.
+        QTest::newRow("--export onto the database") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded.sqlite")}
+                                                    << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--export onto its -wal") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded.sqlite-wal")}
+                                                << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--backup onto the file behind a symlinked --db")
+            << QStringList{db, QStringLiteral("{dir}/guarded-link.sqlite"), QStringLiteral("--backup"), QStringLiteral("{dir}/guarded.sqlite")}
+            << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--export onto a symlinked --db") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded-link.sqlite")}
+                                                        << false << 1 << QStringLiteral("is the database itself or one of its own files");
+        QTest::newRow("--export onto a FIFO") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--export"), QStringLiteral("{dir}/guarded.fifo")}
+                                              << false << 1 << QStringLiteral("{dir}/guarded.fifo exists and is not a regular file");
+        QTest::newRow("--backup onto a FIFO") << QStringList{db, QStringLiteral("{dir}/guarded.sqlite"), QStringLiteral("--backup"), QStringLiteral("{dir}/guarded.fifo")}
+                                              << false << 1 << QStringLiteral("{dir}/guarded.fifo exists and is not a regular file");
+        QTest::newRow("--limit without --list") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("--limit"), QStringLiteral("5")}
+                                                << false << 2 << QStringLiteral("--limit goes with --list");
         QTest::newRow("stray argument") << QStringList{db, QStringLiteral("{dir}/a.sqlite"), QStringLiteral("scores.sqlite")}
                                         << false << 2 << QStringLiteral("unexpected argument \"scores.sqlite\"");
         QTest::newRow("option without its value") << QStringList{db} << false << 2 << QStringLiteral("Missing value after '--db'");
@@ -2230,6 +2387,13 @@ private slots:
             f.write("Scores to enter by hand:\nAnn 120\nBo 340\n");
         }
         QVERIFY(QFile::setPermissions(open.filePath(QStringLiteral("readonly.sqlite")), QFileDevice::ReadOwner | QFileDevice::ReadOther));
+        // A database, a symlink to it and a FIFO for the export and backup rows.
+        const QString guarded = m_dir.filePath(QStringLiteral("guarded.sqlite"));
+        QVERIFY(ScoreStore(guarded).isOpen());
+        QFile::link(guarded, m_dir.filePath(QStringLiteral("guarded-link.sqlite")));
+        const QByteArray fifo = QFile::encodeName(m_dir.filePath(QStringLiteral("guarded.fifo")));
+        QVERIFY(::mkfifo(fifo.constData(), 0600) == 0 || errno == EEXIST);
+        const QByteArray guardedBytes = [&] { QFile f(guarded); return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray(); }();
         QTcpServer busy, unused;
         QVERIFY(busy.listen(QHostAddress::LocalHost, 0));
         QVERIFY(unused.listen(QHostAddress::LocalHost, 0));
@@ -2255,6 +2419,12 @@ private slots:
         QVERIFY2(err.contains(fill(message).toUtf8()), err.constData());
         QCOMPARE(p.exitCode(), status);
         QVERIFY2(!err.contains("hunter2") && !err.contains("\\u{000a}") && err.count('\n') == 1, err.constData());
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("never.sqlite"))));
+        // The database and the FIFO are as they were.
+        QFile kept(guarded);
+        QVERIFY(kept.open(QIODevice::ReadOnly) && kept.readAll() == guardedBytes);
+        struct stat st = {};
+        QVERIFY(::stat(fifo.constData(), &st) == 0 && S_ISFIFO(st.st_mode));
     }
 
     void commandLine()
@@ -2265,6 +2435,9 @@ private slots:
         QVERIFY(help.waitForFinished());
         const QByteArray text = help.readAllStandardOutput();
         QVERIFY(text.contains("--listen") && text.contains("--db") && text.contains("--rate-limit"));
+        // Every command, and where the API is described.
+        for (const char* part : {"--list", "--remove-name", "--export", "--import", "--backup", "/api/v1/records", "docs/api.md"})
+            QVERIFY2(text.contains(part), part);
         QProcess bad;
         bad.start(program, {QStringLiteral("--listen"), QStringLiteral("nonsense")});
         QVERIFY(bad.waitForFinished());

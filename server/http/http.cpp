@@ -18,6 +18,7 @@ const char* reason(int status)
 {
     switch (status) {
     case 200: return "OK";
+    case 204: return "No Content";
     case 304: return "Not Modified";
     case 400: return "Bad Request";
     case 404: return "Not Found";
@@ -334,7 +335,7 @@ void HttpConnection::complete(quint64 seq, const HttpResponse& response)
         d.reserve(200 + response.body.size());
         d += "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
         d += "Date: " + m_server->dateHeader() + "\r\nServer: zimble-scored\r\n";
-        if (response.status != 304) {
+        if (response.status != 304 && response.status != 204) { // neither has a body
             d += "Content-Type: " + response.contentType + "\r\n";
             d += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
         }
@@ -343,7 +344,7 @@ void HttpConnection::complete(quint64 seq, const HttpResponse& response)
         if (s.close)
             d += "Connection: close\r\n";
         d += "\r\n";
-        if (!s.head && response.status != 304)
+        if (!s.head && response.status != 304 && response.status != 204)
             d += response.body;
         s.ready = true;
         m_heldBytes += d.size();

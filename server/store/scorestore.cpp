@@ -55,7 +55,7 @@ QString postgresProblem(const QUrl& url, const QSqlError& error)
     if (reason.contains(QLatin1String("Connection refused"))) {
         const QString host = !url.host().isEmpty() ? url.host() : qEnvironmentVariable("PGHOST", QStringLiteral("localhost"));
         const int port = url.port(qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT") : 5432);
-        return QStringLiteral("PostgreSQL at %1:%2 refused the connection (is it running and listening there?)").arg(host).arg(port);
+        return QStringLiteral("PostgreSQL at %1:%2 refused the connection (is it running and listening there?)").arg(host, QString::number(port));
     }
     if (reason.contains(QLatin1String("authentication failed")) || reason.contains(QLatin1String("no password supplied"))) {
         const QString user = !url.userName().isEmpty() ? url.userName() : qEnvironmentVariable("PGUSER", currentUser());

@@ -1,6 +1,8 @@
 // Export, import and backup: the moderation commands' siblings, run against the database while
 // services may be using it.
 
+#include "copytarget.h"
+#include "csv.h"
 #include "isotime.h"
 #include "scorestore.h"
 #include "sqlitehandle.h"
@@ -24,99 +26,6 @@ namespace zimble::server {
 namespace {
 
 const QByteArray CsvHeader = "time,board,zq,name,verified";
-
-QByteArray csvField(const QByteArray& text)
-{
-    if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
-        return text;
-    QByteArray quoted = text;
-    quoted.replace('"', "\"\"");
-    return '"' + quoted + '"';
-}
-
-// RFC 4180 records from a device, read in blocks; a record's fields and the line it starts on.
-class CsvReader {
-public:
-    explicit CsvReader(QIODevice& in) : m_in(in) {}
-    // False at the end, or on a malformed record (error() then says why).
-    bool next(QList<QByteArray>& fields)
-    {
-        fields.clear();
-        m_error.clear();
-        if (!fill())
-            return false;
-        m_recordLine = m_line;
-        QByteArray field;
-        for (;;) {
-            if (!fill()) {
-                fields.append(field); // the last record without a line break
-                return true;
-            }
-            const char c = m_buffer[m_pos++];
-            if (c == '"' && field.isEmpty() && !m_quotedField) {
-                m_quotedField = true;
-                for (;;) {
-                    if (!fill()) {
-                        m_error = QStringLiteral("a quoted field is not closed");
-                        return false;
-                    }
-                    const char q = m_buffer[m_pos++];
-                    if (q == '\n')
-                        ++m_line;
-                    if (q != '"') {
-                        field += q;
-                        continue;
-                    }
-                    if (fill() && m_buffer[m_pos] == '"') {
-                        field += '"';
-                        ++m_pos;
-                        continue;
-                    }
-                    break;
-                }
-                if (fill() && m_buffer[m_pos] != ',' && m_buffer[m_pos] != '\n' && m_buffer[m_pos] != '\r') {
-                    m_error = QStringLiteral("text after a quoted field's closing quote");
-                    return false;
-                }
-            } else if (c == ',') {
-                fields.append(field);
-                field.clear();
-                m_quotedField = false;
-            } else if (c == '\n' || c == '\r') {
-                if (c == '\r' && fill() && m_buffer[m_pos] == '\n')
-                    ++m_pos;
-                ++m_line;
-                fields.append(field);
-                m_quotedField = false;
-                return true;
-            } else if (c == '"') {
-                m_error = QStringLiteral("a quote inside an unquoted field");
-                return false;
-            } else {
-                field += c;
-            }
-        }
-    }
-    qint64 recordLine() const { return m_recordLine; }
-    QString error() const { return m_error; }
-
-private:
-    bool fill()
-    {
-        if (m_pos < m_buffer.size())
-            return true;
-        m_buffer = m_in.read(1 << 20);
-        m_pos = 0;
-        return !m_buffer.isEmpty();
-    }
-    QIODevice& m_in;
-    QByteArray m_buffer;
-    qsizetype m_pos = 0;
-    qint64 m_line = 1;
-    qint64 m_recordLine = 1;
-    bool m_quotedField = false;
-    QString m_error;
-};
 
 // A ZQ with up to four decimals, made a whole number as the game does (halves to even).
 std::optional<qint64> parseZq(const QByteArray& text, QString* why)
@@ -183,7 +92,7 @@ std::optional<ImportRow> parseRow(const QList<QByteArray>& f, qint64 nowMs, QStr
     bool ok = false;
     row.board = f[1].toInt(&ok);
     if (!ok || row.board < FirstBoard || row.board > LastBoard || f[1].size() != 1) {
-        *why = QStringLiteral("board \"%1\" is not a board size from %2 to %3").arg(QString::fromUtf8(f[1].left(40))).arg(MinBoardSize).arg(MaxBoardSize);
+        *why = QStringLiteral("board \"%1\" is not a board size from %2 to %3").arg(QString::fromUtf8(f[1].left(40)), QString::number(MinBoardSize), QString::number(MaxBoardSize));
         return std::nullopt;
     }
     const std::optional<qint64> score = parseZq(f[2], why);
@@ -430,11 +339,9 @@ bool ScoreStore::importRows(QIODevice& in, qint64* rows)
     QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     CsvReader csv(in);
     QList<QByteArray> fields;
-    const bool any = csv.next(fields);
-    if (any && !fields.isEmpty() && fields[0].startsWith("\xEF\xBB\xBF"))
-        fields[0].remove(0, 3); // a byte order mark, as some spreadsheets write
-    if (!any || fields.join(',') != CsvHeader) {
-        m_error = QStringLiteral("line 1: the first line must be \"%1\"").arg(QString::fromLatin1(CsvHeader));
+    if (!csv.next(fields) || fields.join(',') != CsvHeader) {
+        m_error = csv.error().isEmpty() ? QStringLiteral("line 1: the first line must be \"%1\"").arg(QString::fromLatin1(CsvHeader))
+                                        : QStringLiteral("line 1: ") + csv.error();
         return false;
     }
     // A large page cache and in-memory sorting keep a big import from spilling pages early.
@@ -538,17 +445,9 @@ bool ScoreStore::backup(const QString& file)
     }
     // The copy must replace neither the database it copies nor its write-ahead log, shared memory
     // or journal (services would go on writing a deleted file, or lose committed transactions).
-    auto place = [](const QString& path) {
-        const QFileInfo info(path);
-        const QString folder = info.absoluteDir().canonicalPath();
-        return folder.isEmpty() ? info.absoluteFilePath() : folder + QLatin1Char('/') + info.fileName();
-    };
-    const QString target = place(file), database = place(m_location);
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
-        if (target == database + QLatin1String(suffix)) {
-            m_error = QStringLiteral("%1 is the database itself or one of its own files; name another file").arg(file);
-            return false;
-        }
+    if (const QString problem = copyTargetProblem(file, m_location); !problem.isEmpty()) {
+        m_error = problem;
+        return false;
     }
     // Written beside the target under a name of its own, then renamed over it: the target is the
     // old copy or the new one, and no other file is touched.

@@ -133,10 +133,8 @@ QString rankedList(const QList<RankedEntry>& entries, qint64 firstRank, const QS
         out += rowStart(e.verified, !me.isNull() && e.name == me)
             + QStringLiteral("<span class=\"rank\">%1</span>%2<span class=\"end\"><span class=\"zq\">%3</span>"
                              "<span class=\"date\">%4</span></span></li>\n")
-                  .arg(firstRank + k)
-                  .arg(nameCell(e.name, e.verified))
-                  .arg(e.score)
-                  .arg(day(e.at));
+                  // In one pass: a name may hold "%1" and its link "%2F".
+                  .arg(QString::number(firstRank + k), nameCell(e.name, e.verified), QString::number(e.score), day(e.at));
     }
     return out + QStringLiteral("</ol>\n");
 }
