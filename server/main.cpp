@@ -9,6 +9,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -116,8 +118,8 @@ QString recordText(const zimble::server::WorldRecord& r)
 int listSubmissions(zimble::server::ScoreStore& store, int board, const QString& name, int limit)
 {
     QList<zimble::server::StoredSubmission> rows;
-    if (!store.list(board, name, limit, rows)) {
-        std::fprintf(stderr, "zimble-scored: listing failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+    if (const zimble::server::Status s = store.list(board, name, limit, rows); !s) {
+        std::fprintf(stderr, "zimble-scored: listing failed: %s\n", zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
     std::printf("id\ttime\tname\tclient\t4x4\t5x5\t6x6\t7x7\n");
@@ -131,16 +133,22 @@ int listSubmissions(zimble::server::ScoreStore& store, int board, const QString&
 }
 
 // --remove-name: deletes the name's submissions and says what happened to each record.
-int removeName(zimble::server::ScoreStore& store, const QString& name)
+int removeName(zimble::server::ScoreStore& store, const QString& name, bool dryRun)
 {
     int removed = 0;
     zimble::server::WorldRecords before, after;
-    if (!store.removeName(name, &removed, &before, &after)) {
-        std::fprintf(stderr, "zimble-scored: removing failed, nothing changed: %s\n",
-                     zimble::server::logSafe(store.lastError()).constData());
+    QStringList names;
+    if (const zimble::server::Status s = store.removeName(name, &removed, &before, &after, dryRun, &names); !s) {
+        std::fprintf(stderr, "zimble-scored: removing failed, nothing changed: %s\n", zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
-    std::printf("Removed %d submission(s) by \"%s\".\n", removed, zimble::server::logSafe(name).constData());
+    // Every stored name folding like the one given, as the pages find them.
+    QStringList quoted;
+    for (const QString& n : std::as_const(names))
+        quoted << QStringLiteral("\"%1\"").arg(QString::fromUtf8(zimble::server::logSafe(n)));
+    const QByteArray who = quoted.isEmpty() ? "\"" + zimble::server::logSafe(name) + "\"" : quoted.join(QStringLiteral(", ")).toUtf8();
+    std::printf(dryRun ? "Would remove %d submission(s) by %s (nothing changed).\n" : "Removed %d submission(s) by %s.\n", removed,
+                who.constData());
     for (int i = 0; i < zimble::BoardSizeCount; ++i) {
         const QString board = boardName(zimble::MinBoardSize + i);
         if (before[i].score == after[i].score && before[i].holder == after[i].holder)
@@ -153,7 +161,8 @@ int removeName(zimble::server::ScoreStore& store, const QString& name)
 }
 
 // --export, --import, --backup: what they did, or why not (nothing stored then by --import).
-int transfer(zimble::server::ScoreStore& store, const QString& exportTo, const QString& importFrom, const QString& backupTo)
+int transfer(zimble::server::ScoreStore& store, const QString& exportTo, const QString& importFrom, const QString& backupTo,
+             bool refuseDuplicates)
 {
     qint64 rows = 0;
     if (!exportTo.isEmpty()) {
@@ -162,9 +171,10 @@ int transfer(zimble::server::ScoreStore& store, const QString& exportTo, const Q
             std::fprintf(stderr, "zimble-scored: cannot write %s: %s\n", qPrintable(exportTo), qPrintable(out.errorString()));
             return 1;
         }
-        if (!store.exportCsv(out, &rows) || !out.commit()) {
+        const zimble::server::Status s = store.exportCsv(out, &rows);
+        if (!s || !out.commit()) {
             std::fprintf(stderr, "zimble-scored: exporting failed: %s\n",
-                         zimble::server::logSafe(store.lastError().isEmpty() ? out.errorString() : store.lastError()).constData());
+                         zimble::server::logSafe(s ? out.errorString() : s.reason()).constData());
             return 1;
         }
         std::printf("Exported %lld row(s) to %s.\n", static_cast<long long>(rows), qPrintable(exportTo));
@@ -176,16 +186,20 @@ int transfer(zimble::server::ScoreStore& store, const QString& exportTo, const Q
             std::fprintf(stderr, "zimble-scored: cannot read %s: %s\n", qPrintable(importFrom), qPrintable(in.errorString()));
             return 1;
         }
-        if (!store.importCsv(in, &rows)) {
+        zimble::server::ImportOutcome done;
+        if (const zimble::server::Status s = store.importCsv(in, &done, refuseDuplicates); !s) {
             std::fprintf(stderr, "zimble-scored: importing %s failed, nothing stored: %s\n", qPrintable(importFrom),
-                         zimble::server::logSafe(store.lastError()).constData());
+                         zimble::server::logSafe(s.reason()).constData());
             return 1;
         }
-        std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(rows), qPrintable(importFrom));
+        std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(done.rows), qPrintable(importFrom));
+        if (done.duplicates > 0)
+            std::printf("%lld of them were stored already (the same time, board, ZQ and name); "
+                        "--refuse-duplicates refuses such a file.\n", static_cast<long long>(done.duplicates));
         return 0;
     }
-    if (!store.backup(backupTo)) {
-        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+    if (const zimble::server::Status s = store.backup(backupTo); !s) {
+        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
     std::printf("Backed up the database to %s.\n", qPrintable(backupTo));
@@ -254,8 +268,11 @@ int main(int argc, char* argv[])
                                     QStringLiteral("Copy the live SQLite database to FILE, consistently, and exit "
                                                    "(PostgreSQL: use pg_dump)."),
                                     QStringLiteral("FILE"));
+    QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("With --remove-name: show what would be removed, change nothing."));
+    QCommandLineOption refuseDuplicates(QStringLiteral("refuse-duplicates"),
+                                        QStringLiteral("With --import: store nothing when a row is stored already."));
     parser.addOptions({listen, db, rate, quiet, maxConnections, trustedProxy, metricsFrom, verifiedOnly, list, board, name,
-                       limit, removeNameOption, exportOption, importOption, backupOption});
+                       limit, removeNameOption, exportOption, importOption, backupOption, dryRun, refuseDuplicates});
     // A wrong option or a stray argument is a usage error (status 2), like a wrong value.
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "zimble-scored: %s\n", qPrintable(parser.errorText()));
@@ -280,6 +297,14 @@ int main(int argc, char* argv[])
         + int(parser.isSet(importOption)) + int(parser.isSet(backupOption));
     if (commands > 1)
         return usage("--list, --remove-name, --export, --import and --backup go one at a time");
+    if (commands == 1 && !parser.isSet(db))
+        return usage("--list, --remove-name, --export, --import and --backup want --db");
+    // A command on stored data never makes a new, empty database where a path was mistyped.
+    if (const QFileInfo file(parser.value(db));
+        commands == 1 && !parser.value(db).contains(QLatin1String("://")) && file.absoluteDir().exists() && !file.exists()) {
+        std::fprintf(stderr, "zimble-scored: cannot open the database %s: no such file\n", qPrintable(parser.value(db)));
+        return 1;
+    }
     if (parser.isSet(exportOption) || parser.isSet(importOption) || parser.isSet(backupOption)) {
         for (const QCommandLineOption* o : {&exportOption, &importOption, &backupOption})
             if (parser.isSet(*o) && parser.value(*o).isEmpty())
@@ -288,10 +313,11 @@ int main(int argc, char* argv[])
         if (!store.isOpen()) {
             std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n",
                          qPrintable(zimble::server::printableLocation(parser.value(db))),
-                         zimble::server::logSafe(store.lastError()).constData());
+                         zimble::server::logSafe(store.openError()).constData());
             return 1;
         }
-        return transfer(store, parser.value(exportOption), parser.value(importOption), parser.value(backupOption));
+        return transfer(store, parser.value(exportOption), parser.value(importOption), parser.value(backupOption),
+                        parser.isSet(refuseDuplicates));
     }
     if (parser.isSet(list) || parser.isSet(removeNameOption)) {
         bool ok = true;
@@ -306,12 +332,12 @@ int main(int argc, char* argv[])
         zimble::server::ScoreStore store(parser.value(db));
         if (!store.isOpen()) {
             std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(zimble::server::printableLocation(parser.value(db))),
-                         zimble::server::logSafe(store.lastError()).constData());
+                         zimble::server::logSafe(store.openError()).constData());
             return 1;
         }
         if (parser.isSet(list))
             return listSubmissions(store, boardNumber, parser.isSet(name) ? nameArgument(parser.value(name), argc, argv) : QString(), lines);
-        return removeName(store, nameArgument(parser.value(removeNameOption), argc, argv));
+        return removeName(store, nameArgument(parser.value(removeNameOption), argc, argv), parser.isSet(dryRun));
     }
     if (parser.isSet(board) || parser.isSet(name))
         return usage("--board and --name go with --list");

@@ -1467,7 +1467,7 @@ private slots:
             ScoreStore store(file);
             QCOMPARE(store.isOpen(), opens);
             if (!opens) {
-                QVERIFY2(store.lastError().contains(QStringLiteral("schema version 99, newer than this program's 2")), qPrintable(store.lastError()));
+                QVERIFY2(store.openError().contains(QStringLiteral("schema version 99, newer than this program's 2")), qPrintable(store.openError()));
             } else {
                 QSqlQuery q(QSqlDatabase::database(store.connectionName()));
                 QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
@@ -1599,6 +1599,7 @@ private slots:
         QVERIFY(first.contains("2026-01-02T03:04:08.000Z,6,1,Anonymous,true\r\n")); // as a submitted empty name
         // Into a new database and out again: the same rows, the same boards.
         const QString copy = m_dir.filePath(QStringLiteral("copy-%1.sqlite").arg(tag));
+        QVERIFY(ScoreStore(copy).isOpen());
         QCOMPARE(runProgram({QStringLiteral("--db"), copy, QStringLiteral("--import"), exported}, &out), 0);
         const QString again = m_dir.filePath(QStringLiteral("again-%1.csv").arg(tag));
         QCOMPARE(runProgram({QStringLiteral("--db"), copy, QStringLiteral("--export"), again}, &out), 0);

@@ -2,6 +2,7 @@
 // places around a player, and a player's history.
 
 #include "playerqueries.h"
+#include "database.h"
 #include "scorestore.h"
 
 #include <QSqlDatabase>
@@ -19,11 +20,10 @@ constexpr int MaxHistory = 1000;
 
 } // namespace
 
-bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out)
+Status ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out)
 {
     out = {};
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
+    QSqlQuery q = m_db->query();
     // Counting verified games only, the history is that of the verified replays.
     q.prepare(m_verifiedOnly ? QStringLiteral("SELECT s.submitted_at, r.board, r.score FROM replays r "
                                               "JOIN submissions s ON s.id = r.submission_id "
@@ -32,8 +32,8 @@ bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, Bo
                                               "WHERE name = ? ORDER BY id DESC LIMIT ?"));
     q.addBindValue(name);
     q.addBindValue(MaxHistory);
-    if (!q.exec())
-        return fail(q);
+    if (Status s = m_db->run(q); !s)
+        return s;
     while (q.next()) {
         const QDateTime at = QDateTime::fromString(q.value(0).toString(), Qt::ISODateWithMs);
         if (m_verifiedOnly) {
@@ -50,7 +50,7 @@ bool ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, Bo
     }
     for (QList<HistoryPoint>& points : out)
         std::reverse(points.begin(), points.end());
-    return true;
+    return {};
 }
 
 RankedSlice ScoreStore::slice(int index, qint64 rank, int count) const
@@ -65,11 +65,11 @@ RankedSlice ScoreStore::slice(int index, qint64 rank, int count) const
     return out;
 }
 
-bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail>& out)
+Status ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail>& out)
 {
     out.clear();
-    if (!ensureStandings())
-        return false;
+    if (Status s = ensureStandings(); !s)
+        return s;
     const Standings& standings = m_verifiedOnly ? m_verified : m_all;
     for (const QString& stored : m_all.namesFolding(foldName(name))) {
         PlayerDetail player{stored, {}};
@@ -83,13 +83,13 @@ bool ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail
         if (player.boards.isEmpty())
             continue;
         std::array<QList<HistoryPoint>, BoardSizeCount> points;
-        if (!history(stored, points))
-            return false;
+        if (Status s = history(stored, points); !s)
+            return s;
         for (PlayerBoardDetail& b : player.boards)
             b.history = points[std::size_t(b.board - FirstBoard)];
         out.append(player);
     }
-    return true;
+    return {};
 }
 
 std::optional<RankedSlice> ScoreStore::around(int board, const QString& name, int count) const
