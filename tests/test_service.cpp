@@ -3,6 +3,7 @@
 
 #include "server/protocol.h"
 #include "server/scoreservice.h"
+#include "server/store/leaderboards.h"
 #include "servicesupport.h"
 
 #include "scores/codepage.h"
@@ -218,6 +219,85 @@ const char* const FirstReleaseSchema[] = {
     " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:00.000Z'), ('Late', 70, 9, 0, 0, 'x', '2026-01-01T00:00:01.000Z'),"
     " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:02.000Z'), ('Low', 5, 0, 0, 0, 'x', '2026-01-01T00:00:03.000Z')",
 };
+
+// Runs `events` on fresh leaderboards and answers `query` from them in a short text. Events:
+// "NAME 4=100 6=20" a submission this week (ids count up from 1), "old NAME 4=100" one of the
+// week before, "load NAME 4=100" a best read at start-up (before the others), "verify NAME 4=100"
+// a verified replay of the name's best, "falling N" or "rising N" N players "P<score>" with the
+// scores N down to 1 or 1 up to N on 4 x 4, "verified only" (first) counting verified replays only.
+// Queries: "ranks NAME", "around BOARD NAME COUNT", "top BOARD", "week BOARD", "players NAME".
+QString leaderboardsAnswer(const QStringList& events, const QString& query)
+{
+    const QDateTime week = weekStart(QDateTime(QDate(2026, 3, 4), QTime(12, 0), Qt::UTC));
+    Leaderboards boards(events.value(0) == QLatin1String("verified only"));
+    qint64 id = 0, replayId = 0;
+    bool loading = true;
+    auto submission = [&](const QString& name, const QStringList& scores, const QDateTime& at) {
+        StoredSubmission s{++id, at.addSecs(id), name, QStringLiteral("x"), {}};
+        for (const QString& score : scores)
+            s.scores[std::size_t(score.section(QLatin1Char('='), 0, 0).toInt() - FirstBoard)] = score.section(QLatin1Char('='), 1).toLongLong();
+        return s;
+    };
+    for (const QString& event : events) {
+        QStringList words = event.split(QLatin1Char(' '));
+        const QString kind = words.takeFirst();
+        if (kind == QLatin1String("load")) {
+            const StoredSubmission s = submission(words.takeFirst(), words, week.addDays(-30));
+            for (int i = 0; i < BoardSizeCount; ++i)
+                boards.load(i, s.name.toUtf8(), s.scores[std::size_t(i)], s.id, s.at.toMSecsSinceEpoch());
+            continue;
+        }
+        if (loading) {
+            boards.finishLoad(id);
+            boards.turnWeek(boards.newWeek(week));
+            boards.markRead();
+            loading = false;
+        }
+        if (kind == QLatin1String("old")) {
+            boards.stored(submission(words.takeFirst(), words, week.addDays(-3)));
+        } else if (kind == QLatin1String("verify")) {
+            const int board = words.value(1).section(QLatin1Char('='), 0, 0).toInt();
+            const std::optional<Standings::Best> best = boards.best(board - FirstBoard, words.value(0));
+            boards.verified({++replayId, best->id, board, words.value(0), words.value(1).section(QLatin1Char('='), 1).toLongLong(), best->at});
+        } else if (kind == QLatin1String("falling") || kind == QLatin1String("rising")) {
+            const int n = words.value(0).toInt();
+            for (int i = 0; i < n; ++i) {
+                const int score = kind == QLatin1String("falling") ? n - i : i + 1;
+                boards.stored(submission(QStringLiteral("P%1").arg(score), {QStringLiteral("4=%1").arg(score)}, week));
+            }
+        } else if (kind != QLatin1String("verified")) {
+            boards.stored(submission(kind, words, week));
+        }
+    }
+    if (loading) {
+        boards.finishLoad(id);
+        boards.turnWeek(boards.newWeek(week));
+        boards.markRead();
+    }
+    const QStringList q = query.split(QLatin1Char(' '));
+    QStringList out;
+    auto entries = [&](const QList<RankedEntry>& list, qint64 firstRank) {
+        for (const RankedEntry& e : list)
+            out << (firstRank > 0 ? QString::number(firstRank++) + QLatin1Char(' ') : QString()) + e.name
+                    + QLatin1Char(' ') + QString::number(e.score) + (e.verified ? QStringLiteral(" v") : QString());
+    };
+    if (q[0] == QLatin1String("ranks")) {
+        for (const BoardRank& r : boards.ranks(q[1]))
+            out << QStringLiteral("%1:%2/%3").arg(r.board).arg(r.rank).arg(r.players);
+    } else if (q[0] == QLatin1String("around")) {
+        const std::optional<RankedSlice> slice = boards.around(q[1].toInt(), q[2], q[3].toInt());
+        if (!slice)
+            return QStringLiteral("none");
+        entries(slice->entries, slice->firstRank);
+    } else if (q[0] == QLatin1String("top") || q[0] == QLatin1String("week")) {
+        const PageData page = boards.page(WorldRecords());
+        entries((q[0] == QLatin1String("top") ? page.best : page.week)[std::size_t(q[1].toInt() - FirstBoard)], 0);
+    } else if (q[0] == QLatin1String("players")) {
+        for (const PlayerDetail& p : boards.players(q[1], 0))
+            out << p.name;
+    }
+    return out.join(QLatin1Char(','));
+}
 
 } // namespace
 
@@ -1527,6 +1607,44 @@ private slots:
         QVERIFY(check());
         QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 4).value(2), (std::pair<QString, qint64>(QStringLiteral("Gone"), 1)));
         m_service.reset();
+    }
+
+    void leaderboards_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("answer");
+        QTest::newRow("higher replaces a best, an equal later one comes after")
+            << QStringList{"Ann 4=50", "Bo 4=60", "Ann 4=70", "Cy 4=70", "Bo 4=55"} << "top 4" << "Ann 70,Cy 70,Bo 60";
+        QTest::newRow("ranks on each board") << QStringList{"Ann 4=50 6=9", "Bo 4=60"} << "ranks Ann" << "4:2/2,6:1/1";
+        QTest::newRow("loaded bests, then submissions")
+            << QStringList{"load Ann 4=50", "load Bo 4=70", "Cy 4=60", "Ann 4=80"} << "top 4" << "Ann 80,Bo 70,Cy 60";
+        // Blocks of the order split at 1,024 entries: the counts must follow, at the tail and the head.
+        QTest::newRow("ranks past a block split, scores falling") << QStringList{"falling 1100"} << "ranks P1" << "4:1100/1100";
+        QTest::newRow("ranks past a block split, scores rising") << QStringList{"rising 1100"} << "ranks P1" << "4:1100/1100";
+        QTest::newRow("around past a block split") << QStringList{"rising 1100"} << "around 4 P3 1" << "1097 P4 4,1098 P3 3,1099 P2 2";
+        const QStringList cases{"Zed 4=100", "Ann 4=90", "ZED 4=80", "Bo 4=70", "zed 4=60", "Cy 4=50"};
+        QTest::newRow("around the best placed of names folding alike") << cases << "around 4 zEd 1" << "1 Zed 100,2 Ann 90";
+        QTest::newRow("around a name stored as given") << cases << "around 4 zed 1" << "4 Bo 70,5 zed 60,6 Cy 50";
+        QTest::newRow("around a name not on the board") << cases << "around 5 Zed 1" << "none";
+        QTest::newRow("names folding alike, in order of arrival") << cases << "players ZeD" << "Zed,ZED,zed";
+        QTest::newRow("an old best sent again is not this week's")
+            << QStringList{"old Ann 4=90", "Ann 4=90", "Bo 4=10"} << "week 4" << "Bo 10";
+        QTest::newRow("an old best beaten is this week's") << QStringList{"old Ann 4=90", "Ann 4=95"} << "week 4" << "Ann 95";
+        QTest::newRow("verified marks the replayed score only")
+            << QStringList{"Ann 4=90", "Bo 4=80", "verify Bo 4=80", "verify Ann 4=90", "Ann 4=95"} << "top 4" << "Ann 95,Bo 80 v";
+        QTest::newRow("verified only counts replays")
+            << QStringList{"verified only", "Ann 4=90", "Bo 4=80", "verify Bo 4=80"} << "ranks Bo" << "4:1/1";
+        QTest::newRow("verified only, this week") << QStringList{"verified only", "Ann 4=90", "Bo 4=80", "verify Bo 4=80"}
+                                                  << "week 4" << "Bo 80 v";
+    }
+
+    void leaderboards()
+    {
+        QFETCH(QStringList, events);
+        QFETCH(QString, query);
+        QFETCH(QString, answer);
+        QCOMPARE(leaderboardsAnswer(events, query), answer);
     }
 
     void importAndExport_data()

@@ -53,63 +53,20 @@ Status ScoreStore::history(const QString& name, std::array<QList<HistoryPoint>, 
     return {};
 }
 
-RankedSlice ScoreStore::slice(int index, qint64 rank, int count) const
-{
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    RankedSlice out;
-    out.board = FirstBoard + index;
-    out.firstRank = std::max<qint64>(1, rank - count);
-    out.entries = standings.ranked(index, out.firstRank, int(rank + count - out.firstRank + 1));
-    for (RankedEntry& e : out.entries)
-        e.verified = isVerified(out.board, e.name, e.score);
-    return out;
-}
-
 Status ScoreStore::players(const QString& name, int neighbours, QList<PlayerDetail>& out)
 {
     out.clear();
     if (Status s = ensureStandings(); !s)
         return s;
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    for (const QString& stored : m_all.namesFolding(foldName(name))) {
-        PlayerDetail player{stored, {}};
-        for (int i = 0; i < BoardSizeCount; ++i) {
-            const std::optional<Standings::Best> best = standings.best(i, stored);
-            const std::optional<BoardRank> rank = standings.rank(i, stored);
-            if (best && rank)
-                player.boards.append({FirstBoard + i, best->score, best->at, *rank,
-                                      isVerified(FirstBoard + i, stored, best->score), slice(i, rank->rank, neighbours), {}});
-        }
-        if (player.boards.isEmpty())
-            continue;
+    for (PlayerDetail& player : m_boards.players(name, neighbours)) {
         std::array<QList<HistoryPoint>, BoardSizeCount> points;
-        if (Status s = history(stored, points); !s)
+        if (Status s = history(player.name, points); !s)
             return s;
         for (PlayerBoardDetail& b : player.boards)
             b.history = points[std::size_t(b.board - FirstBoard)];
         out.append(player);
     }
     return {};
-}
-
-std::optional<RankedSlice> ScoreStore::around(int board, const QString& name, int count) const
-{
-    const int index = board - FirstBoard;
-    if (index < 0 || index >= BoardSizeCount)
-        return std::nullopt;
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    // The name as given when it is stored so, else the best placed of those folding alike.
-    std::optional<BoardRank> found = standings.rank(index, name);
-    if (!found) {
-        for (const QString& stored : m_all.namesFolding(foldName(name))) {
-            const std::optional<BoardRank> r = standings.rank(index, stored);
-            if (r && (!found || r->rank < found->rank))
-                found = r;
-        }
-    }
-    if (!found)
-        return std::nullopt;
-    return slice(index, found->rank, count);
 }
 
 } // namespace zimble::server

@@ -18,12 +18,12 @@ Status ScoreStore::findSubmission(int index, const QString& name, qint64 whole, 
     // refused without searching the table. The row is read again inside the transaction, after
     // the records' lock, so a name being removed cannot get a verified record back.
     *id = 0;
-    std::optional<Standings::Best> best = m_all.best(index, name);
+    std::optional<Standings::Best> best = m_boards.best(index, name);
     if (!best || best->score != whole) {
         // The submission may have gone to another instance a moment ago: take in what others stored.
-        if (Status s = readSince(nullptr); !s)
+        if (Status s = readSince(m_boards, nullptr); !s)
             return s;
-        best = m_all.best(index, name);
+        best = m_boards.best(index, name);
         if (!best || best->score != whole)
             return {};
     }
@@ -47,7 +47,7 @@ Status ScoreStore::storeReplays(const ReplaySubmission& submission, const QStrin
         return s;
     if (Status s = m_db->retry([&] { return runReplays(submission, client, results); }, 5, 25, true, QDeadlineTimer(12000)); !s)
         return s;
-    return readReplaysSince();
+    return readReplaysSince(m_boards);
 }
 
 Status ScoreStore::runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
@@ -75,7 +75,7 @@ Status ScoreStore::runReplays(const ReplaySubmission& submission, const QString&
             : id == 0                                      ? QStringLiteral("no such best")
                                                            : QStringLiteral(""); // empty, not NULL
         // The same game verified before (every Update sends it again): nothing new to store.
-        if (result.verified && isVerified(board, submission.name, r.whole)) {
+        if (result.verified && m_boards.isVerified(board, submission.name, r.whole)) {
             results->append(result);
             continue;
         }

@@ -31,6 +31,7 @@ QString printableLocation(const QString& location)
 ScoreStore::ScoreStore(const QString& location, bool verifiedOnly, Migration migration)
     : m_location(location)
     , m_verifiedOnly(verifiedOnly)
+    , m_boards(verifiedOnly)
 {
     m_db = Database::open(location, &m_openError);
     if (!m_db)
@@ -88,7 +89,7 @@ Status ScoreStore::probe()
 
 Status ScoreStore::ensureStandings()
 {
-    if (m_topLoaded)
+    if (m_boards.isRead())
         return {};
     return catchUp();
 }
@@ -165,7 +166,7 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
     // What other writers stored before this transaction, then this batch: the ten best take
     // both in once the commit has succeeded.
     QList<StoredSubmission> stored;
-    if (Status s = readSince(&stored); !s)
+    if (Status s = readSince(m_boards, &stored); !s)
         return s;
     // Each name's best in memory is never above the table's while no moderation or import has
     // happened since it was read (those raise the count): a score not above it needs no upsert.
@@ -187,7 +188,7 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
         for (int i = 0; i < BoardSizeCount; ++i) {
             if (sub.scores[i] <= 0)
                 continue;
-            const std::optional<Standings::Best> known = memoryBelowTable ? m_all.best(i, sub.name) : std::nullopt;
+            const std::optional<Standings::Best> known = memoryBelowTable ? m_boards.best(i, sub.name) : std::nullopt;
             if (!known || known->score < sub.scores[i]) {
                 if (Status s = m_writer->raiseBest(FirstBoard + i, name, sub.scores[i], id, at); !s)
                     return s;
@@ -211,11 +212,9 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
         return s;
     if (Status s = m_db->commit(); !s)
         return s;
-    for (const StoredSubmission& sub : stored) {
-        offerStored(sub);
-        m_lastId = std::max(m_lastId, sub.id);
-    }
-    (void)followWeek(); // tried again at the next read when it fails
+    for (const StoredSubmission& sub : stored)
+        m_boards.stored(sub);
+    (void)followWeek(m_boards); // tried again at the next read when it fails
     // Counting verified games only, a bare submission sets no record; its replay may.
     if (m_verifiedOnly)
         wins = QList<QList<int>>(batch.size());
@@ -231,7 +230,7 @@ Status ScoreStore::records(WorldRecords& out)
     if (Status s = readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out); !s)
         return s;
     for (int i = 0; i < BoardSizeCount; ++i)
-        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : isVerified(FirstBoard + i, out[i].holder, out[i].score);
+        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : m_boards.isVerified(FirstBoard + i, out[i].holder, out[i].score);
     return {};
 }
 
@@ -253,11 +252,11 @@ Status ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
     return {};
 }
 
-Status ScoreStore::readSince(QList<StoredSubmission>* pending)
+Status ScoreStore::readSince(Leaderboards& into, QList<StoredSubmission>* pending)
 {
     // In chunks, so that a whole table is never held at once (PostgreSQL sends all rows of a
     // result). With `pending`, the rows wait there for the commit of the transaction at hand.
-    qint64 from = m_lastId;
+    qint64 from = into.lastId();
     for (;;) {
         m_since->bindValue(0, from);
         if (Status s = m_db->run(*m_since); !s)
@@ -275,17 +274,15 @@ Status ScoreStore::readSince(QList<StoredSubmission>* pending)
             if (pending)
                 pending->append(sub);
             else
-                offerStored(sub);
+                into.stored(sub);
         }
         m_since->finish();
-        if (!pending)
-            m_lastId = from;
         if (rows < 5000)
             return {};
     }
 }
 
-Status ScoreStore::loadStandings()
+Status ScoreStore::loadStandings(Leaderboards& into)
 {
     // One snapshot: the bests and the last submission they include.
     if (Status s = m_db->beginSnapshot(); !s)
@@ -299,23 +296,23 @@ Status ScoreStore::loadStandings()
     QSqlQuery last = m_db->query();
     if (!last.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions")) || !last.next())
         return end(m_db->failed(last));
-    m_lastId = last.value(0).toLongLong();
+    const qint64 lastId = last.value(0).toLongLong();
     last.finish();
     QSqlQuery counts = m_db->query();
     if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
         return end(m_db->failed(counts));
     while (counts.next())
-        m_all.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
+        into.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
     counts.finish();
-    const Status read = m_db->readBests([this](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
+    const Status read = m_db->readBests([&into](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
         std::optional<qint64> ms = parseUtcIso(at);
         if (!ms)
             ms = QDateTime::fromString(QString::fromUtf8(at), Qt::ISODateWithMs).toMSecsSinceEpoch();
-        m_all.load(board - FirstBoard, name, score, id, *ms);
+        into.load(board - FirstBoard, name, score, id, *ms);
     });
     if (!read)
         return end(read);
-    m_all.finishLoad();
+    into.finishLoad(lastId);
     // What loading used for a while goes back to the system, not only to the allocator.
     ::malloc_trim(0);
     return end({});
@@ -332,43 +329,33 @@ Status ScoreStore::readGeneration(qint64* out)
     return {};
 }
 
-void ScoreStore::forgetStandings()
-{
-    // Marked unread before they are emptied: nothing answers from half-read standings.
-    m_topLoaded = false;
-    m_all.clear();
-    m_verified.clear();
-    m_week.clear();
-    m_weekVerified.clear();
-    m_weekStart = QDateTime();
-    m_verifiedKeys.clear();
-    m_lastId = 0;
-    m_lastReplayId = 0;
-}
-
 Status ScoreStore::catchUp()
 {
     qint64 generation = 0;
     if (Status s = readGeneration(&generation); !s)
         return s;
-    if (generation != m_seenGeneration || !m_topLoaded) {
-        // First use, or names were removed or imported: read the standings anew.
-        forgetStandings();
-        if (Status s = loadStandings(); !s)
-            return s;
-        if (Status s = readSince(nullptr); !s)
-            return s;
-        if (Status s = readReplaysSince(); !s)
-            return s;
+    if (generation != m_seenGeneration || !m_boards.isRead()) {
+        // First use, or names were removed or imported: read the leaderboards anew. The old ones
+        // go first (memory for one set only); a failed read leaves them unread, to be read again.
+        m_boards = Leaderboards(m_verifiedOnly);
+        Leaderboards fresh(m_verifiedOnly);
+        for (const auto& step : {std::function<Status()>([&] { return loadStandings(fresh); }),
+                                 std::function<Status()>([&] { return readSince(fresh, nullptr); }),
+                                 std::function<Status()>([&] { return readReplaysSince(fresh); }),
+                                 std::function<Status()>([&] { return followWeek(fresh); })}) {
+            if (Status s = step(); !s)
+                return s;
+        }
+        fresh.markRead();
+        m_boards = std::move(fresh);
         m_seenGeneration = generation;
-        m_topLoaded = true;
-        return followWeek();
+        return {};
     }
-    if (Status s = readSince(nullptr); !s)
+    if (Status s = readSince(m_boards, nullptr); !s)
         return s;
-    if (Status s = readReplaysSince(); !s)
+    if (Status s = readReplaysSince(m_boards); !s)
         return s;
-    return followWeek();
+    return followWeek(m_boards);
 }
 
 Status ScoreStore::pageData(PageData& out)
@@ -376,27 +363,12 @@ Status ScoreStore::pageData(PageData& out)
     if (Status s = ensureStandings(); !s)
         return s;
     WorldRecords r;
-    if (Status s = followWeek(); !s)
+    if (Status s = followWeek(m_boards); !s)
         return s;
     if (Status s = records(r); !s)
         return s;
-    out = pageWith(r);
+    out = m_boards.page(r);
     return {};
-}
-
-PageData ScoreStore::pageWith(const WorldRecords& records) const
-{
-    PageData out;
-    out.records = records;
-    out.verifiedOnly = m_verifiedOnly;
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    const TopTens& week = m_verifiedOnly ? m_weekVerified : m_week;
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        out.best[i] = standings.top(i, TopTens::Count);
-        out.week[i] = week.board(i);
-    }
-    markVerified(out);
-    return out;
 }
 
 bool ScoreStore::changedElsewhere()
@@ -404,125 +376,64 @@ bool ScoreStore::changedElsewhere()
     return m_db->changedElsewhere();
 }
 
-bool ScoreStore::reachedBeforeThisWeek(int index, const QString& name, qint64 score) const
-{
-    // Every Update sends all four bests: a score the name already had before the week began is
-    // an old best sent again, not one of this week's.
-    const std::optional<Standings::Best> best = m_all.best(index, name);
-    return best && best->score >= score && best->at < m_weekStart;
-}
-
-void ScoreStore::offerStored(const StoredSubmission& s)
-{
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        if (s.at >= m_weekStart && !reachedBeforeThisWeek(i, s.name, s.scores[i]))
-            m_week.offer(i, s.name, s.scores[i], s.id, s.at);
-        m_all.offer(i, s.name, s.scores[i], s.id, s.at);
-    }
-}
-
-bool ScoreStore::weekTurned() const
-{
-    return weekStart(QDateTime::currentDateTimeUtc()) != m_weekStart;
-}
-
-Status ScoreStore::followWeek()
+Status ScoreStore::followWeek(Leaderboards& into)
 {
     const QDateTime start = weekStart(QDateTime::currentDateTimeUtc());
-    if (start == m_weekStart)
+    if (start == into.weekStart())
         return {};
     // A new week: its ten best start from this week's submissions and verified replays. The
     // week moves on only once they have been read, so a failed read is tried again.
-    TopTens week, weekVerified;
+    Leaderboards::Week week = into.newWeek(start);
     const QString from = start.toString(Qt::ISODateWithMs);
     QSqlQuery q = m_db->query();
     q.prepare(QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
                              "WHERE submitted_at >= ? AND id <= ?"));
     q.addBindValue(from);
-    q.addBindValue(m_lastId);
+    q.addBindValue(into.lastId());
     if (Status s = m_db->run(q); !s)
         return s;
-    const QDateTime previousStart = m_weekStart;
-    m_weekStart = start; // what reachedBeforeThisWeek compares with
     while (q.next()) {
-        for (int i = 0; i < BoardSizeCount; ++i) {
-            const QString name = q.value(1).toString();
-            const qint64 score = q.value(2 + i).toLongLong();
-            if (!reachedBeforeThisWeek(i, name, score))
-                week.offer(i, name, score, q.value(0).toLongLong(), fromIso(q.value(6)));
-        }
+        StoredSubmission sub;
+        sub.id = q.value(0).toLongLong();
+        sub.name = q.value(1).toString();
+        for (int i = 0; i < BoardSizeCount; ++i)
+            sub.scores[i] = q.value(2 + i).toLongLong();
+        sub.at = fromIso(q.value(6));
+        week.stored(sub);
     }
-    m_weekStart = previousStart;
     QSqlQuery v = m_db->query();
     v.prepare(QStringLiteral("SELECT r.board, r.name, r.score, r.submission_id, s.submitted_at FROM replays r "
                              "JOIN submissions s ON s.id = r.submission_id "
                              "WHERE r.verified = 1 AND s.submitted_at >= ? AND r.id <= ?"));
     v.addBindValue(from);
-    v.addBindValue(m_lastReplayId);
+    v.addBindValue(into.lastReplayId());
     if (Status s = m_db->run(v); !s)
         return s;
     while (v.next()) {
-        weekVerified.offer(v.value(0).toInt() - FirstBoard, v.value(1).toString(), v.value(2).toLongLong(),
-                           v.value(3).toLongLong(), fromIso(v.value(4)));
+        week.verified({0, v.value(3).toLongLong(), v.value(0).toInt(), v.value(1).toString(), v.value(2).toLongLong(),
+                       fromIso(v.value(4))});
     }
-    m_weekStart = start;
-    m_week = week;
-    m_weekVerified = weekVerified;
+    into.turnWeek(std::move(week));
     return {};
 }
 
-Status ScoreStore::readReplaysSince()
+Status ScoreStore::readReplaysSince(Leaderboards& into)
 {
     for (;;) {
-        m_replaysSince->bindValue(0, m_lastReplayId);
+        m_replaysSince->bindValue(0, into.lastReplayId());
         if (Status s = m_db->run(*m_replaysSince); !s)
             return s;
         int rows = 0;
         while (m_replaysSince->next()) {
             ++rows;
-            m_lastReplayId = m_replaysSince->value(0).toLongLong();
-            const qint64 submission = m_replaysSince->value(1).toLongLong();
-            const int board = m_replaysSince->value(2).toInt();
-            const QString name = m_replaysSince->value(3).toString();
-            const qint64 score = m_replaysSince->value(4).toLongLong();
-            const QDateTime at = fromIso(m_replaysSince->value(5));
-            if (board < FirstBoard || board > LastBoard)
-                continue;
-            m_verified.offer(board - FirstBoard, name, score, submission, at);
-            if (at >= m_weekStart)
-                m_weekVerified.offer(board - FirstBoard, name, score, submission, at);
-            m_verifiedKeys.insert({qint64(board) << 40 | score, name});
+            into.verified({m_replaysSince->value(0).toLongLong(), m_replaysSince->value(1).toLongLong(),
+                           m_replaysSince->value(2).toInt(), m_replaysSince->value(3).toString(),
+                           m_replaysSince->value(4).toLongLong(), fromIso(m_replaysSince->value(5))});
         }
         m_replaysSince->finish();
         if (rows < 5000)
             return {};
     }
-}
-
-bool ScoreStore::isVerified(int board, const QString& name, qint64 score) const
-{
-    return score > 0 && m_verifiedKeys.contains({qint64(board) << 40 | score, name});
-}
-
-void ScoreStore::markVerified(PageData& page) const
-{
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        for (RankedEntry& e : page.best[i])
-            e.verified = isVerified(FirstBoard + i, e.name, e.score);
-        for (RankedEntry& e : page.week[i])
-            e.verified = isVerified(FirstBoard + i, e.name, e.score);
-    }
-}
-
-QList<BoardRank> ScoreStore::ranks(const QString& name) const
-{
-    const Standings& standings = m_verifiedOnly ? m_verified : m_all;
-    QList<BoardRank> out;
-    for (int i = 0; i < BoardSizeCount; ++i) {
-        if (const std::optional<BoardRank> r = standings.rank(i, name))
-            out.append(*r);
-    }
-    return out;
 }
 
 } // namespace zimble::server

@@ -1,12 +1,12 @@
 #pragma once
 // The score service's storage: every accepted submission and the world record of each board
 // size, in SQLite (one file) or PostgreSQL (shared by several service instances), through one
-// Database connection (database.h), used from the thread that made it. Every call returns
-// its outcome as a Status.
+// Database connection (database.h), used from the thread that made it. Every call returns its
+// outcome as a Status.
 
-#include "playerqueries.h"
-#include "standings.h"
+#include "leaderboards.h"
 #include "storeerror.h"
+#include "playerqueries.h"
 
 #include "game/boardsize.h"
 #include "scores/exchange.h"
@@ -15,7 +15,6 @@
 #include <QDeadlineTimer>
 #include <QStringList>
 #include <QList>
-#include <QSet>
 #include <QString>
 
 #include <array>
@@ -27,42 +26,18 @@ class QIODevice;
 class QSqlQuery;
 
 namespace zimble::server {
+
 class Database;
 class SubmissionWriter;
-}
-
-namespace zimble::server {
-
-inline constexpr int FirstBoard = MinBoardSize;
-inline constexpr int LastBoard = MaxBoardSize;
 
 // A database location as it may be shown in logs, errors and metrics: a PostgreSQL URL without
 // its password, a file path as given.
 QString printableLocation(const QString& location);
 
-struct WorldRecord {
-    qint64 score = 0;
-    QString holder;   // empty while nobody holds it
-    QDateTime setAt;  // invalid while nobody holds it
-    bool verified = false; // backed by a replay the service has checked
-    bool operator==(const WorldRecord&) const = default;
-};
-using WorldRecords = std::array<WorldRecord, BoardSizeCount>; // boards 4 to 7
-
 struct Submission {
     std::array<qint64, BoardSizeCount> scores{}; // boards 4 to 7
     QString name;                   // already cleaned
     QString client;                 // the client's address
-};
-
-// What the game's page shows: the records, the ten best players of each board of all time and
-// of this week.
-struct PageData {
-    WorldRecords records;
-    std::array<QList<RankedEntry>, BoardSizeCount> best;
-    std::array<QList<RankedEntry>, BoardSizeCount> week;
-    bool verifiedOnly = false;
-    bool operator==(const PageData&) const = default;
 };
 
 // One replay as the service judged it.
@@ -73,23 +48,14 @@ struct ReplayResult {
     bool newRecord = false; // it made the board's verified record
 };
 
-struct StoredSubmission {
-    qint64 id = 0;
-    QDateTime at;
-    QString name;
-    QString client;
-    std::array<qint64, BoardSizeCount> scores{};
-};
-
 // What an import did.
 struct ImportOutcome {
     qint64 rows = 0;       // rows stored
     qint64 duplicates = 0; // rows that matched a stored one (time, board, score, name)
 };
 
-// Invariant: the standings in memory hold every submission up to m_lastId and every verified
-// replay up to m_lastReplayId, or they are marked unread (m_topLoaded false) and read anew before
-// anything answers from them.
+// Invariant: the leaderboards hold what the database held up to their last ids, or they are
+// unread and read anew before anything answers from them (see Leaderboards).
 class ScoreStore {
 public:
     enum class Migration { Now, Later };
@@ -119,7 +85,7 @@ public:
     Status probe();
     // Reads the standings when they have not been read yet.
     Status ensureStandings();
-    bool standingsRead() const { return m_topLoaded; }
+    bool standingsRead() const { return m_boards.isRead(); }
     Status reconnect();
     // PostgreSQL: calls `changed` on this thread whenever another connection commits a change
     // (LISTEN/NOTIFY); subscribed again by reconnect(). False where not supported.
@@ -139,18 +105,14 @@ public:
     // Checks each replay against the name's submission of that score and stores it with the
     // outcome, in one transaction; a verified one may set the board's verified record.
     Status storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results);
-    // The name's rank on each board where it has a score, best first order of boards.
-    QList<BoardRank> ranks(const QString& name) const;
-    // The records and the ten best players of each board. The ten best are read from the whole
-    // table once, then follow the submissions this store commits and, through catchUp(), those
-    // of other writers.
+    // The leaderboards as this store knows them: read from the whole table once, then following
+    // the submissions this store commits and, through catchUp(), those of other writers.
+    const Leaderboards& boards() const { return m_boards; }
+    // The records and the ten best players of each board.
     Status pageData(PageData& out);
-    // The page with records just read and the ten best as this store knows them.
-    PageData pageWith(const WorldRecords& records) const;
-    // Takes in what other writers stored since, or after a moderation reads the ten best anew.
+    // Takes in what other writers stored since, or after a moderation reads the leaderboards
+    // anew; until that has succeeded they stay unread.
     Status catchUp();
-    // Whether a new week has begun since this week's ten best were started.
-    bool weekTurned() const;
     // True when another connection changed the database since the last call (SQLite); always
     // true for PostgreSQL, which does not tell.
     bool changedElsewhere();
@@ -168,9 +130,6 @@ public:
     // Every stored name that folds like `name`, each with its bests, ranks, the `neighbours`
     // places above and below on each board, and its history; empty when none has a score.
     Status players(const QString& name, int neighbours, QList<PlayerDetail>& out);
-    // The board's places from `count` above the named player to `count` below; empty when the
-    // name has no score on the board.
-    std::optional<RankedSlice> around(int board, const QString& name, int count) const;
     // Every submission as CSV (RFC 4180): "time,board,zq,name,verified", one row per board score
     // above zero, in the order stored, read in chunks so that memory stays flat. `rows` counts them.
     Status exportCsv(QIODevice& out, qint64* rows);
@@ -183,25 +142,20 @@ public:
 
 private:
     Status prepareStatements();
-    // Reads every player's best from the bests table, and the submissions stored after them.
-    Status loadStandings();
+    // Reads every player's best from the bests table into `into`, with the last submission they include.
+    Status loadStandings(Leaderboards& into);
     Status runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after);
     Status readRecords(QSqlQuery& q, WorldRecords& out);
-    // Offers every submission after m_lastId to the standings (into `pending` when given).
-    Status readSince(QList<StoredSubmission>* pending);
-    // Takes in every verified replay after m_lastReplayId.
-    Status readReplaysSince();
+    // Offers every submission after what `into` holds to it (or to `pending` when given).
+    Status readSince(Leaderboards& into, QList<StoredSubmission>* pending);
+    // Takes in every verified replay after what `into` holds.
+    Status readReplaysSince(Leaderboards& into);
     Status readGeneration(qint64* out);
     Status runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results);
     // The submission a replay of `whole` on the board backs: the name's latest with that score.
     Status findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at);
-    void offerStored(const StoredSubmission& s);
-    void forgetStandings();
     // Starts a new week's ten best when the week has turned.
-    Status followWeek();
-    bool isVerified(int board, const QString& name, qint64 score) const;
-    bool reachedBeforeThisWeek(int index, const QString& name, qint64 score) const;
-    void markVerified(PageData& page) const;
+    Status followWeek(Leaderboards& into);
     Status importRows(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates);
     Status removeRun(const QStringList& names, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun);
     Status recomputeRecords(int board);
@@ -223,21 +177,11 @@ private:
     std::unique_ptr<QSqlQuery> m_lockVerified;
     std::unique_ptr<QSqlQuery> m_submissionExists;
     const bool m_verifiedOnly;
-    Standings m_all;      // every submission's score
-    Standings m_verified; // the scores of verified replays
-    TopTens m_week;
-    TopTens m_weekVerified;
-    QDateTime m_weekStart;
-    // (board << 40 | score, name) of every verified replay: looked up for each row of the page.
-    QSet<std::pair<qint64, QString>> m_verifiedKeys;
-    bool m_topLoaded = false;
-    qint64 m_lastId = 0;          // the standings include every submission up to this id
-    qint64 m_lastReplayId = 0;    // and every verified replay up to this id
-    qint64 m_seenGeneration = -1; // moderation count when the standings were read
+    Leaderboards m_boards;
+    qint64 m_seenGeneration = -1; // moderation count when the leaderboards were read
 
     // Player queries (playerqueries.cpp).
     Status history(const QString& name, std::array<QList<HistoryPoint>, BoardSizeCount>& out);
-    RankedSlice slice(int index, qint64 rank, int count) const;
 };
 
 } // namespace zimble::server

@@ -55,7 +55,7 @@ public:
         QObject::connect(poll.get(), &QTimer::timeout, this, [this, notified] {
             if (store->connectionLost())
                 return;
-            if (notified && !store->weekTurned()) {
+            if (notified && !store->boards().weekTurned(QDateTime::currentDateTimeUtc())) {
                 if (const Status s = store->probe(); !s)
                     noticeLoss(s);
                 return;
@@ -192,9 +192,9 @@ public:
             return o;
         }
         for (const Submission& sub : batch)
-            o.ranks.append(store->ranks(sub.name));
+            o.ranks.append(store->boards().ranks(sub.name));
         // The ten best follow the commit in memory; only a change is passed on.
-        const PageData fresh = store->pageWith(o.records);
+        const PageData fresh = store->boards().page(o.records);
         if (!(fresh == page)) {
             page = fresh;
             o.page = fresh;
@@ -212,7 +212,7 @@ public:
             afterFailure(s);
             return o;
         }
-        o.ranks = store->ranks(submission.name);
+        o.ranks = store->boards().ranks(submission.name);
         PageData fresh;
         if (store->pageData(fresh) && !(fresh == page)) {
             page = fresh;
@@ -239,7 +239,7 @@ public:
         if (store->connectionLost())
             return;
         const bool unread = !store->standingsRead();
-        const bool turned = store->weekTurned();
+        const bool turned = store->boards().weekTurned(QDateTime::currentDateTimeUtc());
         if (!store->changedElsewhere() && !turned && !unread)
             return;
         if (const Status s = store->catchUp(); !s) {
@@ -366,7 +366,7 @@ void Storage::around(int board, const QString& name, int count, std::function<vo
                 w->afterFailure(s);
                 return std::optional<RankedSlice>();
             }
-            return w->store->around(board, name, count);
+            return w->store->boards().around(board, name, count);
         },
         std::move(done));
 }
