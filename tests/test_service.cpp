@@ -903,21 +903,45 @@ private slots:
                  (QStringList{"50", "7", "0", "0", "First", "Third"}));
     }
 
+    void storageFailureAnswersBusy_data()
+    {
+        QTest::addColumn<QStringList>("sabotage"); // run by another connection
+        QTest::addColumn<QStringList>("repair");
+        QTest::addColumn<int>("playerStatus"); // a player's API answer meanwhile
+        // Every insert fails, as on a full disk or a read-only file.
+        QTest::newRow("inserts refused") << QStringList{QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
+                                                                       "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")}
+                                         << QStringList{QStringLiteral("DROP TRIGGER refuse")} << 200;
+        // A moderation elsewhere, then reading the standings anew fails: nothing answers from
+        // the emptied standings meanwhile.
+        QTest::newRow("reload after a moderation fails")
+            << QStringList{QStringLiteral("ALTER TABLE bests RENAME TO bests_away"),
+                           QStringLiteral("UPDATE moderation SET generation = generation + 1")}
+            << QStringList{QStringLiteral("ALTER TABLE bests_away RENAME TO bests")} << 503;
+    }
+
     void storageFailureAnswersBusy()
     {
-        const QString file = m_dir.filePath(QStringLiteral("failing.sqlite"));
+        QFETCH(QStringList, sabotage);
+        QFETCH(QStringList, repair);
+        QFETCH(int, playerStatus);
+        const QString file = m_dir.filePath(QStringLiteral("failing-%1.sqlite").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'))));
         startService(0, file);
         get(m_port, target(40, 0, 0, 0, "Kept"));
-        // Another connection makes every insert fail, as a full disk or a read-only file would.
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
-            db.setDatabaseName(file);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
-                                          "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
+        auto runElsewhere = [&](const QStringList& statements) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
+                db.setDatabaseName(file);
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                for (const QString& sql : statements)
+                    QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
+        };
+        runElsewhere(sabotage);
+        // The change is seen within about a second (the once-a-second look at the file).
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/api/v1/players/kept").status, playerStatus, 3000);
         const Reply busy = get(m_port, target(90, 0, 0, 0, "Lost"));
         QCOMPARE(busy.status, 503);
         QCOMPARE(busy.type, QByteArray("text/plain; charset=windows-1252"));
@@ -929,16 +953,10 @@ private slots:
         QVERIFY(parsed.has_value());
         // The service keeps serving; once the database takes writes again, so does the service.
         QCOMPARE(get(m_port, "/health").status, 200);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("repair"));
-            db.setDatabaseName(file);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("DROP TRIGGER refuse")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("repair"));
-        const QStringList ok = get(m_port, target(41, 0, 0, 0, "Back")).fields();
-        QCOMPARE(ok.mid(1, 5), (QStringList{"41", "0", "0", "0", "Back"}));
+        runElsewhere(repair);
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, target(41, 0, 0, 0, "Back")).fields().mid(1, 5),
+                                  (QStringList{"41", "0", "0", "0", "Back"}), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/api/v1/players/kept").status, 200, 3000);
         QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Lost"));
     }
 
