@@ -1481,6 +1481,8 @@ private slots:
         get(port, target(800, 40, 0, 0, "Honest%20Ann"));
         get(port, target(999999, 0, 0, 0, "Forger"));
         get(port, target(999998, 0, 0, 0, "Forger"));
+        // Equal to Honest Ann's 5 x 5 record, later: the record stays hers through a removal.
+        get(port, target(0, 50, 0, 0, "Later"));
         // Ten more players on 4 x 4: the one with 100 is eleventh, outside the ten best.
         for (int i = 0; i < 10; ++i)
             get(port, target(100 + i, 0, 0, 0, "N" + QByteArray::number(100 + i)));
@@ -1497,14 +1499,21 @@ private slots:
             return cli.exitCode();
         };
         QByteArray out;
-        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("Forger")}, &out), 0);
+        // Names match as on the pages, ignoring case; newest first.
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("FORGER")}, &out), 0);
         QCOMPARE(out.count('\n'), 3); // header and two submissions
+        QVERIFY2(out.split('\n').value(1).contains("\tForger\t127.0.0.1\t999998\t0\t0\t0"), out.constData());
         QVERIFY(out.contains("\tForger\t127.0.0.1\t999999\t0\t0\t0\n"));
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("5"), QStringLiteral("--limit"), QStringLiteral("1")}, &out), 0);
         QVERIFY2(out.split('\n').value(1).contains("\tHonest Ann\t127.0.0.1\t700\t50\t"), out.constData());
 
         QCOMPARE(get(port, "/api/v1/players/forger").status, 200);
-        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Forger")}, &out), 0);
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("forger"), QStringLiteral("--dry-run")}, &out), 0);
+        QVERIFY2(out.contains("Would remove 2 submission(s) by \"Forger\" (nothing changed)."), out.constData());
+        QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("Forger")}, &out), 0);
+        QCOMPARE(out.count('\n'), 3);
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("forger")}, &out), 0);
         QVERIFY2(out.contains("Removed 2 submission(s) by \"Forger\"."), out.constData());
         QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
         QVERIFY(out.contains("5 x 5: record unchanged, 50 by Honest Ann"));
@@ -1613,8 +1622,12 @@ private slots:
             ScoreStore moderator(file);
             int removed = 0;
             WorldRecords before, after;
+            QVERIFY(moderator.submitBatch({Submission{{0, 0, 0, 9}, QStringLiteral("Seven"), QStringLiteral("x")}}, nullptr, nullptr));
             QVERIFY(moderator.removeName(QStringLiteral("Gone"), &removed, &before, &after));
             QCOMPARE(removed, 1);
+            // Early's tie sent again by a writer whose standings predate the removal: its best
+            // keeps the earlier submission.
+            QVERIFY(moderator.submitBatch({Submission{{70, 0, 0, 0}, QStringLiteral("Early"), QStringLiteral("x")}}, nullptr, nullptr));
         }
         // Sent again at once, before the service has read the standings anew: its best is stored
         // again though the service still remembers the removed one.
