@@ -59,12 +59,16 @@ QList<QCommandLineOption> commandOptions()
         {opt("limit"), opt("With --list: at most K lines (default 50)."), opt("K")},
         {opt("remove-name"),
          opt("Moderation: delete every submission of NAME, recompute the records from what remains, print what "
-             "changed, and exit."),
+             "changed, and exit. Names match ignoring case, as on the pages."),
          opt("NAME")},
+        {opt("dry-run"), opt("With --remove-name: show what would be removed, and change nothing.")},
         {opt("export"),
          opt("Write every submission to FILE as CSV (time,board,zq,name,verified), one row per board score, and exit."),
          opt("FILE")},
-        {opt("import"), opt("Store the rows of a CSV file of that format, all or none, and exit."), opt("FILE")},
+        {opt("import"),
+         opt("Store the rows of a CSV file of that format, all or none, say how many were stored already, and exit."),
+         opt("FILE")},
+        {opt("refuse-duplicates"), opt("With --import: store nothing when any row is stored already.")},
         {opt("backup"), opt("Copy the live SQLite database to FILE, consistently, and exit (PostgreSQL: use pg_dump)."),
          opt("FILE")},
     };
@@ -173,6 +177,13 @@ std::optional<Error> readCommand(const QCommandLineParser& parser, CommandLine& 
             if (parser.isSet(opt(name)))
                 return Error{QStringLiteral("--%1 goes with --list").arg(opt(name))};
     }
+    if (out.command != C::RemoveName && parser.isSet(opt("dry-run")))
+        return Error{QStringLiteral("--dry-run goes with --remove-name")};
+    if (out.command != C::Import && parser.isSet(opt("refuse-duplicates")))
+        return Error{QStringLiteral("--refuse-duplicates goes with --import")};
+    out.dryRun = parser.isSet(opt("dry-run"));
+    if (parser.isSet(opt("refuse-duplicates")))
+        out.duplicates = CommandLine::Duplicates::Refuse;
     if (out.command == C::Serve)
         return std::nullopt;
     if (!out.databaseGiven)

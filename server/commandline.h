@@ -39,8 +39,9 @@ struct CommandLine {
     bool dryRun = false;
     // --export, --import, --backup: the file.
     QString file;
-    // --import: rows already stored (same time, board, score and name) are stored again, or left out.
-    enum class Duplicates { Store, Skip };
+    // --import: rows already stored (same time, board, score and name) are stored again (and
+    // counted), or refuse the whole file.
+    enum class Duplicates { Store, Refuse };
     Duplicates duplicates = Duplicates::Store;
 };
 

@@ -68,8 +68,8 @@ QString recordText(const zimble::server::WorldRecord& r)
 int listSubmissions(zimble::server::ScoreStore& store, int board, const QString& name, int limit)
 {
     QList<zimble::server::StoredSubmission> rows;
-    if (!store.list(board, name, limit, rows)) {
-        std::fprintf(stderr, "zimble-scored: listing failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+    if (const zimble::server::Status s = store.list(board, name, limit, rows); !s) {
+        std::fprintf(stderr, "zimble-scored: listing failed: %s\n", zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
     std::printf("id\ttime\tname\tclient\t4x4\t5x5\t6x6\t7x7\n");
@@ -82,17 +82,24 @@ int listSubmissions(zimble::server::ScoreStore& store, int board, const QString&
     return 0;
 }
 
-// --remove-name: deletes the name's submissions and says what happened to each record.
-int removeName(zimble::server::ScoreStore& store, const QString& name)
+// --remove-name: deletes the submissions of every name folding like the one given (or, with
+// dryRun, only says what it would delete) and what happened to each record.
+int removeName(zimble::server::ScoreStore& store, const QString& name, bool dryRun)
 {
     int removed = 0;
     zimble::server::WorldRecords before, after;
-    if (!store.removeName(name, &removed, &before, &after)) {
-        std::fprintf(stderr, "zimble-scored: removing failed, nothing changed: %s\n",
-                     zimble::server::logSafe(store.lastError()).constData());
+    QStringList names;
+    if (const zimble::server::Status s = store.removeName(name, &removed, &before, &after, dryRun, &names); !s) {
+        std::fprintf(stderr, "zimble-scored: removing failed, nothing changed: %s\n", zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
-    std::printf("Removed %d submission(s) by \"%s\".\n", removed, zimble::server::logSafe(name).constData());
+    // Every stored name folding like the one given, as the pages find them.
+    QStringList quoted;
+    for (const QString& n : std::as_const(names))
+        quoted << QStringLiteral("\"%1\"").arg(QString::fromUtf8(zimble::server::logSafe(n)));
+    const QByteArray who = quoted.isEmpty() ? "\"" + zimble::server::logSafe(name) + "\"" : quoted.join(QStringLiteral(", ")).toUtf8();
+    std::printf(dryRun ? "Would remove %d submission(s) by %s (nothing changed).\n" : "Removed %d submission(s) by %s.\n", removed,
+                who.constData());
     for (int i = 0; i < zimble::BoardSizeCount; ++i) {
         const QString board = boardName(zimble::MinBoardSize + i);
         if (before[i].score == after[i].score && before[i].holder == after[i].holder)
@@ -109,7 +116,7 @@ int exportTo(zimble::server::ScoreStore& store, const QString& database, const Q
 {
     qint64 rows = 0;
     // Written to a new file renamed over the target, which must not be the database or a device.
-    const QString problem = zimble::server::copyTargetProblem(file, store.isSqlite() ? database : QString());
+    const QString problem = zimble::server::copyTargetProblem(file, zimble::server::isPostgresLocation(database) ? QString() : database);
     if (!problem.isEmpty()) {
         std::fprintf(stderr, "zimble-scored: cannot export to %s: %s\n", qPrintable(file), qPrintable(problem));
         return 1;
@@ -119,36 +126,40 @@ int exportTo(zimble::server::ScoreStore& store, const QString& database, const Q
         std::fprintf(stderr, "zimble-scored: cannot write %s: %s\n", qPrintable(file), qPrintable(out.errorString()));
         return 1;
     }
-    if (!store.exportCsv(out, &rows) || !out.commit()) {
+    const zimble::server::Status exported = store.exportCsv(out, &rows);
+    if (!exported || !out.commit()) {
         std::fprintf(stderr, "zimble-scored: exporting failed: %s\n",
-                     zimble::server::logSafe(store.lastError().isEmpty() ? out.errorString() : store.lastError()).constData());
+                     zimble::server::logSafe(exported ? out.errorString() : exported.reason()).constData());
         return 1;
     }
     std::printf("Exported %lld row(s) to %s.\n", static_cast<long long>(rows), qPrintable(file));
     return 0;
 }
 
-int importFrom(zimble::server::ScoreStore& store, const QString& file)
+int importFrom(zimble::server::ScoreStore& store, const QString& file, bool refuseDuplicates)
 {
-    qint64 rows = 0;
     QFile in(file);
     if (!in.open(QIODevice::ReadOnly)) {
         std::fprintf(stderr, "zimble-scored: cannot read %s: %s\n", qPrintable(file), qPrintable(in.errorString()));
         return 1;
     }
-    if (!store.importCsv(in, &rows)) {
+    zimble::server::ImportOutcome done;
+    if (const zimble::server::Status s = store.importCsv(in, &done, refuseDuplicates); !s) {
         std::fprintf(stderr, "zimble-scored: importing %s failed, nothing stored: %s\n", qPrintable(file),
-                     zimble::server::logSafe(store.lastError()).constData());
+                     zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
-    std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(rows), qPrintable(file));
+    std::printf("Imported %lld row(s) from %s.\n", static_cast<long long>(done.rows), qPrintable(file));
+    if (done.duplicates > 0)
+        std::printf("%lld of them were stored already (the same time, board, ZQ and name); "
+                    "--refuse-duplicates refuses such a file.\n", static_cast<long long>(done.duplicates));
     return 0;
 }
 
 int backupTo(zimble::server::ScoreStore& store, const QString& file)
 {
-    if (!store.backup(file)) {
-        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(store.lastError()).constData());
+    if (const zimble::server::Status s = store.backup(file); !s) {
+        std::fprintf(stderr, "zimble-scored: backup failed: %s\n", zimble::server::logSafe(s.reason()).constData());
         return 1;
     }
     std::printf("Backed up the database to %s.\n", qPrintable(file));
@@ -172,18 +183,18 @@ int runCommand(const zimble::server::CommandLine& line)
     zimble::server::ScoreStore store(line.database);
     if (!store.isOpen()) {
         std::fprintf(stderr, "zimble-scored: cannot open the database %s: %s\n", qPrintable(where),
-                     zimble::server::logSafe(store.lastError()).constData());
+                     zimble::server::logSafe(store.openError()).constData());
         return 1;
     }
     switch (line.command) {
     case Command::List:
         return listSubmissions(store, line.board, line.name, line.limit);
     case Command::RemoveName:
-        return removeName(store, line.removeName);
+        return removeName(store, line.removeName, line.dryRun);
     case Command::Export:
         return exportTo(store, line.database, line.file);
     case Command::Import:
-        return importFrom(store, line.file);
+        return importFrom(store, line.file, line.duplicates == zimble::server::CommandLine::Duplicates::Refuse);
     case Command::Backup:
         return backupTo(store, line.file);
     case Command::Serve:

@@ -907,7 +907,8 @@ private slots:
             QList<Submission> batch;
             for (int i = 0; i < Variants; ++i)
                 batch.append({{i + 1, 0, 0, 0}, caseVariant(i), QStringLiteral("127.0.0.1")});
-            QVERIFY2(store.submitBatch(batch, nullptr, nullptr), qPrintable(store.lastError()));
+            const Status stored = store.submitBatch(batch, nullptr, nullptr);
+            QVERIFY2(stored, qPrintable(stored.reason()));
         }
         startService(mode == "@burst" ? 1 : 0, db);
         for (int i = 1; i <= 12; ++i)
@@ -1045,21 +1046,45 @@ private slots:
                  (QStringList{"50", "7", "0", "0", "First", "Third"}));
     }
 
+    void storageFailureAnswersBusy_data()
+    {
+        QTest::addColumn<QStringList>("sabotage"); // run by another connection
+        QTest::addColumn<QStringList>("repair");
+        QTest::addColumn<int>("playerStatus"); // a player's API answer meanwhile
+        // Every insert fails, as on a full disk or a read-only file.
+        QTest::newRow("inserts refused") << QStringList{QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
+                                                                       "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")}
+                                         << QStringList{QStringLiteral("DROP TRIGGER refuse")} << 200;
+        // A moderation elsewhere, then reading the standings anew fails: nothing answers from
+        // the emptied standings meanwhile.
+        QTest::newRow("reload after a moderation fails")
+            << QStringList{QStringLiteral("ALTER TABLE bests RENAME TO bests_away"),
+                           QStringLiteral("UPDATE moderation SET generation = generation + 1")}
+            << QStringList{QStringLiteral("ALTER TABLE bests_away RENAME TO bests")} << 503;
+    }
+
     void storageFailureAnswersBusy()
     {
-        const QString file = m_dir.filePath(QStringLiteral("failing.sqlite"));
+        QFETCH(QStringList, sabotage);
+        QFETCH(QStringList, repair);
+        QFETCH(int, playerStatus);
+        const QString file = m_dir.filePath(QStringLiteral("failing-%1.sqlite").arg(QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'))));
         startService(0, file);
         get(m_port, target(40, 0, 0, 0, "Kept"));
-        // Another connection makes every insert fail, as a full disk or a read-only file would.
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
-            db.setDatabaseName(file);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("CREATE TRIGGER refuse BEFORE INSERT ON submissions "
-                                          "BEGIN SELECT RAISE(ABORT, 'disk full (test)'); END")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
+        auto runElsewhere = [&](const QStringList& statements) {
+            {
+                QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("saboteur"));
+                db.setDatabaseName(file);
+                QVERIFY(db.open());
+                QSqlQuery q(db);
+                for (const QString& sql : statements)
+                    QVERIFY2(q.exec(sql), qPrintable(q.lastError().text()));
+            }
+            QSqlDatabase::removeDatabase(QStringLiteral("saboteur"));
+        };
+        runElsewhere(sabotage);
+        // The change is seen within about a second (the once-a-second look at the file).
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/api/v1/players/kept").status, playerStatus, 3000);
         const Reply busy = get(m_port, target(90, 0, 0, 0, "Lost"));
         QCOMPARE(busy.status, 503);
         QCOMPARE(busy.type, QByteArray("text/plain; charset=windows-1252"));
@@ -1074,16 +1099,10 @@ private slots:
         QVERIFY2(again.head.contains("\r\nCache-Control: no-store") && again.head.contains("\r\nRetry-After: 5"), again.head.constData());
         // The service keeps serving; once the database takes writes again, so does the service.
         QCOMPARE(get(m_port, "/health").status, 200);
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("repair"));
-            db.setDatabaseName(file);
-            QVERIFY(db.open());
-            QSqlQuery q(db);
-            QVERIFY(q.exec(QStringLiteral("DROP TRIGGER refuse")));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("repair"));
-        const QStringList ok = get(m_port, target(41, 0, 0, 0, "Back")).fields();
-        QCOMPARE(ok.mid(1, 5), (QStringList{"41", "0", "0", "0", "Back"}));
+        runElsewhere(repair);
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, target(41, 0, 0, 0, "Back")).fields().mid(1, 5),
+                                  (QStringList{"41", "0", "0", "0", "Back"}), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(get(m_port, "/api/v1/players/kept").status, 200, 3000);
         QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Lost"));
     }
 
@@ -1783,9 +1802,20 @@ private slots:
         QCOMPARE(parseReplies(raw(m_port, "GET /metrics HTTP/1.1\r\nHost: x\r\nX-Forwarded-For: 192.0.2.7\r\n\r\n", replies(1)).data).value(0).status, 200);
     }
 
+    void busyDatabaseDoesNotHoldRequests_data()
+    {
+        QTest::addColumn<int>("heldMs"); // how long another connection holds the write lock
+        QTest::addColumn<int>("status");
+        QTest::newRow("released soon") << 500 << 200;
+        // The game gives up after 20 s: "busy" comes before 15 s, not a commit after it gave up.
+        QTest::newRow("held past the game's limit") << 21000 << 503;
+    }
+
     void busyDatabaseDoesNotHoldRequests()
     {
-        const QString file = m_dir.filePath(QStringLiteral("locked.sqlite"));
+        QFETCH(int, heldMs);
+        QFETCH(int, status);
+        const QString file = m_dir.filePath(QStringLiteral("locked-%1.sqlite").arg(heldMs));
         startService(0, file);
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("locker"));
         db.setDatabaseName(file);
@@ -1800,6 +1830,12 @@ private slots:
         for (int i = 0; i < 5; ++i)
             QCOMPARE(get(m_port, "/health").status, 200);
         QVERIFY(!pending->isFinished());
+        QDeadlineTimer held(heldMs);
+        QElapsedTimer waited;
+        waited.start();
+        while (!held.hasExpired() && !pending->isFinished())
+            QTest::qWait(50);
+        const qint64 answeredMs = pending->isFinished() ? waited.elapsed() : -1;
         {
             QSqlQuery q(db);
             QVERIFY(q.exec(QStringLiteral("COMMIT")));
@@ -1808,7 +1844,13 @@ private slots:
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("locker"));
         QTRY_VERIFY_WITH_TIMEOUT(pending->isFinished(), 15000);
-        QVERIFY(QString::fromLatin1(pending->readAll()).contains(QStringLiteral("Congratulations! New world record")));
+        QCOMPARE(pending->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), status);
+        const QString body = QString::fromLatin1(pending->readAll());
+        if (status == 200) {
+            QVERIFY(body.contains(QStringLiteral("Congratulations! New world record")));
+        } else {
+            QVERIFY2(body.contains(QStringLiteral("busy")) && answeredMs >= 0, qPrintable(body));
+        }
         pending->deleteLater();
     }
 
@@ -1856,6 +1898,8 @@ private slots:
         get(port, target(800, 40, 0, 0, "Honest%20Ann"));
         get(port, target(999999, 0, 0, 0, "Forger"));
         get(port, target(999998, 0, 0, 0, "Forger"));
+        // Equal to Honest Ann's 5 x 5 record, later: the record stays hers through a removal.
+        get(port, target(0, 50, 0, 0, "Later"));
         // Ten more players on 4 x 4: the one with 100 is eleventh, outside the ten best.
         for (int i = 0; i < 10; ++i)
             get(port, target(100 + i, 0, 0, 0, "N" + QByteArray::number(100 + i)));
@@ -1872,14 +1916,21 @@ private slots:
             return cli.exitCode();
         };
         QByteArray out;
-        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("Forger")}, &out), 0);
+        // Names match as on the pages, ignoring case; newest first.
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("FORGER")}, &out), 0);
         QCOMPARE(out.count('\n'), 3); // header and two submissions
+        QVERIFY2(out.split('\n').value(1).contains("\tForger\t127.0.0.1\t999998\t0\t0\t0"), out.constData());
         QVERIFY(out.contains("\tForger\t127.0.0.1\t999999\t0\t0\t0\n"));
         QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--board"), QStringLiteral("5"), QStringLiteral("--limit"), QStringLiteral("1")}, &out), 0);
         QVERIFY2(out.split('\n').value(1).contains("\tHonest Ann\t127.0.0.1\t700\t50\t"), out.constData());
 
         QCOMPARE(get(port, "/api/v1/players/forger").status, 200);
-        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("Forger")}, &out), 0);
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("forger"), QStringLiteral("--dry-run")}, &out), 0);
+        QVERIFY2(out.contains("Would remove 2 submission(s) by \"Forger\" (nothing changed)."), out.constData());
+        QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
+        QCOMPARE(run({QStringLiteral("--list"), QStringLiteral("--name"), QStringLiteral("Forger")}, &out), 0);
+        QCOMPARE(out.count('\n'), 3);
+        QCOMPARE(run({QStringLiteral("--remove-name"), QStringLiteral("forger")}, &out), 0);
         QVERIFY2(out.contains("Removed 2 submission(s) by \"Forger\"."), out.constData());
         QVERIFY2(out.contains("4 x 4: record 999999 by Forger -> 800 by Honest Ann"), out.constData());
         QVERIFY(out.contains("5 x 5: record unchanged, 50 by Honest Ann"));
@@ -1914,15 +1965,20 @@ private slots:
     {
         QTest::addColumn<int>("stored");  // -1: a new file; 0: the first release's tables
         QTest::addColumn<bool>("opens");
-        QTest::newRow("new database") << -1 << true;
-        QTest::newRow("first release's database") << 0 << true;
-        QTest::newRow("newer than this program") << 99 << false;
+        QTest::addColumn<int>("lockedMs"); // another connection holds the write lock this long
+        QTest::newRow("new database") << -1 << true << 0;
+        QTest::newRow("first release's database") << 0 << true << 0;
+        QTest::newRow("newer than this program") << 99 << false << 0;
+        // Past the 10 s busy timeout, as another instance's long migration: the service answers
+        // /health meanwhile, and migrates once the lock is free.
+        QTest::newRow("first release's database, locked past the busy timeout") << 0 << true << 11000;
     }
 
     void schemaVersions()
     {
         QFETCH(int, stored);
         QFETCH(bool, opens);
+        QFETCH(int, lockedMs);
         const QString file = m_dir.filePath(QStringLiteral("schema%1.sqlite").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
         if (stored >= 0) {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fixture"));
@@ -1935,12 +1991,40 @@ private slots:
             db.close();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("fixture"));
+        if (lockedMs > 0) {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("migrating"));
+            db.setDatabaseName(file);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            // As the migrating instance left it: in write-ahead mode, its migration under way.
+            QVERIFY(q.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
+            QVERIFY(q.exec(QStringLiteral("BEGIN IMMEDIATE")));
+            m_service = std::make_unique<ScoreService>(ScoreService::Options{file, 0, false});
+            QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
+            m_port = m_service->listenOn(QHostAddress::LocalHost, 0);
+            QVERIFY(m_port != 0);
+            for (QDeadlineTimer held(lockedMs); !held.hasExpired();) {
+                QCOMPARE(get(m_port, "/health").status, 200);
+                QTest::qWait(500);
+            }
+            QVERIFY(!m_service->standingsLoaded());
+            QVERIFY(q.exec(QStringLiteral("COMMIT")));
+            q = QSqlQuery();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("migrating"));
+            QTRY_VERIFY_WITH_TIMEOUT(m_service->standingsLoaded(), 10000);
+            QCOMPARE(topTen(get(m_port, "/zimble1.asp").body, 4),
+                     (QList<std::pair<QString, qint64>>{{"Early", 70}, {"Late", 70}, {"Low", 5}}));
+            m_service.reset();
+            return;
+        }
         const QByteArray before = stored > 0 ? QCryptographicHash::hash([&] { QFile f(file); f.open(QIODevice::ReadOnly); return f.readAll(); }(), QCryptographicHash::Sha1) : QByteArray();
         {
             ScoreStore store(file);
             QCOMPARE(store.isOpen(), opens);
             if (!opens) {
-                QVERIFY2(store.lastError().contains(QStringLiteral("schema version 99, newer than this program's 2")), qPrintable(store.lastError()));
+                QVERIFY2(store.openError().contains(QStringLiteral("schema version 99, newer than this program's 2")), qPrintable(store.openError()));
             } else {
                 QSqlQuery q(QSqlDatabase::database(store.connectionName()));
                 QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
@@ -1988,8 +2072,12 @@ private slots:
             ScoreStore moderator(file);
             int removed = 0;
             WorldRecords before, after;
+            QVERIFY(moderator.submitBatch({Submission{{0, 0, 0, 9}, QStringLiteral("Seven"), QStringLiteral("x")}}, nullptr, nullptr));
             QVERIFY(moderator.removeName(QStringLiteral("Gone"), &removed, &before, &after));
             QCOMPARE(removed, 1);
+            // Early's tie sent again by a writer whose standings predate the removal: its best
+            // keeps the earlier submission.
+            QVERIFY(moderator.submitBatch({Submission{{70, 0, 0, 0}, QStringLiteral("Early"), QStringLiteral("x")}}, nullptr, nullptr));
         }
         // Sent again at once, before the service has read the standings anew: its best is stored
         // again though the service still remembers the removed one.
@@ -2130,6 +2218,7 @@ private slots:
         QVERIFY(first.contains("2026-01-02T03:04:08.000Z,6,1,Anonymous,true\r\n")); // as a submitted empty name
         // Into a new database and out again: the same rows, the same boards.
         const QString copy = m_dir.filePath(QStringLiteral("copy-%1.sqlite").arg(tag));
+        QVERIFY(ScoreStore(copy).isOpen());
         QCOMPARE(runProgram({QStringLiteral("--db"), copy, QStringLiteral("--import"), exported}, &out), 0);
         const QString again = m_dir.filePath(QStringLiteral("again-%1.csv").arg(tag));
         QCOMPARE(runProgram({QStringLiteral("--db"), copy, QStringLiteral("--export"), again}, &out), 0);

@@ -1,127 +1,175 @@
 // Moderation queries: listing stored submissions and removing a name with everything it set.
+// A name given matches every stored name folding like it (foldName), as on the pages.
 
+#include "database.h"
 #include "isotime.h"
 #include "scorestore.h"
 
-#include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
 namespace zimble::server {
 
-bool ScoreStore::list(int board, const QString& name, int limit, QList<StoredSubmission>& out)
+namespace {
+
+// Every stored name that folds like `name`, the exact one first when stored.
+Status namesFolding(Database& db, const QString& name, QStringList* out)
 {
-    out.clear();
-    QString sql = QStringLiteral("SELECT id, submitted_at, name, client, score4, score5, score6, score7 FROM submissions");
-    QStringList where;
-    if (board >= FirstBoard && board <= LastBoard)
-        where << QStringLiteral("score%1 > 0").arg(board);
-    if (!name.isNull())
-        where << QStringLiteral("name = ?");
-    if (!where.isEmpty())
-        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += board >= FirstBoard && board <= LastBoard ? QStringLiteral(" ORDER BY score%1 DESC, id ASC").arg(board)
-                                                     : QStringLiteral(" ORDER BY id DESC");
-    sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(sql);
-    if (!name.isNull())
-        q.addBindValue(name);
-    q.addBindValue(limit);
-    if (!q.exec())
-        return fail(q);
+    out->clear();
+    const QString folded = foldName(name);
+    QSqlQuery q = db.query();
+    if (!q.exec(QStringLiteral("SELECT DISTINCT name FROM submissions")))
+        return db.failed(q);
     while (q.next()) {
-        StoredSubmission s;
-        s.id = q.value(0).toLongLong();
-        s.at = fromIso(q.value(1));
-        s.name = q.value(2).toString();
-        s.client = q.value(3).toString();
-        for (int i = 0; i < BoardSizeCount; ++i)
-            s.scores[i] = q.value(MinBoardSize + i).toLongLong();
-        out.append(s);
+        const QString stored = q.value(0).toString();
+        if (foldName(stored) == folded)
+            out->append(stored);
     }
-    return true;
+    std::sort(out->begin(), out->end());
+    if (out->removeOne(name))
+        out->prepend(name);
+    return {};
 }
 
-bool ScoreStore::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after)
+QString placeholders(qsizetype n)
 {
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    auto run = [&]() -> bool {
-        if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-            return false;
-        // PostgreSQL: lock the records, so submissions of other instances wait for the new ones.
-        if (!m_sqlite
-            && !(exec(QStringLiteral("SELECT board FROM records FOR UPDATE"))
-                 && exec(QStringLiteral("SELECT board FROM verified_records FOR UPDATE"))))
-            return false;
-        if (!records(*before))
-            return false;
-        QSqlQuery del(db);
-        del.prepare(QStringLiteral("DELETE FROM submissions WHERE name = ?"));
-        del.addBindValue(name);
-        if (!del.exec())
-            return fail(del);
-        *removed = del.numRowsAffected();
-        QSqlQuery delBests(db);
-        delBests.prepare(QStringLiteral("DELETE FROM bests WHERE name = ?"));
-        delBests.addBindValue(name);
-        if (!delBests.exec())
-            return fail(delBests);
-        QSqlQuery delReplays(db);
-        delReplays.prepare(QStringLiteral("DELETE FROM replays WHERE name = ?"));
-        delReplays.addBindValue(name);
-        if (!delReplays.exec())
-            return fail(delReplays);
-        for (int board = FirstBoard; board <= LastBoard; ++board) {
-            // The record is the highest remaining score, the earliest of equal ones.
-            QSqlQuery top(db);
-            top.setForwardOnly(true);
-            if (!top.exec(QStringLiteral("SELECT name, score%1, submitted_at FROM submissions WHERE score%1 > 0 "
-                                         "ORDER BY score%1 DESC, id ASC LIMIT 1")
-                              .arg(board)))
-                return fail(top);
-            const bool any = top.next();
-            const QString holder = any ? top.value(0).toString() : QStringLiteral("");
-            const qint64 score = any ? top.value(1).toLongLong() : 0;
-            const QString at = any ? top.value(2).toString() : QStringLiteral("");
-            top.finish();
-            QSqlQuery set(db);
-            set.prepare(QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ?"));
-            set.addBindValue(score);
-            set.addBindValue(holder);
-            set.addBindValue(at);
-            set.addBindValue(board);
-            if (!set.exec())
-                return fail(set);
-            // The verified record: the highest remaining verified replay, the earliest of equal ones.
-            QSqlQuery vtop(db);
-            vtop.setForwardOnly(true);
-            vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at, r.submission_id FROM replays r "
-                                        "JOIN submissions s ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
-                                        "ORDER BY r.score DESC, r.submission_id ASC LIMIT 1"));
-            vtop.addBindValue(board);
-            if (!vtop.exec())
-                return fail(vtop);
-            const bool vany = vtop.next();
-            QSqlQuery vset(db);
-            vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? "
-                                        "WHERE board = ?"));
-            vset.addBindValue(vany ? vtop.value(1).toLongLong() : 0);
-            vset.addBindValue(vany ? vtop.value(0).toString() : QStringLiteral(""));
-            vset.addBindValue(vany ? vtop.value(2).toString() : QStringLiteral(""));
-            vset.addBindValue(vany ? vtop.value(3).toLongLong() : 0);
-            vset.addBindValue(board);
-            vtop.finish();
-            if (!vset.exec())
-                return fail(vset);
+    QStringList marks(n, QStringLiteral("?"));
+    return marks.join(QLatin1Char(','));
+}
+
+} // namespace
+
+Status ScoreStore::list(int board, const QString& name, int limit, QList<StoredSubmission>& out)
+{
+    out.clear();
+    QStringList names;
+    if (!name.isNull()) {
+        if (Status s = namesFolding(*m_db, name, &names); !s)
+            return s;
+        if (names.isEmpty())
+            return {};
+    }
+    QString sql = QStringLiteral("SELECT id, submitted_at, name, client, score4, score5, score6, score7 FROM submissions");
+    QStringList where;
+    const bool oneBoard = board >= FirstBoard && board <= LastBoard;
+    if (oneBoard)
+        where << QStringLiteral("score%1 > 0").arg(board);
+    if (!names.isEmpty())
+        where << QStringLiteral("name IN (%1)").arg(placeholders(names.size()));
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    // Newest first; by one board, highest first and the earlier of equal scores first.
+    sql += oneBoard ? QStringLiteral(" ORDER BY score%1 DESC, id ASC").arg(board) : QStringLiteral(" ORDER BY id DESC");
+    sql += QStringLiteral(" LIMIT ?");
+    QSqlQuery q = m_db->query();
+    if (Status s = m_db->prepare(q, sql); !s)
+        return s;
+    for (const QString& n : std::as_const(names))
+        q.addBindValue(n);
+    q.addBindValue(limit);
+    if (Status s = m_db->run(q); !s)
+        return s;
+    while (q.next()) {
+        StoredSubmission sub;
+        sub.id = q.value(0).toLongLong();
+        sub.at = fromIso(q.value(1));
+        sub.name = q.value(2).toString();
+        sub.client = q.value(3).toString();
+        for (int i = 0; i < BoardSizeCount; ++i)
+            sub.scores[i] = q.value(MinBoardSize + i).toLongLong();
+        out.append(sub);
+    }
+    return {};
+}
+
+Status ScoreStore::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun,
+                              QStringList* matched)
+{
+    QStringList names;
+    if (Status s = namesFolding(*m_db, name, &names); !s)
+        return s;
+    if (matched)
+        *matched = names;
+    return m_db->retry([&] { return removeRun(names, removed, before, after, dryRun); }, 5, 100, true);
+}
+
+Status ScoreStore::removeRun(const QStringList& names, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun)
+{
+    *removed = 0;
+    if (Status s = m_db->beginWrite(); !s)
+        return s;
+    // The records locked, so submissions of other instances wait for the new ones.
+    for (const char* table : {"records", "verified_records"}) {
+        if (Status s = m_db->exec(QStringLiteral("SELECT board FROM %1").arg(QLatin1String(table)) + m_db->lockRows()); !s)
+            return s;
+    }
+    if (Status s = records(*before); !s)
+        return s;
+    for (const QString& name : names) {
+        for (const char* table : {"submissions", "bests", "replays"}) {
+            QSqlQuery del = m_db->query();
+            del.prepare(QStringLiteral("DELETE FROM %1 WHERE name = ?").arg(QLatin1String(table)));
+            del.addBindValue(name);
+            if (Status s = m_db->run(del); !s)
+                return s;
+            if (qstrcmp(table, "submissions") == 0)
+                *removed += del.numRowsAffected();
         }
-        // Running services read the ten best anew when they see the count move.
-        return exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")) && records(*after)
-            && notifyOthers() && exec(QStringLiteral("COMMIT"));
-    };
-    return retry(run, 5, 100);
+    }
+    for (int board = FirstBoard; board <= LastBoard; ++board) {
+        if (Status s = recomputeRecords(board); !s)
+            return s;
+    }
+    // Running services read the ten best anew when they see the count move.
+    if (Status s = m_db->exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")); !s)
+        return s;
+    if (Status s = records(*after); !s)
+        return s;
+    if (dryRun) {
+        m_db->rollback();
+        return {};
+    }
+    if (Status s = m_db->notifyOthers(); !s)
+        return s;
+    return m_db->commit();
+}
+
+Status ScoreStore::recomputeRecords(int board)
+{
+    // The record is the highest remaining score, the earliest of equal ones.
+    QSqlQuery top = m_db->query();
+    if (!top.exec(QStringLiteral("SELECT name, score%1, submitted_at FROM submissions WHERE score%1 > 0 "
+                                 "ORDER BY score%1 DESC, id ASC LIMIT 1")
+                      .arg(board)))
+        return m_db->failed(top);
+    const bool any = top.next();
+    QSqlQuery set = m_db->query();
+    set.prepare(QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ?"));
+    set.addBindValue(any ? top.value(1).toLongLong() : 0);
+    set.addBindValue(any ? top.value(0).toString() : QStringLiteral(""));
+    set.addBindValue(any ? top.value(2).toString() : QStringLiteral(""));
+    set.addBindValue(board);
+    top.finish();
+    if (Status s = m_db->run(set); !s)
+        return s;
+    // The verified record: the highest remaining verified replay, the earliest of equal ones.
+    QSqlQuery vtop = m_db->query();
+    vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at, r.submission_id FROM replays r "
+                                "JOIN submissions s ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
+                                "ORDER BY r.score DESC, r.submission_id ASC LIMIT 1"));
+    vtop.addBindValue(board);
+    if (Status s = m_db->run(vtop); !s)
+        return s;
+    const bool vany = vtop.next();
+    QSqlQuery vset = m_db->query();
+    vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? WHERE board = ?"));
+    vset.addBindValue(vany ? vtop.value(1).toLongLong() : 0);
+    vset.addBindValue(vany ? vtop.value(0).toString() : QStringLiteral(""));
+    vset.addBindValue(vany ? vtop.value(2).toString() : QStringLiteral(""));
+    vset.addBindValue(vany ? vtop.value(3).toLongLong() : 0);
+    vset.addBindValue(board);
+    vtop.finish();
+    return m_db->run(vset);
 }
 
 } // namespace zimble::server

@@ -2,6 +2,7 @@
 // places around a player, and their histories.
 
 #include "playerqueries.h"
+#include "database.h"
 #include "scorestore.h"
 
 #include <QHash>
@@ -20,11 +21,11 @@ constexpr int MaxHistory = 1000;
 
 } // namespace
 
-bool ScoreStore::histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out)
+Status ScoreStore::histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out)
 {
     out = QList<std::array<QList<HistoryPoint>, BoardSizeCount>>(names.size());
     if (names.isEmpty())
-        return true;
+        return {};
     // One statement for every name: each name's latest submissions through its own index search,
     // joined. Counting verified games only, the history is that of the verified replays.
     const QString one = m_verifiedOnly
@@ -36,15 +37,14 @@ bool ScoreStore::histories(const QStringList& names, QList<std::array<QList<Hist
     QStringList parts;
     for (qsizetype i = 0; i < names.size(); ++i)
         parts << one.arg(i);
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
+    QSqlQuery q = m_db->query();
     q.prepare(parts.join(QLatin1String(" UNION ALL ")));
     for (const QString& name : names) {
         q.addBindValue(name);
         q.addBindValue(MaxHistory);
     }
-    if (!q.exec())
-        return fail(q);
+    if (Status s = m_db->run(q); !s)
+        return s;
     QHash<QString, qsizetype> index;
     for (qsizetype i = 0; i < names.size(); ++i)
         index.insert(names[i], i);
@@ -72,27 +72,27 @@ bool ScoreStore::histories(const QStringList& names, QList<std::array<QList<Hist
                 out[who][std::size_t(point.first)].append(point.second);
         }
     }
-    return true;
+    return {};
 }
 
-bool ScoreStore::players(const QString& name, int neighbours, FoundPlayers& out)
+Status ScoreStore::players(const QString& name, int neighbours, FoundPlayers& out)
 {
     out = {};
-    if (!ensureStandings())
-        return false;
+    if (Status s = ensureStandings(); !s)
+        return s;
     FoundPlayers found = m_boards.players(name, neighbours, MaxPlayersShown);
     QStringList names;
     for (const PlayerDetail& player : found.players)
         names << player.name;
     QList<std::array<QList<HistoryPoint>, BoardSizeCount>> points;
-    if (!histories(names, points))
-        return false;
+    if (Status s = histories(names, points); !s)
+        return s;
     for (qsizetype i = 0; i < found.players.size(); ++i) {
         for (PlayerBoardDetail& b : found.players[i].boards)
             b.history = points[i][std::size_t(b.board - FirstBoard)];
     }
     out = std::move(found);
-    return true;
+    return {};
 }
 
 } // namespace zimble::server

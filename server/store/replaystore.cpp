@@ -2,6 +2,7 @@
 // with their verdict, a verified one possibly setting its board's verified record.
 
 #include "isotime.h"
+#include "database.h"
 #include "scorestore.h"
 
 #include <QSqlDatabase>
@@ -11,7 +12,7 @@
 
 namespace zimble::server {
 
-bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
+Status ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
 {
     // A replay backs the name's best on the board, which the standings know; anything else is
     // refused without searching the table. The row is read again inside the transaction, after
@@ -20,46 +21,44 @@ bool ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qi
     std::optional<Standings::Best> best = m_boards.best(index, name);
     if (!best || best->score != whole) {
         // The submission may have gone to another instance a moment ago: take in what others stored.
-        if (!readSince(m_boards, nullptr))
-            return false;
+        if (Status s = readSince(m_boards, nullptr); !s)
+            return s;
         best = m_boards.best(index, name);
         if (!best || best->score != whole)
-            return true;
+            return {};
     }
     m_submissionExists->bindValue(0, best->id);
-    if (!m_submissionExists->exec())
-        return fail(*m_submissionExists);
+    if (Status s = m_db->run(*m_submissionExists); !s)
+        return s;
     if (m_submissionExists->next()) {
         *id = best->id;
         *at = best->at;
     }
     m_submissionExists->finish();
-    return true;
+    return {};
 }
 
-bool ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
+Status ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
 {
-    if (m_lost) {
-        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
-        return false;
-    }
+    if (m_db->isLost())
+        return Status::lost(QStringLiteral("the connection to the database is lost; reconnecting"));
     // A replay is matched against the standings, which must have been read first.
-    if (!ensureStandings())
-        return false;
-    if (!retry([&] { return runReplays(submission, client, results); }, 5, 25))
-        return false;
+    if (Status s = ensureStandings(); !s)
+        return s;
+    if (Status s = m_db->retry([&] { return runReplays(submission, client, results); }, 5, 25, true, QDeadlineTimer(12000)); !s)
+        return s;
     return readReplaysSince(m_boards);
 }
 
-bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
+Status ScoreStore::runReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
 {
     results->clear();
-    if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-        return false;
+    if (Status s = m_db->beginWrite(); !s)
+        return s;
     // The verified records are locked for the transaction, as the records are by submissions.
     WorldRecords current;
-    if (!readRecords(*m_lockVerified, current))
-        return false;
+    if (Status s = readRecords(*m_lockVerified, current); !s)
+        return s;
     const QString now = isoNow();
     for (const SubmittedReplay& r : submission.replays) {
         const int board = r.replay.boardSize;
@@ -69,8 +68,8 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
         const ReplayVerdict verdict = verifyReplay(r.replay, r.whole);
         qint64 id = 0;
         QDateTime at;
-        if (!findSubmission(index, submission.name, r.whole, &id, &at))
-            return false;
+        if (Status s = findSubmission(index, submission.name, r.whole, &id, &at); !s)
+            return s;
         result.verified = verdict == ReplayVerdict::Verified && id > 0;
         result.reason = verdict != ReplayVerdict::Verified ? QString::fromLatin1(replayVerdictText(verdict))
             : id == 0                                      ? QStringLiteral("no such best")
@@ -90,8 +89,8 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
         m_insertReplay->bindValue(7, result.reason);
         m_insertReplay->bindValue(8, client);
         m_insertReplay->bindValue(9, now);
-        if (!m_insertReplay->exec())
-            return fail(*m_insertReplay);
+        if (Status s = m_db->run(*m_insertReplay); !s)
+            return s;
         m_insertReplay->finish();
         if (result.verified && r.whole >= current[index].score) {
             m_updateVerified->bindValue(0, r.whole);
@@ -102,8 +101,8 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
             m_updateVerified->bindValue(5, r.whole);
             m_updateVerified->bindValue(6, r.whole);
             m_updateVerified->bindValue(7, id);
-            if (!m_updateVerified->exec())
-                return fail(*m_updateVerified);
+            if (Status s = m_db->run(*m_updateVerified); !s)
+                return s;
             if (m_updateVerified->numRowsAffected() > 0) {
                 result.newRecord = true;
                 current[index].score = r.whole;
@@ -111,7 +110,9 @@ bool ScoreStore::runReplays(const ReplaySubmission& submission, const QString& c
         }
         results->append(result);
     }
-    return notifyOthers() && exec(QStringLiteral("COMMIT"));
+    if (Status s = m_db->notifyOthers(); !s)
+        return s;
+    return m_db->commit();
 }
 
 } // namespace zimble::server

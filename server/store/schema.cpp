@@ -1,4 +1,5 @@
 #include "schema.h"
+#include "database.h"
 
 #include "game/boardsize.h"
 
@@ -13,9 +14,9 @@ namespace {
 
 // Version 1: the tables as the first releases wrote them, without a version number. Every
 // statement tolerates tables that exist already, so a database of those releases passes through.
-QStringList versionOne(bool sqlite)
+QStringList versionOne(const Database& db)
 {
-    const QString id = sqlite ? QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT") : QStringLiteral("BIGSERIAL PRIMARY KEY");
+    const QString id = db.idColumn();
     QStringList s{
         QStringLiteral("CREATE TABLE IF NOT EXISTS submissions (id %1, name TEXT NOT NULL,"
                        " score4 BIGINT NOT NULL, score5 BIGINT NOT NULL, score6 BIGINT NOT NULL, score7 BIGINT NOT NULL,"
@@ -48,13 +49,12 @@ QStringList versionOne(bool sqlite)
 // Version 2: each player's best on each board, kept with every submission, so that start-up
 // reads one row per player and board instead of every submission; and the indexes that the
 // week's ten best, the export, moderation and a player's history read by.
-QStringList versionTwo(bool sqlite)
+QStringList versionTwo(const Database& db)
 {
     QStringList s{
-        // Kept in key order (SQLite: one tree, no separate index).
         QStringLiteral("CREATE TABLE bests (board INTEGER NOT NULL, name TEXT NOT NULL, score BIGINT NOT NULL,"
                        " submission_id BIGINT NOT NULL, set_at TEXT NOT NULL, PRIMARY KEY (board, name))%1")
-            .arg(sqlite ? QStringLiteral(" WITHOUT ROWID") : QString()),
+            .arg(db.keyedTableOptions()),
         QStringLiteral("CREATE INDEX submissions_by_time ON submissions (submitted_at)"),
         QStringLiteral("CREATE INDEX replays_by_submission ON replays (submission_id)"),
         QStringLiteral("CREATE INDEX submissions_by_player ON submissions (name)"),
@@ -70,45 +70,9 @@ QStringList versionTwo(bool sqlite)
     return s;
 }
 
-using Migration = QStringList (*)(bool sqlite);
+using Migration = QStringList (*)(const Database& db);
 constexpr Migration Migrations[] = {versionOne, versionTwo}; // Migrations[i] makes version i + 1
 static_assert(std::size(Migrations) == SchemaVersion);
-
-bool run(QSqlDatabase& db, const QString& sql, QString* error)
-{
-    QSqlQuery q(db);
-    if (q.exec(sql))
-        return true;
-    *error = q.lastError().text();
-    return false;
-}
-
-} // namespace
-
-int storedSchemaVersion(QSqlDatabase& db, bool sqlite, QString* error)
-{
-    QSqlQuery q(db);
-    if (sqlite) {
-        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-            *error = q.lastError().text();
-            return -1;
-        }
-        return q.value(0).toInt();
-    }
-    if (!q.exec(QStringLiteral("SELECT to_regclass('schema_version') IS NOT NULL")) || !q.next()) {
-        *error = q.lastError().text();
-        return -1;
-    }
-    if (!q.value(0).toBool())
-        return 0;
-    if (!q.exec(QStringLiteral("SELECT version FROM schema_version WHERE id = 1"))) {
-        *error = q.lastError().text();
-        return -1;
-    }
-    return q.next() ? q.value(0).toInt() : 0;
-}
-
-namespace {
 
 QString newerText(int version)
 {
@@ -118,58 +82,60 @@ QString newerText(int version)
         .arg(SchemaVersion);
 }
 
-} // namespace
-
-QString refuseNewerSchema(QSqlDatabase& db, bool sqlite)
+// One migration in one transaction: a failure leaves the database at the version before it.
+// Whether it ran in `migrated` (false when another connection had done it).
+Status migrateOnce(Database& db, bool* migrated)
 {
-    QString error;
-    const int version = storedSchemaVersion(db, sqlite, &error);
-    return version > SchemaVersion ? newerText(version) : QString();
-}
-
-QString migrateSchema(QSqlDatabase& db, bool sqlite)
-{
-    QString error;
-    // Instances starting together must not migrate twice: PostgreSQL serializes them with an
-    // advisory lock, SQLite with its write lock (taken by BEGIN IMMEDIATE, waiting while busy).
-    if (!sqlite && !run(db, QStringLiteral("SELECT pg_advisory_lock(84170001)"), &error))
-        return error;
-    // BEGIN IMMEDIATE waits for the write lock for the connection's busy timeout.
-    const QString begin = sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN");
-    for (;;) {
-        if (!run(db, begin, &error))
-            return error;
-        const int version = storedSchemaVersion(db, sqlite, &error);
-        if (version < 0 || version >= SchemaVersion) {
-            run(db, QStringLiteral("ROLLBACK"), &error);
-            if (!sqlite)
-                run(db, QStringLiteral("SELECT pg_advisory_unlock(84170001)"), &error);
-            if (version < 0)
-                return error;
-            if (version > SchemaVersion)
-                return newerText(version);
-            return {};
-        }
-        // One migration per transaction: a failure leaves the database at the version before it.
-        QStringList statements = Migrations[version](sqlite);
-        if (sqlite)
-            statements << QStringLiteral("PRAGMA user_version = %1").arg(version + 1);
-        else
-            statements << QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (id INTEGER PRIMARY KEY, version INTEGER NOT NULL)")
-                       << QStringLiteral("INSERT INTO schema_version (id, version) VALUES (1, %1) "
-                                         "ON CONFLICT (id) DO UPDATE SET version = excluded.version")
-                              .arg(version + 1);
-        statements << QStringLiteral("COMMIT");
-        for (const QString& sql : std::as_const(statements)) {
-            if (!run(db, sql, &error)) {
-                const QString reason = QStringLiteral("migrating the schema to version %1 failed: %2").arg(version + 1).arg(error);
-                run(db, QStringLiteral("ROLLBACK"), &error);
-                if (!sqlite)
-                    run(db, QStringLiteral("SELECT pg_advisory_unlock(84170001)"), &error);
-                return reason;
-            }
+    *migrated = false;
+    // BEGIN IMMEDIATE (SQLite) waits for the write lock for the connection's busy timeout.
+    if (Status s = db.beginWrite(); !s)
+        return s;
+    int version = 0;
+    if (Status s = db.readSchemaVersion(&version); !s) {
+        db.rollback();
+        return s;
+    }
+    if (version >= SchemaVersion) {
+        db.rollback();
+        return version > SchemaVersion ? Status::refused(newerText(version)) : Status();
+    }
+    QStringList statements = Migrations[version](db);
+    statements << db.writeSchemaVersion(version + 1);
+    for (const QString& sql : std::as_const(statements)) {
+        if (Status s = db.exec(sql); !s) {
+            db.rollback();
+            if (s.is(StoreError::Kind::Busy) || s.is(StoreError::Kind::Lost))
+                return s;
+            return Status::refused(QStringLiteral("migrating the schema to version %1 failed: %2").arg(version + 1).arg(s.reason()));
         }
     }
+    if (Status s = db.commit(); !s) {
+        db.rollback();
+        return s;
+    }
+    *migrated = true;
+    return {};
+}
+
+} // namespace
+
+Status refuseNewerSchema(Database& db)
+{
+    int version = 0;
+    if (Status s = db.readSchemaVersion(&version); !s)
+        return s;
+    return version > SchemaVersion ? Status::refused(newerText(version)) : Status();
+}
+
+Status migrateSchema(Database& db)
+{
+    if (Status s = db.lockSchema(); !s)
+        return s;
+    Status s;
+    for (bool migrated = true; s && migrated;)
+        s = migrateOnce(db, &migrated);
+    db.unlockSchema();
+    return s;
 }
 
 } // namespace zimble::server

@@ -1,71 +1,14 @@
 #include "scorestore.h"
+#include "database.h"
 #include "isotime.h"
 #include "schema.h"
-#include "sqlitehandle.h"
 
-#include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QSqlError>
 #include <QSqlQuery>
-#include <QThread>
-#include <QUrl>
 #include <QVariant>
 
 #include <malloc.h>
-#include <pwd.h>
-#include <unistd.h>
 
 namespace zimble::server {
-
-namespace {
-
-QString currentUser()
-{
-    const passwd* pw = ::getpwuid(::geteuid());
-    return pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::geteuid());
-}
-
-// Why an SQLite file cannot be opened where SQLite itself would only say "unable to open
-// database file": its folder is missing or not writable (the write-ahead log lives beside it).
-QString sqliteFolderProblem(const QString& file)
-{
-    if (file == QLatin1String(":memory:") || file.startsWith(QLatin1String("file:")))
-        return {};
-    const QFileInfo info(file);
-    const QString folder = info.absolutePath();
-    const QFileInfo folderInfo(folder);
-    if (!folderInfo.exists())
-        return QStringLiteral("folder %1 does not exist").arg(folder);
-    if (!folderInfo.isDir())
-        return QStringLiteral("%1 is not a folder").arg(folder);
-    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
-        return QStringLiteral("folder %1 is not writable by user %2").arg(folder, currentUser());
-    if (info.exists() && ::access(QFile::encodeName(info.absoluteFilePath()).constData(), R_OK | W_OK) != 0)
-        return QStringLiteral("file %1 is not writable by user %2").arg(info.absoluteFilePath(), currentUser());
-    return {};
-}
-
-// A failed PostgreSQL connection in the operator's terms where libpq's reason is a common one,
-// else libpq's own text on one line.
-QString postgresProblem(const QUrl& url, const QSqlError& error)
-{
-    const QString reason = error.databaseText();
-    if (reason.contains(QLatin1String("Connection refused"))) {
-        const QString host = !url.host().isEmpty() ? url.host() : qEnvironmentVariable("PGHOST", QStringLiteral("localhost"));
-        const int port = url.port(qEnvironmentVariableIntValue("PGPORT") > 0 ? qEnvironmentVariableIntValue("PGPORT") : 5432);
-        return QStringLiteral("PostgreSQL at %1:%2 refused the connection (is it running and listening there?)").arg(host, QString::number(port));
-    }
-    if (reason.contains(QLatin1String("authentication failed")) || reason.contains(QLatin1String("no password supplied"))) {
-        const QString user = !url.userName().isEmpty() ? url.userName() : qEnvironmentVariable("PGUSER", currentUser());
-        return QStringLiteral("authentication failed for user %1 (the password comes from the URL, PGPASSWORD, "
-                              "PGPASSFILE or ~/.pgpass)").arg(user);
-    }
-    return error.text().simplified();
-}
-
-} // namespace
 
 QString printableLocation(const QString& location)
 {
@@ -85,68 +28,27 @@ QString printableLocation(const QString& location)
     return location.left(colon) + location.mid(at);
 }
 
-ScoreStore::ScoreStore(const QString& location, bool verifiedOnly)
-    // Unique among the stores alive at once; the destructor removes the connection by this name.
-    : m_connection(QStringLiteral("zimble-store-%1").arg(quintptr(this), 0, 16))
-    , m_location(location)
+ScoreStore::ScoreStore(const QString& location, bool verifiedOnly, Migration migration)
+    : m_location(location)
     , m_verifiedOnly(verifiedOnly)
     , m_boards(verifiedOnly)
 {
-    const QUrl url(location);
-    m_sqlite = !(url.scheme() == QLatin1String("postgresql") || url.scheme() == QLatin1String("postgres"));
-    QSqlDatabase db = QSqlDatabase::addDatabase(m_sqlite ? QStringLiteral("QSQLITE") : QStringLiteral("QPSQL"), m_connection);
-    if (!db.isValid()) {
-        m_error = QStringLiteral("the database driver for %1 is not installed").arg(m_sqlite ? "SQLite" : "PostgreSQL");
+    m_db = Database::open(location, &m_openError);
+    if (!m_db)
         return;
-    }
-    if (m_sqlite) {
-        if (m_error = sqliteFolderProblem(location); !m_error.isEmpty())
-            return;
-        db.setDatabaseName(location);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=10000"));
-    } else {
-        db.setHostName(url.host());
-        if (url.port() > 0)
-            db.setPort(url.port());
-        db.setUserName(url.userName());
-        db.setPassword(url.password());
-        db.setDatabaseName(url.path().mid(1));
-    }
-    if (!db.open()) {
-        m_error = m_sqlite ? db.lastError().text().simplified() : postgresProblem(url, db.lastError());
-        return;
-    }
     // A database of a newer program is left exactly as it is (not even its journal mode changed).
-    QString error = refuseNewerSchema(db, m_sqlite);
-    if (!error.isEmpty()) {
-        m_error = error;
-        return;
-    }
-    if (!openConnection())
-        return;
-    error = migrateSchema(db, m_sqlite);
-    if (!error.isEmpty()) {
-        m_error = error;
-        return;
-    }
-    m_open = prepareStatements();
+    Status s = refuseNewerSchema(*m_db);
+    if (s)
+        s = m_db->configure();
+    if (s && migration == Migration::Now)
+        s = migrate();
+    m_openError = s.reason();
+    m_open = s.ok();
 }
 
-bool ScoreStore::openConnection()
+ScoreStore::~ScoreStore()
 {
-    // Every acknowledged submission must be on disk: SQLite syncs the log at each commit with
-    // synchronous=FULL; PostgreSQL does so with synchronous_commit on (its default, made sure).
-    // A page cache of 16 MB (2 MB by default) keeps more of the score indexes in memory.
-    if (m_sqlite)
-        return execStartup(QStringLiteral("PRAGMA journal_mode=WAL")) && execStartup(QStringLiteral("PRAGMA synchronous=FULL"))
-            && exec(QStringLiteral("PRAGMA cache_size=-16384"));
-    return exec(QStringLiteral("SET client_min_messages TO WARNING")) && exec(QStringLiteral("SET synchronous_commit TO on"));
-}
-
-void ScoreStore::resetStatements()
-{
-    m_insert.reset();
-    m_update.reset();
+    m_writer.reset();
     m_readRecords.reset();
     m_lockRecords.reset();
     m_since.reset();
@@ -157,138 +59,71 @@ void ScoreStore::resetStatements()
     m_readVerified.reset();
     m_lockVerified.reset();
     m_submissionExists.reset();
-    m_upsertBest.reset();
+    m_db.reset();
 }
 
-ScoreStore::~ScoreStore()
+QString ScoreStore::connectionName() const
 {
-    resetStatements();
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        if (db.isOpen())
-            db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connection);
+    return m_db ? m_db->connectionName() : QString();
 }
 
-bool ScoreStore::fail(const QSqlQuery& q)
+Status ScoreStore::migrate()
 {
-    // On one line: PostgreSQL's texts carry line breaks.
-    m_error = q.lastError().text().simplified();
-    m_errorCode = q.lastError().nativeErrorCode();
-    if (m_sqlite && m_errorCode == QLatin1String("26")) // SQLITE_NOTADB
-        m_error = QStringLiteral("not a database (the file is not an SQLite database)");
-    if (m_error.trimmed().isEmpty()) {
-        // A connection the server ended is closed by the driver, and statements then fail silently.
-        const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-        m_error = db.lastError().text().trimmed();
-        if (m_error.isEmpty())
-            m_error = db.isOpen() ? QStringLiteral("the database gave no reason") : QStringLiteral("the server closed the connection");
-    }
-    return false;
+    if (Status s = migrateSchema(*m_db); !s)
+        return s;
+    if (Status s = prepareStatements(); !s)
+        return s;
+    m_migrated = true;
+    return {};
 }
 
-void ScoreStore::checkConnection()
+bool ScoreStore::connectionLost() const
 {
-    if (m_sqlite || m_lost)
-        return;
-    // A statement that failed for its own reason leaves the connection answering.
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    if (!db.isOpen()) {
-        m_lost = true;
-        return;
-    }
-    QSqlQuery probe(db);
-    if (probe.exec(QStringLiteral("SELECT 1")))
-        return;
-    m_lost = true;
-    if (m_error.trimmed().isEmpty())
-        m_error = probe.lastError().text();
+    return m_db->isLost();
 }
 
-bool ScoreStore::reconnect()
+Status ScoreStore::probe()
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    db.close();
-    resetStatements();
-    if (!db.open()) {
-        m_error = db.lastError().text();
-        return false;
-    }
-    if (!openConnection() || !prepareStatements())
-        return false;
-    if (m_changed && !db.driver()->subscribeToNotification(QStringLiteral("zimble_changed"))) {
-        m_error = db.driver()->lastError().text();
-        return false;
-    }
-    m_lost = false;
+    return m_db->probe();
+}
+
+Status ScoreStore::ensureStandings()
+{
+    if (m_boards.isRead())
+        return {};
+    return catchUp();
+}
+
+Status ScoreStore::reconnect()
+{
+    if (Status s = m_db->reopen(); !s)
+        return s;
+    if (Status s = prepareStatements(); !s)
+        return s;
     // What others stored while this connection was away (no notification told of it).
     return catchUp();
 }
 
 bool ScoreStore::listenForChanges(std::function<void()> changed)
 {
-    if (m_sqlite)
-        return false;
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlDriver* driver = db.driver();
-    if (!driver->hasFeature(QSqlDriver::EventNotifications))
-        return false;
-    m_changed = std::move(changed);
-    QObject::connect(driver, &QSqlDriver::notification, driver,
-                     [this](const QString&, QSqlDriver::NotificationSource source, const QVariant&) {
-                         if (source != QSqlDriver::SelfSource && m_changed)
-                             m_changed();
-                     });
-    return driver->subscribeToNotification(QStringLiteral("zimble_changed"));
+    return m_db->listen(std::move(changed));
 }
 
-bool ScoreStore::notifyOthers()
+Status ScoreStore::prepareStatements()
 {
-    // Delivered at the commit, to every instance listening (PostgreSQL); SQLite's instances
-    // look at the file's data version.
-    return m_sqlite || exec(QStringLiteral("NOTIFY zimble_changed"));
-}
-
-bool ScoreStore::exec(const QString& sql)
-{
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(sql))
-        return fail(q);
-    return true;
-}
-
-bool ScoreStore::isBusyError() const
-{
-    // SQLite: SQLITE_BUSY, SQLITE_LOCKED. PostgreSQL: serialization failure, deadlock.
-    return m_errorCode == QLatin1String("5") || m_errorCode == QLatin1String("6")
-        || m_errorCode == QLatin1String("40001") || m_errorCode == QLatin1String("40P01");
-}
-
-bool ScoreStore::execStartup(const QString& sql)
-{
-    // Some start-up statements (switching the journal mode) do not wait for a busy database;
-    // retry them for about 15 s, so instances started together all come up.
-    return retry([&] { return exec(sql); }, 750, 20, false);
-}
-
-bool ScoreStore::prepareStatements()
-{
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    Status status;
+    m_writer = m_db->submissionWriter(&status);
+    if (!status)
+        return status;
     auto make = [&](std::unique_ptr<QSqlQuery>& q, const QString& sql) {
-        q = std::make_unique<QSqlQuery>(db);
-        q->setForwardOnly(true);
-        return q->prepare(sql) || fail(*q);
+        q = std::make_unique<QSqlQuery>(m_db->query());
+        status = m_db->prepare(*q, sql);
+        return status.ok();
     };
-    bool ok = make(m_insert, QStringLiteral("INSERT INTO submissions (name, score4, score5, score6, score7, client, submitted_at) "
-                                            "VALUES (?, ?, ?, ?, ?, ?, ?) RETURNING id"))
-        // Compare and set in one statement: only a strictly higher score replaces the record.
-        && make(m_update, QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ? AND score < ?"))
-        && make(m_readRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board"))
-        // PostgreSQL: every transaction takes the records in one order and holds them to its end,
-        // so batches of several instances cannot deadlock.
-        && make(m_lockRecords, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board")
-                                        : QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board FOR UPDATE"))
+    const QString lock = m_db->lockRows();
+    make(m_readRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board"))
+        // Every transaction takes the records in one order and holds them to its end.
+        && make(m_lockRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board") + lock)
         && make(m_since, QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
                                         "WHERE id > ? ORDER BY id LIMIT 5000"))
         && make(m_generation, QStringLiteral("SELECT generation FROM moderation WHERE id = 1"))
@@ -302,106 +137,84 @@ bool ScoreStore::prepareStatements()
                                                  "submission_id = ? WHERE board = ? AND (score < ? OR (score = ? AND "
                                                  "submission_id > ?))"))
         && make(m_submissionExists, QStringLiteral("SELECT id FROM submissions WHERE id = ?"))
-        // Each player's best on each board: strictly higher replaces it, an equal score keeps the earlier.
-        && make(m_upsertBest, QStringLiteral("INSERT INTO bests (board, name, score, submission_id, set_at) VALUES (?, ?, ?, ?, ?) "
-                                             "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
-                                             "submission_id = excluded.submission_id, set_at = excluded.set_at "
-                                             "WHERE excluded.score > bests.score"))
         && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
-        && make(m_lockVerified, m_sqlite ? QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board")
-                                         : QStringLiteral("SELECT board, score, holder, set_at FROM verified_records "
-                                                          "ORDER BY board FOR UPDATE"));
-    return ok;
+        && make(m_lockVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board") + lock);
+    return status;
 }
 
-bool ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
+Status ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after, QDeadlineTimer deadline)
 {
     // Waiting for a busy database happens here, on the storage thread, never where requests are served.
-    if (m_lost) {
-        m_error = QStringLiteral("the connection to the database is lost; reconnecting");
-        return false;
-    }
+    if (m_db->isLost())
+        return Status::lost(QStringLiteral("the connection to the database is lost; reconnecting"));
     // The standings come first: without them a batch would take in every stored submission.
-    if (!ensureStandings())
-        return false;
-    return retry([&] { return runBatch(batch, won, after); }, 5, 25);
+    if (Status s = ensureStandings(); !s)
+        return s;
+    return m_db->retry([&] { return runBatch(batch, won, after); }, 5, 25, true, deadline);
 }
 
-bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
+Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
 {
-    if (!exec(m_sqlite ? QStringLiteral("BEGIN IMMEDIATE") : QStringLiteral("BEGIN")))
-        return false;
+    if (Status s = m_db->beginWrite(); !s)
+        return s;
     // The records are locked for the whole transaction (SQLite's write lock, PostgreSQL's row
     // locks), so the ones read here stay true and an update that cannot win is skipped. As every
     // writer takes them first, submission ids also grow in commit order.
     WorldRecords current;
-    if (!readRecords(*m_lockRecords, current))
-        return false;
+    if (Status s = readRecords(*m_lockRecords, current); !s)
+        return s;
     // What other writers stored before this transaction, then this batch: the ten best take
     // both in once the commit has succeeded.
     QList<StoredSubmission> stored;
-    if (!readSince(m_boards, &stored))
-        return false;
+    if (Status s = readSince(m_boards, &stored); !s)
+        return s;
     // Each name's best in memory is never above the table's while no moderation or import has
     // happened since it was read (those raise the count): a score not above it needs no upsert.
     qint64 generation = 0;
-    if (!readGeneration(&generation))
-        return false;
+    if (Status s = readGeneration(&generation); !s)
+        return s;
     const bool memoryBelowTable = generation == m_seenGeneration;
     QList<QList<int>> wins;
     const QString now = isoNow();
+    const QByteArray at = now.toLatin1();
     const QDateTime nowTime = QDateTime::fromString(now, Qt::ISODateWithMs);
-    for (const Submission& s : batch) {
-        m_insert->bindValue(0, s.name);
-        for (int i = 0; i < BoardSizeCount; ++i)
-            m_insert->bindValue(1 + i, s.scores[i]);
-        m_insert->bindValue(5, s.client);
-        m_insert->bindValue(6, now);
-        if (!m_insert->exec() || !m_insert->next())
-            return fail(*m_insert);
-        const qint64 id = m_insert->value(0).toLongLong();
-        stored.append({id, nowTime, s.name, s.client, s.scores});
-        m_insert->finish();
-        for (int i = 0; i < BoardSizeCount; ++i) {
-            if (s.scores[i] <= 0)
-                continue;
-            if (memoryBelowTable) {
-                const std::optional<Standings::Best> known = m_boards.best(i, s.name);
-                if (known && known->score >= s.scores[i])
-                    continue;
-            }
-            m_upsertBest->bindValue(0, FirstBoard + i);
-            m_upsertBest->bindValue(1, s.name);
-            m_upsertBest->bindValue(2, s.scores[i]);
-            m_upsertBest->bindValue(3, id);
-            m_upsertBest->bindValue(4, now);
-            if (!m_upsertBest->exec())
-                return fail(*m_upsertBest);
-        }
+    for (const Submission& sub : batch) {
+        const QByteArray name = sub.name.toUtf8();
+        qint64 id = 0;
+        if (Status s = m_writer->insert(name, sub.scores, sub.client.toUtf8(), at, &id); !s)
+            return s;
+        stored.append({id, nowTime, sub.name, sub.client, sub.scores});
         QList<int> mine;
         for (int i = 0; i < BoardSizeCount; ++i) {
-            if (s.scores[i] <= current[i].score)
+            if (sub.scores[i] <= 0)
                 continue;
-            m_update->bindValue(0, s.scores[i]);
-            m_update->bindValue(1, s.name);
-            m_update->bindValue(2, now);
-            m_update->bindValue(3, FirstBoard + i);
-            m_update->bindValue(4, s.scores[i]);
-            if (!m_update->exec())
-                return fail(*m_update);
-            if (m_update->numRowsAffected() > 0) {
+            const std::optional<Standings::Best> known = memoryBelowTable ? m_boards.best(i, sub.name) : std::nullopt;
+            if (!known || known->score < sub.scores[i]) {
+                if (Status s = m_writer->raiseBest(FirstBoard + i, name, sub.scores[i], id, at); !s)
+                    return s;
+            }
+            if (sub.scores[i] <= current[i].score)
+                continue;
+            bool raised = false;
+            if (Status s = m_writer->raiseRecord(FirstBoard + i, sub.scores[i], name, at, &raised); !s)
+                return s;
+            if (raised) {
                 mine.append(FirstBoard + i);
-                current[i].score = s.scores[i];
+                current[i].score = sub.scores[i];
             }
         }
         wins.append(mine);
     }
     WorldRecords result;
-    if (!records(result) || !notifyOthers() || !exec(QStringLiteral("COMMIT")))
-        return false;
-    for (const StoredSubmission& s : stored)
-        m_boards.stored(s);
-    followWeek(m_boards);
+    if (Status s = records(result); !s)
+        return s;
+    if (Status s = m_db->notifyOthers(); !s)
+        return s;
+    if (Status s = m_db->commit(); !s)
+        return s;
+    for (const StoredSubmission& sub : stored)
+        m_boards.stored(sub);
+    (void)followWeek(m_boards); // tried again at the next read when it fails
     // Counting verified games only, a bare submission sets no record; its replay may.
     if (m_verifiedOnly)
         wins = QList<QList<int>>(batch.size());
@@ -409,22 +222,22 @@ bool ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won
         *won = wins;
     if (after)
         *after = result;
-    return true;
+    return {};
 }
 
-bool ScoreStore::records(WorldRecords& out)
+Status ScoreStore::records(WorldRecords& out)
 {
-    if (!readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out))
-        return false;
+    if (Status s = readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out); !s)
+        return s;
     for (int i = 0; i < BoardSizeCount; ++i)
         out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : m_boards.isVerified(FirstBoard + i, out[i].holder, out[i].score);
-    return true;
+    return {};
 }
 
-bool ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
+Status ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
 {
-    if (!q.exec())
-        return fail(q);
+    if (Status s = m_db->run(q); !s)
+        return s;
     out = WorldRecords();
     while (q.next()) {
         const int board = q.value(0).toInt();
@@ -436,209 +249,180 @@ bool ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
         r.setAt = fromIso(q.value(3));
     }
     q.finish();
-    return true;
+    return {};
 }
 
-bool ScoreStore::readSince(Leaderboards& into, QList<StoredSubmission>* pending)
+Status ScoreStore::readSince(Leaderboards& into, QList<StoredSubmission>* pending)
 {
     // In chunks, so that a whole table is never held at once (PostgreSQL sends all rows of a
     // result). With `pending`, the rows wait there for the commit of the transaction at hand.
     qint64 from = into.lastId();
     for (;;) {
         m_since->bindValue(0, from);
-        if (!m_since->exec())
-            return fail(*m_since);
+        if (Status s = m_db->run(*m_since); !s)
+            return s;
         int rows = 0;
         while (m_since->next()) {
             ++rows;
-            StoredSubmission s;
-            s.id = m_since->value(0).toLongLong();
-            s.name = m_since->value(1).toString();
+            StoredSubmission sub;
+            sub.id = m_since->value(0).toLongLong();
+            sub.name = m_since->value(1).toString();
             for (int i = 0; i < BoardSizeCount; ++i)
-                s.scores[i] = m_since->value(2 + i).toLongLong();
-            s.at = fromIso(m_since->value(6));
-            from = s.id;
+                sub.scores[i] = m_since->value(2 + i).toLongLong();
+            sub.at = fromIso(m_since->value(6));
+            from = sub.id;
             if (pending)
-                pending->append(s);
+                pending->append(sub);
             else
-                into.stored(s);
+                into.stored(sub);
         }
         m_since->finish();
         if (rows < 5000)
-            return true;
+            return {};
     }
 }
 
-bool ScoreStore::loadStandings(Leaderboards& into)
+Status ScoreStore::loadStandings(Leaderboards& into)
 {
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
     // One snapshot: the bests and the last submission they include.
-    if (!exec(m_sqlite ? QStringLiteral("BEGIN") : QStringLiteral("BEGIN ISOLATION LEVEL REPEATABLE READ")))
-        return false;
-    auto end = [&](bool ok) {
-        if (ok)
-            return exec(QStringLiteral("COMMIT"));
-        const QString error = m_error;
-        exec(QStringLiteral("ROLLBACK"));
-        m_error = error;
-        return false;
+    if (Status s = m_db->beginSnapshot(); !s)
+        return s;
+    auto end = [&](Status s) {
+        if (s)
+            return m_db->commit();
+        m_db->rollback();
+        return s;
     };
-    QSqlQuery last(db);
-    last.setForwardOnly(true);
+    QSqlQuery last = m_db->query();
     if (!last.exec(QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions")) || !last.next())
-        return end(fail(last));
+        return end(m_db->failed(last));
     const qint64 lastId = last.value(0).toLongLong();
     last.finish();
-    auto add = [&into](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
+    QSqlQuery counts = m_db->query();
+    if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
+        return end(m_db->failed(counts));
+    while (counts.next())
+        into.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
+    counts.finish();
+    const Status read = m_db->readBests([&into](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
         std::optional<qint64> ms = parseUtcIso(at);
         if (!ms)
             ms = QDateTime::fromString(QString::fromUtf8(at), Qt::ISODateWithMs).toMSecsSinceEpoch();
         into.load(board - FirstBoard, name, score, id, *ms);
-    };
-    QSqlQuery counts(db);
-    counts.setForwardOnly(true);
-    if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
-        return end(fail(counts));
-    while (counts.next())
-        into.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
-    counts.finish();
-    const QString sql = QStringLiteral("SELECT board, name, score, submission_id, set_at FROM bests");
-    if (sqlite3* handle = m_sqlite ? sqliteHandle(db) : nullptr) {
-        // Start-up reads every player's bests: SQLite's own interface reads them several times
-        // faster than one QVariant per value.
-        sqlite3_stmt* st = nullptr;
-        int rc = sqlite3_prepare_v2(handle, sql.toUtf8().constData(), -1, &st, nullptr);
-        while (rc == SQLITE_OK || rc == SQLITE_ROW) {
-            if ((rc = sqlite3_step(st)) != SQLITE_ROW)
-                break;
-            const auto text = [&](int column) {
-                return QByteArrayView(reinterpret_cast<const char*>(sqlite3_column_text(st, column)), sqlite3_column_bytes(st, column));
-            };
-            add(sqlite3_column_int(st, 0), text(1), sqlite3_column_int64(st, 2), sqlite3_column_int64(st, 3), text(4));
-        }
-        if (rc != SQLITE_DONE)
-            m_error = QString::fromUtf8(sqlite3_errmsg(handle));
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE)
-            return end(false);
-    } else {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        if (!q.exec(sql))
-            return end(fail(q));
-        while (q.next())
-            add(q.value(0).toInt(), q.value(1).toString().toUtf8(), q.value(2).toLongLong(), q.value(3).toLongLong(),
-                q.value(4).toString().toUtf8());
-    }
+    });
+    if (!read)
+        return end(read);
     into.finishLoad(lastId);
     // What loading used for a while goes back to the system, not only to the allocator.
     ::malloc_trim(0);
-    return end(true);
+    return end({});
 }
 
-bool ScoreStore::readGeneration(qint64* out)
+Status ScoreStore::readGeneration(qint64* out)
 {
-    if (!m_generation->exec() || !m_generation->next())
-        return fail(*m_generation);
+    if (Status s = m_db->run(*m_generation); !s)
+        return s;
+    if (!m_generation->next())
+        return m_db->failed(*m_generation);
     *out = m_generation->value(0).toLongLong();
     m_generation->finish();
-    return true;
+    return {};
 }
 
-bool ScoreStore::catchUp()
+Status ScoreStore::catchUp()
 {
     qint64 generation = 0;
-    if (!readGeneration(&generation))
-        return false;
+    if (Status s = readGeneration(&generation); !s)
+        return s;
     if (generation != m_seenGeneration || !m_boards.isRead()) {
         // First use, or names were removed or imported: read the leaderboards anew. The old ones
         // go first (memory for one set only); a failed read leaves them unread, to be read again.
         m_boards = Leaderboards(m_verifiedOnly);
         Leaderboards fresh(m_verifiedOnly);
-        if (!loadStandings(fresh) || !readSince(fresh, nullptr) || !readReplaysSince(fresh) || !followWeek(fresh))
-            return false;
+        for (const auto& step : {std::function<Status()>([&] { return loadStandings(fresh); }),
+                                 std::function<Status()>([&] { return readSince(fresh, nullptr); }),
+                                 std::function<Status()>([&] { return readReplaysSince(fresh); }),
+                                 std::function<Status()>([&] { return followWeek(fresh); })}) {
+            if (Status s = step(); !s)
+                return s;
+        }
         fresh.markRead();
         m_boards = std::move(fresh);
         m_seenGeneration = generation;
-        return true;
+        return {};
     }
-    return readSince(m_boards, nullptr) && readReplaysSince(m_boards) && followWeek(m_boards);
+    if (Status s = readSince(m_boards, nullptr); !s)
+        return s;
+    if (Status s = readReplaysSince(m_boards); !s)
+        return s;
+    return followWeek(m_boards);
 }
 
-bool ScoreStore::pageData(PageData& out)
+Status ScoreStore::pageData(PageData& out)
 {
-    if (!ensureStandings())
-        return false;
+    if (Status s = ensureStandings(); !s)
+        return s;
     WorldRecords r;
-    if (!followWeek(m_boards) || !records(r))
-        return false;
+    if (Status s = followWeek(m_boards); !s)
+        return s;
+    if (Status s = records(r); !s)
+        return s;
     out = m_boards.page(r);
-    return true;
+    return {};
 }
 
 bool ScoreStore::changedElsewhere()
 {
-    if (!m_sqlite)
-        return true;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
-        return true;
-    const qint64 v = q.value(0).toLongLong();
-    const bool changed = v != m_dataVersion;
-    m_dataVersion = v;
-    return changed;
+    return m_db->changedElsewhere();
 }
 
-bool ScoreStore::followWeek(Leaderboards& into)
+Status ScoreStore::followWeek(Leaderboards& into)
 {
     const QDateTime start = weekStart(QDateTime::currentDateTimeUtc());
     if (start == into.weekStart())
-        return true;
+        return {};
     // A new week: its ten best start from this week's submissions and verified replays. The
     // week moves on only once they have been read, so a failed read is tried again.
     Leaderboards::Week week = into.newWeek(start);
     const QString from = start.toString(Qt::ISODateWithMs);
-    const QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
+    QSqlQuery q = m_db->query();
     q.prepare(QStringLiteral("SELECT id, name, score4, score5, score6, score7, submitted_at FROM submissions "
                              "WHERE submitted_at >= ? AND id <= ?"));
     q.addBindValue(from);
     q.addBindValue(into.lastId());
-    if (!q.exec())
-        return fail(q);
+    if (Status s = m_db->run(q); !s)
+        return s;
     while (q.next()) {
-        StoredSubmission s;
-        s.id = q.value(0).toLongLong();
-        s.name = q.value(1).toString();
+        StoredSubmission sub;
+        sub.id = q.value(0).toLongLong();
+        sub.name = q.value(1).toString();
         for (int i = 0; i < BoardSizeCount; ++i)
-            s.scores[i] = q.value(2 + i).toLongLong();
-        s.at = fromIso(q.value(6));
-        week.stored(s);
+            sub.scores[i] = q.value(2 + i).toLongLong();
+        sub.at = fromIso(q.value(6));
+        week.stored(sub);
     }
-    QSqlQuery v(db);
-    v.setForwardOnly(true);
+    QSqlQuery v = m_db->query();
     v.prepare(QStringLiteral("SELECT r.board, r.name, r.score, r.submission_id, s.submitted_at FROM replays r "
                              "JOIN submissions s ON s.id = r.submission_id "
                              "WHERE r.verified = 1 AND s.submitted_at >= ? AND r.id <= ?"));
     v.addBindValue(from);
     v.addBindValue(into.lastReplayId());
-    if (!v.exec())
-        return fail(v);
+    if (Status s = m_db->run(v); !s)
+        return s;
     while (v.next()) {
         week.verified({0, v.value(3).toLongLong(), v.value(0).toInt(), v.value(1).toString(), v.value(2).toLongLong(),
                        fromIso(v.value(4))});
     }
     into.turnWeek(std::move(week));
-    return true;
+    return {};
 }
 
-bool ScoreStore::readReplaysSince(Leaderboards& into)
+Status ScoreStore::readReplaysSince(Leaderboards& into)
 {
     for (;;) {
         m_replaysSince->bindValue(0, into.lastReplayId());
-        if (!m_replaysSince->exec())
-            return fail(*m_replaysSince);
+        if (Status s = m_db->run(*m_replaysSince); !s)
+            return s;
         int rows = 0;
         while (m_replaysSince->next()) {
             ++rows;
@@ -648,25 +432,7 @@ bool ScoreStore::readReplaysSince(Leaderboards& into)
         }
         m_replaysSince->finish();
         if (rows < 5000)
-            return true;
-    }
-}
-
-bool ScoreStore::retry(const std::function<bool()>& work, int attempts, int pauseMs, bool transaction)
-{
-    for (int attempt = 0;; ++attempt) {
-        if (work())
-            return true;
-        const QString error = m_error, code = m_errorCode;
-        checkConnection();
-        if (transaction && !m_lost)
-            exec(QStringLiteral("ROLLBACK"));
-        m_error = error; // the reason, not the rollback's own complaint
-        m_errorCode = code;
-        if (m_lost || !isBusyError() || attempt + 1 >= attempts)
-            return false;
-        // Transactions wait longer each time, so that busy writers spread out.
-        QThread::msleep(transaction ? pauseMs * (attempt + 1) : pauseMs);
+            return {};
     }
 }
 

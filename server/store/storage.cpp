@@ -21,61 +21,94 @@ public:
     PageData page;
     bool checkQueued = false;
     bool loadAfterReconnect = false;
+    bool loadLogged = false; // a failed read of the standings logged, once until it succeeds
     int attempts = 0;
 
     void open(const QString& location, bool verifiedOnly, bool* ok, QString* error, PageData* initial)
     {
-        store = std::make_unique<ScoreStore>(location, verifiedOnly);
+        // The schema is brought up to date in the background, while the service already listens.
+        store = std::make_unique<ScoreStore>(location, verifiedOnly, ScoreStore::Migration::Later);
         *ok = store->isOpen();
-        *error = store->lastError();
+        *error = store->openError();
         *initial = page;
         if (!*ok)
             return;
-        // The standings next, while the service already listens; commits queued meanwhile
-        // run after them on this thread.
+        // The standings next; commits queued meanwhile run after them on this thread.
         QMetaObject::invokeMethod(this, [this] { load(); }, Qt::QueuedConnection);
-        store->changedElsewhere();
-        // PostgreSQL tells of other instances' commits; SQLite's file is looked at once a
-        // second. Either way the timer notices the week turning on a quiet service.
-        const bool notified = store->listenForChanges([this] { queueCheck(); });
-        poll = std::make_unique<QTimer>();
-        poll->setInterval(1000);
-        QObject::connect(poll.get(), &QTimer::timeout, this, [this, notified] {
-            if (!notified || store->boards().weekTurned(QDateTime::currentDateTimeUtc()))
-                checkElsewhere();
-        });
-        poll->start();
         retryConnection = std::make_unique<QTimer>();
         retryConnection->setSingleShot(true);
         QObject::connect(retryConnection.get(), &QTimer::timeout, this, [this] { reconnect(); });
     }
 
+    // After the migration: other writers' changes are looked for from now on.
+    void follow()
+    {
+        if (poll)
+            return;
+        store->changedElsewhere();
+        // PostgreSQL tells of other instances' commits; SQLite's file is looked at once a
+        // second. Either way the timer notices the week turning on a quiet service, and on
+        // PostgreSQL a lost connection (and with it its LISTEN) on a quiet service.
+        const bool notified = store->listenForChanges([this] { queueCheck(); });
+        poll = std::make_unique<QTimer>();
+        poll->setInterval(1000);
+        QObject::connect(poll.get(), &QTimer::timeout, this, [this, notified] {
+            if (store->connectionLost())
+                return;
+            if (notified && !store->boards().weekTurned(QDateTime::currentDateTimeUtc())) {
+                if (const Status s = store->probe(); !s)
+                    noticeLoss(s);
+                return;
+            }
+            checkElsewhere();
+        });
+        poll->start();
+    }
+
+    // Tells the owner that the standings are not (or no longer) read: requests needing them
+    // wait, or are answered "busy" while reading them fails.
+    void standingsUnread(bool failing)
+    {
+        QMetaObject::invokeMethod(
+            m_owner,
+            [o = m_owner, failing] {
+                o->m_loaded = false;
+                o->m_loadFailing = failing;
+                if (!failing)
+                    return;
+                const QList<std::function<void()>> waiting = std::exchange(o->m_waitingForLoad, {});
+                for (const auto& ready : waiting)
+                    ready();
+            },
+            Qt::QueuedConnection);
+    }
+
     void load()
     {
-        if (!store->pageData(page)) {
-            const QString reason = store->lastError();
-            // Requests waiting for the standings are answered "busy" meanwhile.
-            QMetaObject::invokeMethod(
-                m_owner,
-                [o = m_owner] {
-                    o->m_loadFailing = true;
-                    const QList<std::function<void()>> waiting = std::exchange(o->m_waitingForLoad, {});
-                    for (const auto& ready : waiting)
-                        ready();
-                },
-                Qt::QueuedConnection);
-            store->checkConnection();
+        Status s = store->isMigrated() ? Status() : store->migrate();
+        if (s) {
+            follow();
+            s = store->pageData(page);
+        }
+        if (!s) {
+            // Requests waiting for the standings are answered "busy" meanwhile, except while
+            // another instance migrates (they wait for that).
+            standingsUnread(!s.is(StoreError::Kind::Busy) || store->isMigrated());
             if (store->connectionLost()) {
                 // Read again once reconnected.
                 loadAfterReconnect = true;
-                noticeLoss(reason);
+                noticeLoss(s);
                 return;
             }
-            qCWarning(lcStore, "zimble-scored: reading the standings failed (%s); trying again in a second",
-                      logText(reason).constData());
+            if (!std::exchange(loadLogged, true))
+                qCWarning(lcStore, "zimble-scored: %s failed (%s); trying again every second",
+                          store->isMigrated() ? "reading the standings" : "bringing the database up to date",
+                          logText(s.reason()).constData());
             QTimer::singleShot(1000, this, [this] { load(); });
             return;
         }
+        if (std::exchange(loadLogged, false))
+            qCInfo(lcStore, "zimble-scored: the standings are read");
         QMetaObject::invokeMethod(
             m_owner,
             [o = m_owner, fresh = page] {
@@ -99,29 +132,31 @@ public:
     }
 
     // After a failure: when the connection itself is gone, reconnect in the background, with
-    // growing pauses up to a second, while requests are answered "busy".
-    void noticeLoss(const QString& reason)
+    // growing pauses up to a second, while requests are answered "busy". One outage is logged
+    // once: when found, its first failed attempt, and the reconnection with the count.
+    void noticeLoss(const Status& failure)
     {
         if (!store->connectionLost() || retryConnection->isActive() || attempts > 0)
             return;
         qCWarning(lcStore, "zimble-scored: the connection to the database is lost (%s); reconnecting",
-                  logText(reason).constData());
-        attempts = 0;
+                  logText(failure.reason()).constData());
         retryConnection->start(100);
     }
 
     void reconnect()
     {
         ++attempts;
-        if (!store->reconnect()) {
+        if (const Status s = store->reconnect(); !s) {
             const int pause = std::min(1000, 100 << std::min(attempts, 4));
-            qCWarning(lcStore, "zimble-scored: reconnecting, attempt %d failed: %s; next in %d ms", attempts,
-                      logText(store->lastError()).constData(), pause);
+            if (attempts == 1)
+                qCWarning(lcStore, "zimble-scored: reconnecting, attempt 1 failed: %s; next in %d ms, then every second "
+                                   "until it comes back",
+                          logText(s.reason()).constData(), pause);
             retryConnection->start(pause);
             return;
         }
         qCInfo(lcStore, "zimble-scored: reconnected to the database after %d attempt(s)", attempts);
-        attempts = 0;
+        attempts = 0; // the next outage is noticed and recovered like this one
         if (std::exchange(loadAfterReconnect, false)) {
             load();
             return;
@@ -135,20 +170,29 @@ public:
         return text.simplified().toUtf8();
     }
 
-    BatchOutcome commit(const QList<Submission>& batch)
+    // A failure that may have left the standings unread (a reload after a moderation).
+    void afterFailure(const Status& s)
+    {
+        if (!store->standingsRead())
+            standingsUnread(true);
+        noticeLoss(s);
+    }
+
+    BatchOutcome commit(const QList<Submission>& batch, QDeadlineTimer deadline)
     {
         BatchOutcome o;
         QElapsedTimer timer;
         timer.start();
-        o.ok = store->submitBatch(batch, &o.won, &o.records);
+        const Status s = store->submitBatch(batch, &o.won, &o.records, deadline);
+        o.ok = s.ok();
         o.seconds = timer.nsecsElapsed() / 1e9;
         if (!o.ok) {
-            o.error = store->lastError();
-            noticeLoss(o.error);
+            o.error = s.reason();
+            afterFailure(s);
             return o;
         }
-        for (const Submission& s : batch)
-            o.ranks.append(store->boards().ranks(s.name));
+        for (const Submission& sub : batch)
+            o.ranks.append(store->boards().ranks(sub.name));
         // The ten best follow the commit in memory; only a change is passed on.
         const PageData fresh = store->boards().page(o.records);
         if (!(fresh == page)) {
@@ -161,10 +205,11 @@ public:
     ReplayOutcome verify(const ReplaySubmission& submission, const QString& client)
     {
         ReplayOutcome o;
-        o.ok = store->storeReplays(submission, client, &o.results);
+        const Status s = store->storeReplays(submission, client, &o.results);
+        o.ok = s.ok();
         if (!o.ok) {
-            o.error = store->lastError();
-            noticeLoss(o.error);
+            o.error = s.reason();
+            afterFailure(s);
             return o;
         }
         o.ranks = store->boards().ranks(submission.name);
@@ -193,16 +238,18 @@ public:
         // Other writers' changes, and the week turning on a quiet service, both change the page.
         if (store->connectionLost())
             return;
+        const bool unread = !store->standingsRead();
         const bool turned = store->boards().weekTurned(QDateTime::currentDateTimeUtc());
-        if (!store->changedElsewhere() && !turned)
+        if (!store->changedElsewhere() && !turned && !unread)
             return;
-        if (!store->catchUp()) {
-            const QString reason = store->lastError();
-            store->checkConnection();
-            noticeLoss(reason);
+        if (const Status s = store->catchUp(); !s) {
+            afterFailure(s);
             return;
         }
-        publishPage();
+        if (unread)
+            load(); // read anew after a failed reload: the owner learns that they are read again
+        else
+            publishPage();
     }
 
     // Passed on even when the page looks the same: player pages and API answers may have changed.
@@ -281,7 +328,10 @@ void onStorageThread(Storage* storage, StorageWorker* worker, std::function<Resu
 
 void Storage::commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done)
 {
-    onStorageThread<BatchOutcome>(this, m_worker.get(), [batch](StorageWorker* w) { return w->commit(batch); }, std::move(done));
+    // The game gives up after 20 s: a batch still busy after 12 s is answered "busy".
+    const QDeadlineTimer deadline(12000);
+    onStorageThread<BatchOutcome>(
+        this, m_worker.get(), [batch, deadline](StorageWorker* w) { return w->commit(batch, deadline); }, std::move(done));
 }
 
 void Storage::verify(const ReplaySubmission& submission, const QString& client,
@@ -298,7 +348,10 @@ void Storage::players(const QString& name, int neighbours, std::function<void(bo
         this, m_worker.get(),
         [name, neighbours](StorageWorker* w) {
             Found found;
-            found.first = w->store->players(name, neighbours, found.second);
+            const Status s = w->store->players(name, neighbours, found.second);
+            found.first = s.ok();
+            if (!s)
+                w->afterFailure(s);
             return found;
         },
         [done = std::move(done)](const Found& found) { done(found.first, found.second); });
@@ -309,7 +362,11 @@ void Storage::around(int board, const QString& name, int count, std::function<vo
     onStorageThread<std::optional<RankedSlice>>(
         this, m_worker.get(),
         [board, name, count](StorageWorker* w) {
-            return w->store->ensureStandings() ? w->store->boards().around(board, name, count) : std::nullopt;
+            if (const Status s = w->store->ensureStandings(); !s) {
+                w->afterFailure(s);
+                return std::optional<RankedSlice>();
+            }
+            return w->store->boards().around(board, name, count);
         },
         std::move(done));
 }

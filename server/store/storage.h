@@ -37,16 +37,18 @@ class StorageWorker;
 class Storage : public QObject {
     Q_OBJECT
 public:
-    // Opens the database on the storage thread and waits for the outcome; the standings are then
-    // read there in the background (what needs them waits for whenLoaded()).
+    // Opens the database on the storage thread and waits for the outcome; the schema is then
+    // brought up to date and the standings read there in the background (what needs them waits
+    // for whenLoaded()), while the service already answers what does not.
     explicit Storage(const QString& location, bool verifiedOnly = false, QObject* parent = nullptr);
     ~Storage() override;
 
     bool isOpen() const { return m_open; }
     QString openError() const { return m_openError; }
     const PageData& initialPage() const { return m_initialPage; }
-    // Whether the standings have been read; `ready` runs on this object's thread once they have
-    // (at once when they are), or once reading them has failed (isLoaded() is then still false).
+    // Whether the standings have been read (false again while a reload fails); `ready` runs on
+    // this object's thread once they have (at once when they are), or once reading them has
+    // failed (isLoaded() is then still false).
     // False, and `ready` dropped, while reading them fails or when too many requests wait already:
     // the caller answers "busy" then.
     bool isLoaded() const { return m_loaded; }

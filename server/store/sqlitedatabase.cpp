@@ -1,0 +1,301 @@
+// SQLite: one file, written by one connection at a time (the write lock), read by many (WAL).
+// The hot statements go through SQLite's own interface, which binds text without QVariants.
+
+#include "database.h"
+#include "sqlitehandle.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace zimble::server {
+
+namespace {
+
+// How long a statement waits for another connection's write lock.
+constexpr int BusyTimeoutMs = 10000;
+
+// Why an SQLite file cannot be opened where SQLite itself would only say "unable to open
+// database file": its folder is missing or not writable (the write-ahead log lives beside it).
+QString folderProblem(const QString& file)
+{
+    if (file == QLatin1String(":memory:") || file.startsWith(QLatin1String("file:")))
+        return {};
+    const QFileInfo info(file);
+    const QString folder = info.absolutePath();
+    const QFileInfo folderInfo(folder);
+    if (!folderInfo.exists())
+        return QStringLiteral("folder %1 does not exist").arg(folder);
+    if (!folderInfo.isDir())
+        return QStringLiteral("%1 is not a folder").arg(folder);
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0)
+        return QStringLiteral("folder %1 is not writable by user %2").arg(folder, currentUser());
+    if (info.exists() && ::access(QFile::encodeName(info.absoluteFilePath()).constData(), R_OK | W_OK) != 0)
+        return QStringLiteral("file %1 is not writable by user %2").arg(info.absoluteFilePath(), currentUser());
+    return {};
+}
+
+StoreError sqliteError(int code, const QString& text)
+{
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return {StoreError::Kind::Busy, text};
+    case SQLITE_NOTADB:
+        return {StoreError::Kind::Refused, QStringLiteral("not a database (the file is not an SQLite database)")};
+    default:
+        return {StoreError::Kind::Refused, text};
+    }
+}
+
+// A statement of SQLite's own interface, finalized with it.
+class Statement {
+public:
+    Statement() = default;
+    ~Statement() { sqlite3_finalize(m_st); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+    bool prepare(sqlite3* db, const char* sql) { return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_st, nullptr) == SQLITE_OK; }
+    sqlite3_stmt* get() const { return m_st; }
+    void text(int i, QByteArrayView v) { sqlite3_bind_text(m_st, i, v.data(), int(v.size()), SQLITE_STATIC); }
+    void int64(int i, qint64 v) { sqlite3_bind_int64(m_st, i, v); }
+    // Runs it to its end; false on failure.
+    bool step()
+    {
+        const int rc = sqlite3_step(m_st);
+        sqlite3_reset(m_st);
+        return rc == SQLITE_DONE;
+    }
+
+private:
+    sqlite3_stmt* m_st = nullptr;
+};
+
+class SqliteWriter : public SubmissionWriter {
+public:
+    explicit SqliteWriter(sqlite3* db) : m_db(db) {}
+    Status prepare()
+    {
+        if (!m_insert.prepare(m_db, sql::InsertSubmission) || !m_record.prepare(m_db, sql::RaiseRecord)
+            || !m_best.prepare(m_db, sql::RaiseBest))
+            return error();
+        return {};
+    }
+    Status insert(QByteArrayView name, const std::array<qint64, BoardSizeCount>& scores, QByteArrayView client,
+                  QByteArrayView at, qint64* id) override
+    {
+        m_insert.text(1, name);
+        for (int i = 0; i < BoardSizeCount; ++i)
+            m_insert.int64(2 + i, scores[size_t(i)]);
+        m_insert.text(6, client);
+        m_insert.text(7, at);
+        if (!m_insert.step())
+            return error();
+        *id = sqlite3_last_insert_rowid(m_db);
+        return {};
+    }
+    Status raiseRecord(int board, qint64 score, QByteArrayView holder, QByteArrayView at, bool* won) override
+    {
+        m_record.int64(1, score);
+        m_record.text(2, holder);
+        m_record.text(3, at);
+        m_record.int64(4, board);
+        m_record.int64(5, score);
+        if (!m_record.step())
+            return error();
+        *won = sqlite3_changes(m_db) > 0;
+        return {};
+    }
+    Status raiseBest(int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) override
+    {
+        m_best.int64(1, board);
+        m_best.text(2, name);
+        m_best.int64(3, score);
+        m_best.int64(4, id);
+        m_best.text(5, at);
+        if (!m_best.step())
+            return error();
+        return {};
+    }
+
+private:
+    Status error() const { return sqliteError(sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db))); }
+    sqlite3* m_db;
+    Statement m_insert, m_record, m_best;
+};
+
+class SqliteDatabase : public Database {
+public:
+    SqliteDatabase() : Database(QStringLiteral("QSQLITE")) {}
+
+    bool openFile(const QString& file, QString* error)
+    {
+        QSqlDatabase db = connection();
+        if (!db.isValid()) {
+            *error = QStringLiteral("the database driver for SQLite is not installed");
+            return false;
+        }
+        if (*error = folderProblem(file); !error->isEmpty())
+            return false;
+        m_file = file;
+        db.setDatabaseName(file);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeoutMs));
+        if (!db.open()) {
+            *error = db.lastError().text().simplified();
+            return false;
+        }
+        m_handle = sqliteHandle(db);
+        if (!m_handle) {
+            *error = QStringLiteral("the SQLite driver does not give its connection");
+            return false;
+        }
+        return true;
+    }
+
+    Status beginWrite() override { return exec(QStringLiteral("BEGIN IMMEDIATE")); }
+    Status beginSnapshot() override { return exec(QStringLiteral("BEGIN")); }
+
+    Status configure() override
+    {
+        // Every acknowledged submission must be on disk: synchronous=FULL syncs the log at each
+        // commit. A page cache of 16 MB (2 MB by default) keeps more of the indexes in memory.
+        // Switching the journal mode does not wait for a busy database: it is retried for about
+        // 15 s, so that instances started together all come up.
+        for (const char* sql : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
+            if (Status s = retry([&] { return exec(QString::fromLatin1(sql)); }, 750, 20, false); !s)
+                return s;
+        }
+        return exec(QStringLiteral("PRAGMA cache_size=-16384"));
+    }
+    QString lockRows() const override { return {}; } // the write lock covers every row
+    Status notifyOthers() override { return {}; }   // other instances look at the data version
+    bool listen(std::function<void()>) override { return false; }
+    bool changedElsewhere() override
+    {
+        QSqlQuery q = query();
+        if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
+            return true;
+        const qint64 v = q.value(0).toLongLong();
+        return std::exchange(m_dataVersion, v) != v;
+    }
+    Status probe() override { return {}; } // a file does not go away like a server
+    Status reopen() override { return {}; }
+
+    std::unique_ptr<SubmissionWriter> submissionWriter(Status* status) override
+    {
+        auto writer = std::make_unique<SqliteWriter>(m_handle);
+        *status = writer->prepare();
+        return writer;
+    }
+
+    Status readBests(const std::function<void(int, QByteArrayView, qint64, qint64, QByteArrayView)>& row) override
+    {
+        // Start-up reads every player's bests: SQLite's own interface reads them several times
+        // faster than one QVariant per value.
+        Statement st;
+        if (!st.prepare(m_handle, "SELECT board, name, score, submission_id, set_at FROM bests"))
+            return error();
+        int rc;
+        const auto text = [&](int column) {
+            return QByteArrayView(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), column)),
+                                  sqlite3_column_bytes(st.get(), column));
+        };
+        while ((rc = sqlite3_step(st.get())) == SQLITE_ROW)
+            row(sqlite3_column_int(st.get(), 0), text(1), sqlite3_column_int64(st.get(), 2), sqlite3_column_int64(st.get(), 3), text(4));
+        return rc == SQLITE_DONE ? Status() : error();
+    }
+
+    Status prepareBulkWrite() override
+    {
+        // A large page cache and in-memory sorting keep a big import from spilling pages early.
+        if (Status s = exec(QStringLiteral("PRAGMA cache_size=-262144")); !s)
+            return s;
+        return exec(QStringLiteral("PRAGMA temp_store=MEMORY"));
+    }
+
+    Status backup(const QString& file) override;
+
+    QString idColumn() const override { return QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT"); }
+    QString keyedTableOptions() const override { return QStringLiteral(" WITHOUT ROWID"); } // one tree, no separate index
+    Status readSchemaVersion(int* version) override
+    {
+        QSqlQuery q = query();
+        if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+            return failed(q);
+        *version = q.value(0).toInt();
+        return {};
+    }
+    QStringList writeSchemaVersion(int version) const override { return {QStringLiteral("PRAGMA user_version = %1").arg(version)}; }
+    // The migration's own write lock (BEGIN IMMEDIATE) keeps a second instance out.
+    Status lockSchema() override { return {}; }
+    void unlockSchema() override {}
+
+protected:
+    StoreError classify(const QString& code, const QString& text) const override { return sqliteError(code.toInt(), text); }
+    void limitWait(int ms) override { sqlite3_busy_timeout(m_handle, ms < 0 ? BusyTimeoutMs : std::min(ms, BusyTimeoutMs)); }
+
+private:
+    Status error() const { return sqliteError(sqlite3_extended_errcode(m_handle), QString::fromUtf8(sqlite3_errmsg(m_handle))); }
+    QString m_file;
+    sqlite3* m_handle = nullptr;
+    qint64 m_dataVersion = -1;
+};
+
+Status SqliteDatabase::backup(const QString& file)
+{
+    // Written beside the target under a name of its own, then renamed over it: the target is the
+    // old copy or the new one, and no other file is touched.
+    QTemporaryFile reserved(file + QStringLiteral(".partial-XXXXXX"));
+    reserved.setAutoRemove(false);
+    if (!reserved.open())
+        return Status::badInput(QStringLiteral("cannot write beside %1: %2").arg(file, reserved.errorString()));
+    const QString partial = reserved.fileName();
+    reserved.close();
+    sqlite3* copy = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(partial).constData(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+        const QString why = QStringLiteral("cannot write %1: %2").arg(partial, QString::fromUtf8(sqlite3_errmsg(copy)));
+        sqlite3_close(copy);
+        QFile::remove(partial);
+        return Status::badInput(why);
+    }
+    int rc = SQLITE_ERROR;
+    if (sqlite3_backup* b = sqlite3_backup_init(copy, "main", m_handle, "main")) {
+        // Every page in one step, so in one read transaction: a consistent copy, made while the
+        // services go on writing (WAL lets readers and one writer work at once).
+        while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
+            sqlite3_sleep(50);
+        sqlite3_backup_finish(b);
+    }
+    if (rc == SQLITE_DONE)
+        rc = sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) == SQLITE_OK ? SQLITE_DONE : SQLITE_ERROR;
+    QString why = rc == SQLITE_DONE ? QString() : QString::fromUtf8(sqlite3_errmsg(copy));
+    if (sqlite3_close(copy) != SQLITE_OK && rc == SQLITE_DONE) {
+        rc = SQLITE_ERROR;
+        why = QStringLiteral("closing the copy failed");
+    }
+    if (rc != SQLITE_DONE) {
+        QFile::remove(partial);
+        return Status::refused(why);
+    }
+    if (std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(file).constData()) != 0) {
+        QFile::remove(partial);
+        return Status::badInput(QStringLiteral("cannot rename %1 to %2").arg(partial, file));
+    }
+    return {};
+}
+
+} // namespace
+
+std::unique_ptr<Database> openSqlite(const QString& file, QString* error)
+{
+    auto db = std::make_unique<SqliteDatabase>();
+    if (!db->openFile(file, error))
+        return nullptr;
+    return db;
+}
+
+} // namespace zimble::server
