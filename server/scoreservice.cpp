@@ -1,4 +1,5 @@
 #include "scoreservice.h"
+#include "server/http/clientkey.h"
 
 #include "logging.h"
 
@@ -65,16 +66,7 @@ QHostAddress clientAddress(const HttpRequest& request, const QList<QHostAddress>
 {
     if (!trustedProxies.contains(request.peer))
         return request.peer;
-    const QList<QByteArray> hops = request.header("x-forwarded-for").split(',');
-    QByteArray last = hops.last().trimmed();
-    if (last.startsWith('[') && last.endsWith(']'))
-        last = last.mid(1, last.size() - 2);
-    QHostAddress a;
-    if (last.isEmpty() || !a.setAddress(QString::fromLatin1(last)))
-        return request.peer;
-    bool ok = false;
-    const quint32 v4 = a.toIPv4Address(&ok);
-    return ok ? QHostAddress(v4) : a;
+    return lastForwardedAddress(request.header("x-forwarded-for")).value_or(request.peer);
 }
 
 RateLimiter::RateLimiter(int perMinute, std::function<qint64()> nowMs, int ipv6Prefix)
