@@ -58,14 +58,13 @@ public:
     }
 };
 
-// A display read out as text, its number as value.
-class LedAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+// A control that shows a number and takes none: read out as its text, the number as its value.
+// `Shown` gives both: text(widget) and value(widget), and the lowest value where there is one.
+template <class W, class Shown>
+class ShownValueAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
-    explicit LedAccessible(LedDisplay* led)
-        : QAccessibleWidget(led, QAccessible::StaticText)
-    {
-    }
-    LedDisplay* led() const { return static_cast<LedDisplay*>(widget()); }
+    ShownValueAccessible(W* w, QAccessible::Role role) : QAccessibleWidget(w, role) {}
+    W* shown() const { return static_cast<W*>(widget()); }
 
     void* interface_cast(QAccessible::InterfaceType t) override
     {
@@ -76,43 +75,31 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value || (t == QAccessible::Description && widget()->accessibleDescription().isEmpty()))
-            return led()->displayText().trimmed();
+            return Shown::text(shown());
         return QAccessibleWidget::text(t);
     }
-    QVariant currentValue() const override { return led()->value(); }
+    QVariant currentValue() const override { return Shown::value(shown()); }
     void setCurrentValue(const QVariant&) override {} // shows, never takes, a number
     QVariant maximumValue() const override { return {}; }
-    QVariant minimumValue() const override { return {}; }
+    QVariant minimumValue() const override { return Shown::minimum(); }
     QVariant minimumStepSize() const override { return {}; }
 };
+
+// A display: its digits as text, its number as value.
+struct LedShown {
+    static QString text(const LedDisplay* led) { return led->displayText().trimmed(); }
+    static QVariant value(const LedDisplay* led) { return led->value(); }
+    static QVariant minimum() { return {}; }
+};
+using LedAccessible = ShownValueAccessible<LedDisplay, LedShown>;
 
 // The gauge: an indicator whose value is the reading its owner gives it.
-class GaugeAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
-public:
-    explicit GaugeAccessible(AnalogGauge* gauge)
-        : QAccessibleWidget(gauge, QAccessible::Indicator)
-    {
-    }
-    AnalogGauge* gauge() const { return static_cast<AnalogGauge*>(widget()); }
-
-    void* interface_cast(QAccessible::InterfaceType t) override
-    {
-        if (t == QAccessible::ValueInterface)
-            return static_cast<QAccessibleValueInterface*>(this);
-        return QAccessibleWidget::interface_cast(t);
-    }
-    QString text(QAccessible::Text t) const override
-    {
-        if (t == QAccessible::Value || (t == QAccessible::Description && widget()->accessibleDescription().isEmpty()))
-            return gauge()->readingText();
-        return QAccessibleWidget::text(t);
-    }
-    QVariant currentValue() const override { return gauge()->reading(); }
-    void setCurrentValue(const QVariant&) override {}
-    QVariant maximumValue() const override { return {}; }
-    QVariant minimumValue() const override { return 0.0; }
-    QVariant minimumStepSize() const override { return {}; }
+struct GaugeShown {
+    static QString text(const AnalogGauge* gauge) { return gauge->readingText(); }
+    static QVariant value(const AnalogGauge* gauge) { return gauge->reading(); }
+    static QVariant minimum() { return 0.0; }
 };
+using GaugeAccessible = ShownValueAccessible<AnalogGauge, GaugeShown>;
 
 // A panel reads as its caption, after its accessible name where it has one.
 class PanelAccessible : public QAccessibleWidget {
@@ -141,9 +128,9 @@ QAccessibleInterface* factory(const QString& className, QObject* object)
     if (className == QLatin1String("zimble::ui::Knob"))
         return new KnobAccessible(static_cast<Knob*>(object));
     if (className == QLatin1String("zimble::ui::LedDisplay"))
-        return new LedAccessible(static_cast<LedDisplay*>(object));
+        return new LedAccessible(static_cast<LedDisplay*>(object), QAccessible::StaticText);
     if (className == QLatin1String("zimble::ui::AnalogGauge"))
-        return new GaugeAccessible(static_cast<AnalogGauge*>(object));
+        return new GaugeAccessible(static_cast<AnalogGauge*>(object), QAccessible::Indicator);
     if (className == QLatin1String("zimble::ui::ThreeDPanel"))
         return new PanelAccessible(static_cast<ThreeDPanel*>(object));
     return nullptr;
