@@ -2,6 +2,7 @@
 # Two score service instances on one PostgreSQL database, submitting at once: every submission
 # is stored and each board's record ends with the highest score. Then a forged record is removed
 # with --remove-name while both run, and both show the record back with its rightful holder.
+# A statement failing for its own reason is answered "busy" without taking the connection for lost.
 # Then PostgreSQL restarts under submissions, twice: meanwhile they are answered "busy", each
 # outage is logged once with its reason, afterwards both instances store again, and every
 # acknowledged submission is in the database; a quiet instance notices a restart by itself. Starts a private PostgreSQL server in a temporary
@@ -94,6 +95,30 @@ for _ in $(seq 30); do
   sleep 0.1
 done
 [ -n "$ok" ] || { echo "the other instance does not show the new record"; exit 1; }
+
+# A statement that fails for its own reason (a trigger that raises) is answered "busy" and logged
+# as what it is, not taken for a lost connection; once the trigger is gone both store again.
+as_pg "$bin/psql" -h "$work" -p "$pgport" -U postgres -qAt >/dev/null <<'SQL'
+CREATE FUNCTION refuse_submissions() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN RAISE EXCEPTION 'submissions closed by the test'; END $$;
+CREATE TRIGGER refuse BEFORE INSERT ON submissions FOR EACH ROW EXECUTE FUNCTION refuse_submissions();
+SQL
+for port in $portA $portB; do
+  out=$(curl -s -w ' %{http_code}' "http://127.0.0.1:$port/zm2.asp?5&0&0&0&Refused&10")
+  case "$out" in
+    *" 503") grep -q "busy" <<<"$out" || { echo "a 503 without busy: $out"; exit 1; } ;;
+    *) echo "answered while every insert fails: $out"; exit 1 ;;
+  esac
+done
+as_pg "$bin/psql" -h "$work" -p "$pgport" -U postgres -qAtc "DROP TRIGGER refuse ON submissions" >/dev/null
+for port in $portA $portB; do
+  code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/zm2.asp?5&0&0&0&Refused&10")
+  [ "$code" = 200 ] || { echo "instance on $port does not store again after a failed statement: $code"; cat "$work/log.$port"; exit 1; }
+  grep -q "failed: .*submissions closed by the test" "$work/log.$port" ||
+    { echo "the failed statement is not logged with its reason:"; cat "$work/log.$port"; exit 1; }
+  ! grep -q "connection to the database is lost" "$work/log.$port" ||
+    { echo "a failed statement taken for a lost connection:"; cat "$work/log.$port"; exit 1; }
+done
 
 # PostgreSQL restarts while submissions come in, twice: the second outage is recovered like the
 # first. Each outage is logged once (its loss, its first failed attempt, the reconnection).

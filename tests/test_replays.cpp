@@ -206,6 +206,14 @@ private slots:
         QVERIFY(pageRow(QStringLiteral("Forger")).isEmpty());
         QVERIFY(pageRow(QStringLiteral("Honest")).startsWith(QStringLiteral("<li class=\"row\" data-verified=\"yes\">")));
         QVERIFY(get(m_port, "/zimble1.asp").body.contains("Only verified games count here"));
+        // A refused replay of the same submission is stored, but the history counted here shows
+        // the verified game only.
+        GameReplay forged = game;
+        forged.clicks[7] = 9;
+        QVERIFY(submitReplays(QStringLiteral("Honest"), {{whole, forged}}).contains(QStringLiteral("Not verified: 4 x 4.")));
+        const QJsonArray history = QJsonDocument::fromJson(get(m_port, "/api/v1/players/Honest").body)["players"][0]["boards"][0]["history"].toArray();
+        QCOMPARE(history.size(), 1);
+        QCOMPARE(history[0]["zq"].toInteger(), whole);
         // A second verified player ranks below.
         const GameReplay shorter = playedReplay(3);
         QCOMPARE(get(m_port, target(wholeScore(shorter), 0, 0, 0, "Second")).status, 200);

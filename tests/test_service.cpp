@@ -2078,6 +2078,15 @@ private slots:
             // Early's tie sent again by a writer whose standings predate the removal: its best
             // keeps the earlier submission.
             QVERIFY(moderator.submitBatch({Submission{{70, 0, 0, 0}, QStringLiteral("Early"), QStringLiteral("x")}}, nullptr, nullptr));
+            // The upsert ran (the writer's standings could not tell it was no higher): the table
+            // still names Early's first submission and its time, so later ties keep ranking after it.
+            QSqlQuery q(QSqlDatabase::database(moderator.connectionName()));
+            QVERIFY(q.exec(QStringLiteral("SELECT b.submission_id, b.set_at = s.submitted_at, (SELECT MIN(id) FROM submissions "
+                                          "WHERE name = 'Early') FROM bests b JOIN submissions s ON s.id = b.submission_id "
+                                          "WHERE b.board = 4 AND b.name = 'Early'")));
+            QVERIFY(q.next());
+            QCOMPARE(q.value(0).toLongLong(), q.value(2).toLongLong());
+            QVERIFY(q.value(1).toBool());
         }
         // Sent again at once, before the service has read the standings anew: its best is stored
         // again though the service still remembers the removed one.

@@ -45,6 +45,9 @@ inline constexpr char RaiseBest[] = "INSERT INTO bests (board, name, score, subm
                                     "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
                                     "submission_id = excluded.submission_id, set_at = excluded.set_at "
                                     "WHERE excluded.score > bests.score";
+// Strictly higher wins; on an equal score the earlier submission does, as in the standings.
+inline constexpr char RaiseVerifiedRecord[] = "UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? "
+                                              "WHERE board = ? AND (score < ? OR (score = ? AND submission_id > ?))";
 } // namespace sql
 
 // Invariant: once a call has found the connection gone, isLost() stays true, and every call

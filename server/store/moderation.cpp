@@ -1,6 +1,6 @@
-// Moderation queries: listing stored submissions and removing a name with everything it set.
-// A name given matches every stored name folding like it (foldName), as on the pages.
+// Moderation (moderation.h), and the store's calls that run it.
 
+#include "moderation.h"
 #include "database.h"
 #include "isotime.h"
 #include "scorestore.h"
@@ -39,12 +39,12 @@ QString placeholders(qsizetype n)
 
 } // namespace
 
-Status ScoreStore::list(int board, const QString& name, int limit, QList<StoredSubmission>& out)
+Status Moderation::list(int board, const QString& name, int limit, QList<StoredSubmission>& out)
 {
     out.clear();
     QStringList names;
     if (!name.isNull()) {
-        if (Status s = namesFolding(*m_db, name, &names); !s)
+        if (Status s = namesFolding(m_db, name, &names); !s)
             return s;
         if (names.isEmpty())
             return {};
@@ -61,13 +61,13 @@ Status ScoreStore::list(int board, const QString& name, int limit, QList<StoredS
     // Newest first; by one board, highest first and the earlier of equal scores first.
     sql += oneBoard ? QStringLiteral(" ORDER BY score%1 DESC, id ASC").arg(board) : QStringLiteral(" ORDER BY id DESC");
     sql += QStringLiteral(" LIMIT ?");
-    QSqlQuery q = m_db->query();
-    if (Status s = m_db->prepare(q, sql); !s)
+    QSqlQuery q = m_db.query();
+    if (Status s = m_db.prepare(q, sql); !s)
         return s;
     for (const QString& n : std::as_const(names))
         q.addBindValue(n);
     q.addBindValue(limit);
-    if (Status s = m_db->run(q); !s)
+    if (Status s = m_db.run(q); !s)
         return s;
     while (q.next()) {
         StoredSubmission sub;
@@ -82,35 +82,35 @@ Status ScoreStore::list(int board, const QString& name, int limit, QList<StoredS
     return {};
 }
 
-Status ScoreStore::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun,
+Status Moderation::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun,
                               QStringList* matched)
 {
     QStringList names;
-    if (Status s = namesFolding(*m_db, name, &names); !s)
+    if (Status s = namesFolding(m_db, name, &names); !s)
         return s;
     if (matched)
         *matched = names;
-    return m_db->retry([&] { return removeRun(names, removed, before, after, dryRun); }, 5, 100, true);
+    return m_db.retry([&] { return removeRun(names, removed, before, after, dryRun); }, 5, 100, true);
 }
 
-Status ScoreStore::removeRun(const QStringList& names, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun)
+Status Moderation::removeRun(const QStringList& names, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun)
 {
     *removed = 0;
-    if (Status s = m_db->beginWrite(); !s)
+    if (Status s = m_db.beginWrite(); !s)
         return s;
     // The records locked, so submissions of other instances wait for the new ones.
     for (const char* table : {"records", "verified_records"}) {
-        if (Status s = m_db->exec(QStringLiteral("SELECT board FROM %1").arg(QLatin1String(table)) + m_db->lockRows()); !s)
+        if (Status s = m_db.exec(QStringLiteral("SELECT board FROM %1").arg(QLatin1String(table)) + m_db.lockRows()); !s)
             return s;
     }
-    if (Status s = records(*before); !s)
+    if (Status s = m_records(*before); !s)
         return s;
     for (const QString& name : names) {
         for (const char* table : {"submissions", "bests", "replays"}) {
-            QSqlQuery del = m_db->query();
+            QSqlQuery del = m_db.query();
             del.prepare(QStringLiteral("DELETE FROM %1 WHERE name = ?").arg(QLatin1String(table)));
             del.addBindValue(name);
-            if (Status s = m_db->run(del); !s)
+            if (Status s = m_db.run(del); !s)
                 return s;
             if (qstrcmp(table, "submissions") == 0)
                 *removed += del.numRowsAffected();
@@ -121,47 +121,52 @@ Status ScoreStore::removeRun(const QStringList& names, int* removed, WorldRecord
             return s;
     }
     // Running services read the ten best anew when they see the count move.
-    if (Status s = m_db->exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")); !s)
+    if (Status s = m_db.exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")); !s)
         return s;
-    if (Status s = records(*after); !s)
+    if (Status s = m_records(*after); !s)
         return s;
     if (dryRun) {
-        m_db->rollback();
+        m_db.rollback();
         return {};
     }
-    if (Status s = m_db->notifyOthers(); !s)
+    if (Status s = m_db.notifyOthers(); !s)
         return s;
-    return m_db->commit();
+    return m_db.commit();
 }
 
-Status ScoreStore::recomputeRecords(int board)
+Status Moderation::recomputeRecords(int board)
 {
     // The record is the highest remaining score, the earliest of equal ones.
-    QSqlQuery top = m_db->query();
+    QSqlQuery top = m_db.query();
     if (!top.exec(QStringLiteral("SELECT name, score%1, submitted_at FROM submissions WHERE score%1 > 0 "
                                  "ORDER BY score%1 DESC, id ASC LIMIT 1")
                       .arg(board)))
-        return m_db->failed(top);
+        return m_db.failed(top);
     const bool any = top.next();
-    QSqlQuery set = m_db->query();
+    QSqlQuery set = m_db.query();
     set.prepare(QStringLiteral("UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ?"));
     set.addBindValue(any ? top.value(1).toLongLong() : 0);
     set.addBindValue(any ? top.value(0).toString() : QStringLiteral(""));
     set.addBindValue(any ? top.value(2).toString() : QStringLiteral(""));
     set.addBindValue(board);
     top.finish();
-    if (Status s = m_db->run(set); !s)
+    if (Status s = m_db.run(set); !s)
         return s;
+    return recomputeVerifiedRecord(board);
+}
+
+Status Moderation::recomputeVerifiedRecord(int board)
+{
     // The verified record: the highest remaining verified replay, the earliest of equal ones.
-    QSqlQuery vtop = m_db->query();
+    QSqlQuery vtop = m_db.query();
     vtop.prepare(QStringLiteral("SELECT r.name, r.score, s.submitted_at, r.submission_id FROM replays r "
                                 "JOIN submissions s ON s.id = r.submission_id WHERE r.verified = 1 AND r.board = ? "
                                 "ORDER BY r.score DESC, r.submission_id ASC LIMIT 1"));
     vtop.addBindValue(board);
-    if (Status s = m_db->run(vtop); !s)
+    if (Status s = m_db.run(vtop); !s)
         return s;
     const bool vany = vtop.next();
-    QSqlQuery vset = m_db->query();
+    QSqlQuery vset = m_db.query();
     vset.prepare(QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? WHERE board = ?"));
     vset.addBindValue(vany ? vtop.value(1).toLongLong() : 0);
     vset.addBindValue(vany ? vtop.value(0).toString() : QStringLiteral(""));
@@ -169,7 +174,18 @@ Status ScoreStore::recomputeRecords(int board)
     vset.addBindValue(vany ? vtop.value(3).toLongLong() : 0);
     vset.addBindValue(board);
     vtop.finish();
-    return m_db->run(vset);
+    return m_db.run(vset);
+}
+
+Status ScoreStore::list(int board, const QString& name, int limit, QList<StoredSubmission>& out)
+{
+    return Moderation(*m_db, [this](WorldRecords& r) { return records(r); }).list(board, name, limit, out);
+}
+
+Status ScoreStore::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun,
+                              QStringList* names)
+{
+    return Moderation(*m_db, [this](WorldRecords& r) { return records(r); }).removeName(name, removed, before, after, dryRun, names);
 }
 
 } // namespace zimble::server

@@ -1,8 +1,8 @@
-// The store's answers for player pages and the records API: names found ignoring case, the
-// places around a player, and their histories.
+// The store's answers for player pages and the records API (PlayerQueries, playerqueries.h).
 
 #include "playerqueries.h"
 #include "database.h"
+#include "leaderboards.h"
 #include "scorestore.h"
 
 #include <QHash>
@@ -21,7 +21,7 @@ constexpr int MaxHistory = 1000;
 
 } // namespace
 
-Status ScoreStore::histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out)
+Status PlayerQueries::histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out)
 {
     out = QList<std::array<QList<HistoryPoint>, BoardSizeCount>>(names.size());
     if (names.isEmpty())
@@ -37,13 +37,13 @@ Status ScoreStore::histories(const QStringList& names, QList<std::array<QList<Hi
     QStringList parts;
     for (qsizetype i = 0; i < names.size(); ++i)
         parts << one.arg(i);
-    QSqlQuery q = m_db->query();
+    QSqlQuery q = m_db.query();
     q.prepare(parts.join(QLatin1String(" UNION ALL ")));
     for (const QString& name : names) {
         q.addBindValue(name);
         q.addBindValue(MaxHistory);
     }
-    if (Status s = m_db->run(q); !s)
+    if (Status s = m_db.run(q); !s)
         return s;
     QHash<QString, qsizetype> index;
     for (qsizetype i = 0; i < names.size(); ++i)
@@ -75,12 +75,10 @@ Status ScoreStore::histories(const QStringList& names, QList<std::array<QList<Hi
     return {};
 }
 
-Status ScoreStore::players(const QString& name, int neighbours, FoundPlayers& out)
+Status PlayerQueries::players(const Leaderboards& boards, const QString& name, int neighbours, FoundPlayers& out)
 {
     out = {};
-    if (Status s = ensureStandings(); !s)
-        return s;
-    FoundPlayers found = m_boards.players(name, neighbours, MaxPlayersShown);
+    FoundPlayers found = boards.players(name, neighbours, MaxPlayersShown);
     QStringList names;
     for (const PlayerDetail& player : found.players)
         names << player.name;
@@ -93,6 +91,14 @@ Status ScoreStore::players(const QString& name, int neighbours, FoundPlayers& ou
     }
     out = std::move(found);
     return {};
+}
+
+Status ScoreStore::players(const QString& name, int neighbours, FoundPlayers& out)
+{
+    out = {};
+    if (Status s = ensureStandings(); !s)
+        return s;
+    return PlayerQueries(*m_db, m_verifiedOnly).players(m_boards, name, neighbours, out);
 }
 
 } // namespace zimble::server

@@ -3,10 +3,16 @@
 // the players ranked just around them, and the history of their submissions.
 
 #include "standings.h"
+#include "storeerror.h"
+
+#include "game/boardsize.h"
 
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <array>
 
 namespace zimble::server {
 
@@ -52,5 +58,27 @@ struct FoundPlayers {
 // How many of the names folding alike a player page and the API show: however many are stored,
 // an answer stays small and reads a bounded history.
 inline constexpr int MaxPlayersShown = 20;
+
+class Database;
+class Leaderboards;
+
+// The player queries: the best placed of the names folding like one looked up, with their ranks
+// and places from the leaderboards and their histories from the database.
+// Invariant: an answer is bounded however many names fold alike: at most MaxPlayersShown names,
+// each with at most 1,000 submissions of history, read in one statement; it changes nothing.
+class PlayerQueries {
+public:
+    // With verifiedOnly, a history holds the name's verified replays only.
+    PlayerQueries(Database& db, bool verifiedOnly) : m_db(db), m_verifiedOnly(verifiedOnly) {}
+    // Each found player with its bests, ranks, the `neighbours` places above and below on each
+    // board, and its history; empty when none has a score. `boards` must be read.
+    Status players(const Leaderboards& boards, const QString& name, int neighbours, FoundPlayers& out);
+    // The latest submissions of each name (its verified replays with verifiedOnly), oldest first.
+    Status histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out);
+
+private:
+    Database& m_db;
+    const bool m_verifiedOnly;
+};
 
 } // namespace zimble::server

@@ -132,10 +132,7 @@ Status ScoreStore::prepareStatements()
                                                "WHERE r.id > ? AND r.verified = 1 ORDER BY r.id LIMIT 5000"))
         && make(m_insertReplay, QStringLiteral("INSERT INTO replays (submission_id, board, name, score, cycles, clicks, "
                                                "verified, reason, client, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
-        // Strictly higher wins; on an equal score the earlier submission does, as in the standings.
-        && make(m_updateVerified, QStringLiteral("UPDATE verified_records SET score = ?, holder = ?, set_at = ?, "
-                                                 "submission_id = ? WHERE board = ? AND (score < ? OR (score = ? AND "
-                                                 "submission_id > ?))"))
+        && make(m_updateVerified, QString::fromLatin1(sql::RaiseVerifiedRecord))
         && make(m_submissionExists, QStringLiteral("SELECT id FROM submissions WHERE id = ?"))
         && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
         && make(m_lockVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board") + lock);
@@ -236,7 +233,12 @@ Status ScoreStore::records(WorldRecords& out)
 
 Status ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
 {
-    if (Status s = m_db->run(q); !s)
+    return readRecordRows(*m_db, q, out);
+}
+
+Status readRecordRows(Database& db, QSqlQuery& q, WorldRecords& out)
+{
+    if (Status s = db.run(q); !s)
         return s;
     out = WorldRecords();
     while (q.next()) {

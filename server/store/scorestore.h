@@ -7,6 +7,7 @@
 #include "leaderboards.h"
 #include "storeerror.h"
 #include "playerqueries.h"
+#include "transfer.h"
 
 #include "game/boardsize.h"
 #include "scores/exchange.h"
@@ -34,6 +35,9 @@ class SubmissionWriter;
 // its password, a file path as given.
 QString printableLocation(const QString& location);
 
+// Reads the rows of a query of "board, score, holder, set_at" into `out`.
+Status readRecordRows(Database& db, QSqlQuery& q, WorldRecords& out);
+
 struct Submission {
     std::array<qint64, BoardSizeCount> scores{}; // boards 4 to 7
     QString name;                   // already cleaned
@@ -46,12 +50,6 @@ struct ReplayResult {
     bool verified = false;
     QString reason;         // why not, for the log and the metrics
     bool newRecord = false; // it made the board's verified record
-};
-
-// What an import did.
-struct ImportOutcome {
-    qint64 rows = 0;       // rows stored
-    qint64 duplicates = 0; // rows that matched a stored one (time, board, score, name)
 };
 
 // Invariant: the leaderboards hold what the database held up to their last ids, or they are
@@ -117,7 +115,7 @@ public:
     // true for PostgreSQL, which does not tell.
     bool changedElsewhere();
 
-    // Moderation (moderation.cpp). Names match as on the pages: ignoring case (foldName).
+    // Moderation (Moderation, moderation.h). Names match as on the pages: ignoring case (foldName).
     // Submissions newest first (or by one board's score, highest first), optionally of one name.
     Status list(int board, const QString& name, int limit, QList<StoredSubmission>& out);
     // Deletes the submissions and replays of every name folding like `name` and recomputes each
@@ -126,7 +124,7 @@ public:
     Status removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun = false,
                       QStringList* names = nullptr);
 
-    // Player pages and the records API (playerqueries.cpp). Names are found ignoring case.
+    // Player pages and the records API (PlayerQueries, playerqueries.h). Names are found ignoring case.
     // The best placed MaxPlayersShown of the stored names that fold like `name`, each with its
     // bests, ranks, the `neighbours` places above and below on each board, and its history;
     // empty when none has a score.
@@ -157,9 +155,6 @@ private:
     Status findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at);
     // Starts a new week's ten best when the week has turned.
     Status followWeek(Leaderboards& into);
-    Status importRows(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates);
-    Status removeRun(const QStringList& names, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun);
-    Status recomputeRecords(int board);
 
     QString m_location;
     QString m_openError;
@@ -180,10 +175,6 @@ private:
     const bool m_verifiedOnly;
     Leaderboards m_boards;
     qint64 m_seenGeneration = -1; // moderation count when the leaderboards were read
-
-    // Player queries (playerqueries.cpp).
-    // The latest submissions of each name (its verified replays with verifiedOnly), oldest first.
-    Status histories(const QStringList& names, QList<std::array<QList<HistoryPoint>, BoardSizeCount>>& out);
 };
 
 } // namespace zimble::server

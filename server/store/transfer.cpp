@@ -1,6 +1,6 @@
-// Export, import and backup: the moderation commands' siblings, run against the database while
-// services may be using it.
+// Export, import and backup (transfer.h), and the store's calls that run them.
 
+#include "transfer.h"
 #include "copytarget.h"
 #include "csv.h"
 #include "isotime.h"
@@ -127,24 +127,24 @@ using ImportedBests = QHash<QByteArray, std::array<ImportedBest, BoardSizeCount>
 
 } // namespace
 
-Status ScoreStore::exportCsv(QIODevice& out, qint64* rows)
+Status CsvExport::run(QIODevice& out, qint64* rows)
 {
     *rows = 0;
-    QSqlQuery q = m_db->query();
+    QSqlQuery q = m_db.query();
     QString sql = QStringLiteral("SELECT s.id, s.submitted_at, s.name, s.score4, s.score5, s.score6, s.score7");
     for (int board = FirstBoard; board <= LastBoard; ++board)
         sql += QStringLiteral(", EXISTS (SELECT 1 FROM replays r WHERE r.submission_id = s.id AND r.board = %1 "
                               "AND r.verified = 1)")
                    .arg(board);
     sql += QStringLiteral(" FROM submissions s WHERE s.id > ? ORDER BY s.id LIMIT 5000");
-    if (Status s = m_db->prepare(q, sql); !s)
+    if (Status s = m_db.prepare(q, sql); !s)
         return s;
     if (out.write(CsvHeader + "\r\n") < 0)
         return Status::badInput(out.errorString());
     qint64 from = 0;
     for (;;) {
         q.bindValue(0, from);
-        if (Status s = m_db->run(q); !s)
+        if (Status s = m_db.run(q); !s)
             return s;
         int read = 0;
         QByteArray chunk;
@@ -170,43 +170,48 @@ Status ScoreStore::exportCsv(QIODevice& out, qint64* rows)
     }
 }
 
-Status ScoreStore::importCsv(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates)
+Status CsvImport::run(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates)
 {
     *outcome = {};
     Status s = importRows(in, outcome, refuseDuplicates);
     if (s)
         return s;
-    m_db->rollback();
+    m_db.rollback();
     *outcome = {};
     return s;
 }
 
 namespace {
 
-// The statements an import runs besides a submission's: a verified row's replay, and the
-// look for the same row stored before.
+// The statements an import runs besides a submission's: the records locked, a verified row's
+// replay, the look for the same row stored before, and the verified record raised.
 struct ImportStatements {
-    explicit ImportStatements(Database& db) : replay(db.query())
+    explicit ImportStatements(Database& db)
+        : db(db), lockRecords(db.query()), lockVerified(db.query()), replay(db.query()), raiseVerified(db.query())
     {
         for (QSqlQuery& q : stored)
             q = db.query();
     }
-    Status prepare(Database& db)
+    Status prepare()
     {
-        if (Status s = db.prepare(replay, QStringLiteral("INSERT INTO replays (submission_id, board, name, score, cycles, clicks, "
-                                                          "verified, reason, client, received_at) "
-                                                          "VALUES (?, ?, ?, ?, 0, '', 1, 'imported', 'import', ?)"));
-            !s)
-            return s;
-        for (int i = 0; i < BoardSizeCount; ++i) {
+        const QString lock = db.lockRows();
+        Status s = db.prepare(lockRecords, QStringLiteral("SELECT board, score, holder, set_at FROM records ORDER BY board") + lock);
+        if (s)
+            s = db.prepare(lockVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board") + lock);
+        if (s)
+            s = db.prepare(replay, QStringLiteral("INSERT INTO replays (submission_id, board, name, score, cycles, clicks, "
+                                                  "verified, reason, client, received_at) "
+                                                  "VALUES (?, ?, ?, ?, 0, '', 1, 'imported', 'import', ?)"));
+        if (s)
+            s = db.prepare(raiseVerified, QString::fromLatin1(sql::RaiseVerifiedRecord));
+        for (int i = 0; s && i < BoardSizeCount; ++i) {
             const QString sql = QStringLiteral("SELECT 1 FROM submissions WHERE name = ? AND submitted_at = ? AND score%1 = ? LIMIT 1")
                                     .arg(FirstBoard + i);
-            if (Status s = db.prepare(stored[size_t(i)], sql); !s)
-                return s;
+            s = db.prepare(stored[size_t(i)], sql);
         }
-        return {};
+        return s;
     }
-    Status isStored(Database& db, const ImportRow& row, bool* found)
+    Status isStored(const ImportRow& row, bool* found)
     {
         QSqlQuery& q = stored[size_t(row.board - FirstBoard)];
         q.bindValue(0, QString::fromUtf8(row.utf8Name));
@@ -218,7 +223,7 @@ struct ImportStatements {
         q.finish();
         return {};
     }
-    Status storeReplay(Database& db, const ImportRow& row, qint64 id)
+    Status storeReplay(const ImportRow& row, qint64 id)
     {
         replay.bindValue(0, id);
         replay.bindValue(1, row.board);
@@ -227,34 +232,21 @@ struct ImportStatements {
         replay.bindValue(4, QString::fromLatin1(row.time));
         return db.run(replay);
     }
-    QSqlQuery replay;
+    Status raiseVerifiedRecord(int board, qint64 score, const QByteArray& name, const QByteArray& time, qint64 id)
+    {
+        const QVariant values[] = {score, QString::fromUtf8(name), QString::fromLatin1(time), id, board, score, score, id};
+        for (int i = 0; i < int(std::size(values)); ++i)
+            raiseVerified.bindValue(i, values[i]);
+        return db.run(raiseVerified);
+    }
+    Database& db;
+    QSqlQuery lockRecords, lockVerified, replay, raiseVerified;
     std::array<QSqlQuery, BoardSizeCount> stored;
 };
 
-} // namespace
-
-Status ScoreStore::importRows(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates)
-{
-    CsvReader csv(in);
-    QList<QByteArray> fields;
-    if (!csv.next(fields) || fields.join(',') != CsvHeader) {
-        return Status::badInput(csv.error().isEmpty()
-                                    ? QStringLiteral("line 1: the first line must be \"%1\"").arg(QString::fromLatin1(CsvHeader))
-                                    : QStringLiteral("line 1: ") + csv.error());
-    }
-    if (Status s = m_db->prepareBulkWrite(); !s)
-        return s;
-    if (Status s = m_db->beginWrite(); !s)
-        return s;
-    // The records are locked, as by every writer.
-    WorldRecords records, verified;
-    if (Status s = readRecords(*m_lockRecords, records); !s)
-        return s;
-    if (Status s = readRecords(*m_lockVerified, verified); !s)
-        return s;
-    ImportStatements statements(*m_db);
-    if (Status s = statements.prepare(*m_db); !s)
-        return s;
+// What the rows read so far raise: each board's highest (of all and of verified rows) and each
+// name's best on each board, the first row of equal scores.
+struct ImportTally {
     struct Candidate {
         qint64 score = 0;
         qint64 id = 0;
@@ -262,6 +254,25 @@ Status ScoreStore::importRows(QIODevice& in, ImportOutcome* outcome, bool refuse
     };
     std::array<Candidate, BoardSizeCount> best, bestVerified;
     ImportedBests bests;
+
+    void add(const ImportRow& row, qint64 id)
+    {
+        const int i = row.board - FirstBoard;
+        ImportedBest& mine = bests[row.utf8Name][size_t(i)];
+        if (row.score > mine.score)
+            mine = {row.score, id, row.ms};
+        if (row.score > best[i].score)
+            best[i] = {row.score, id, row.utf8Name, row.time};
+        if (row.verified && row.score > bestVerified[i].score)
+            bestVerified[i] = {row.score, id, row.utf8Name, row.time};
+    }
+};
+
+// Stores every row after the header, each as a submission (and a replay when verified).
+Status storeRows(CsvReader& csv, SubmissionWriter& writer, ImportStatements& statements, bool refuseDuplicates,
+                 ImportOutcome* outcome, ImportTally& tally)
+{
+    QList<QByteArray> fields;
     const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
     while (csv.next(fields)) {
         QString why;
@@ -271,7 +282,7 @@ Status ScoreStore::importRows(QIODevice& in, ImportOutcome* outcome, bool refuse
         if (!row)
             return Status::badInput(QStringLiteral("line %1: %2").arg(csv.recordLine()).arg(why));
         bool stored = false;
-        if (Status s = statements.isStored(*m_db, *row, &stored); !s)
+        if (Status s = statements.isStored(*row, &stored); !s)
             return s;
         if (stored && refuseDuplicates)
             return Status::badInput(QStringLiteral("line %1: the same row is stored already").arg(csv.recordLine()));
@@ -279,74 +290,113 @@ Status ScoreStore::importRows(QIODevice& in, ImportOutcome* outcome, bool refuse
         std::array<qint64, BoardSizeCount> scores{};
         scores[size_t(row->board - FirstBoard)] = row->score;
         qint64 id = 0;
-        if (Status s = m_writer->insert(row->utf8Name, scores, "import", row->time, &id); !s)
+        if (Status s = writer.insert(row->utf8Name, scores, "import", row->time, &id); !s)
             return s;
         if (row->verified) {
-            if (Status s = statements.storeReplay(*m_db, *row, id); !s)
+            if (Status s = statements.storeReplay(*row, id); !s)
                 return s;
         }
         ++outcome->rows;
-        const int i = row->board - FirstBoard;
-        ImportedBest& mine = bests[row->utf8Name][size_t(i)];
-        if (row->score > mine.score)
-            mine = {row->score, id, row->ms};
-        if (row->score > best[i].score)
-            best[i] = {row->score, id, row->utf8Name, row->time};
-        if (row->verified && row->score > bestVerified[i].score)
-            bestVerified[i] = {row->score, id, row->utf8Name, row->time};
+        tally.add(*row, id);
     }
     if (!csv.error().isEmpty())
         return Status::badInput(QStringLiteral("line %1: %2").arg(csv.recordLine()).arg(csv.error()));
-    // Each imported name's best on each board joins the bests, in the table's order (names
-    // sorted within each board), and a higher score takes the board's record.
+    return {};
+}
+
+// Each imported name's best on each board joins the bests, in the table's order (names sorted
+// within each board), and a higher score takes the board's record (of all, of verified games).
+Status raiseBestsAndRecords(const ImportTally& tally, SubmissionWriter& writer, ImportStatements& statements,
+                            const WorldRecords& records, const WorldRecords& verified)
+{
     std::vector<ImportedBests::const_iterator> byName;
-    byName.reserve(size_t(bests.size()));
-    for (auto it = bests.cbegin(); it != bests.cend(); ++it)
+    byName.reserve(size_t(tally.bests.size()));
+    for (auto it = tally.bests.cbegin(); it != tally.bests.cend(); ++it)
         byName.push_back(it);
     std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
     for (int board = FirstBoard; board <= LastBoard; ++board) {
+        const int i = board - FirstBoard;
         for (const auto& it : byName) {
-            const ImportedBest& b = it.value()[size_t(board - FirstBoard)];
+            const ImportedBest& b = it.value()[size_t(i)];
             if (b.score <= 0)
                 continue;
-            if (Status s = m_writer->raiseBest(board, it.key(), b.score, b.id, utcIsoLatin1(b.ms)); !s)
+            if (Status s = writer.raiseBest(board, it.key(), b.score, b.id, utcIsoLatin1(b.ms)); !s)
                 return s;
         }
-        const int i = board - FirstBoard;
         bool raised = false;
-        if (best[i].score > records[i].score) {
-            if (Status s = m_writer->raiseRecord(board, best[i].score, best[i].name, best[i].time, &raised); !s)
+        const ImportTally::Candidate& top = tally.best[i];
+        if (top.score > records[i].score) {
+            if (Status s = writer.raiseRecord(board, top.score, top.name, top.time, &raised); !s)
                 return s;
         }
-        if (bestVerified[i].score > verified[i].score) {
-            const Candidate& c = bestVerified[i];
-            m_updateVerified->bindValue(0, c.score);
-            m_updateVerified->bindValue(1, QString::fromUtf8(c.name));
-            m_updateVerified->bindValue(2, QString::fromLatin1(c.time));
-            m_updateVerified->bindValue(3, c.id);
-            m_updateVerified->bindValue(4, board);
-            m_updateVerified->bindValue(5, c.score);
-            m_updateVerified->bindValue(6, c.score);
-            m_updateVerified->bindValue(7, c.id);
-            if (Status s = m_db->run(*m_updateVerified); !s)
+        const ImportTally::Candidate& v = tally.bestVerified[i];
+        if (v.score > verified[i].score) {
+            if (Status s = statements.raiseVerifiedRecord(board, v.score, v.name, v.time, v.id); !s)
                 return s;
         }
     }
-    // Running services read their standings anew, as after a moderation, rather than row by row.
-    if (Status s = m_db->exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")); !s)
-        return s;
-    if (Status s = m_db->notifyOthers(); !s)
-        return s;
-    return m_db->commit();
+    return {};
 }
 
-Status ScoreStore::backup(const QString& file)
+} // namespace
+
+Status CsvImport::importRows(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates)
+{
+    CsvReader csv(in);
+    QList<QByteArray> fields;
+    if (!csv.next(fields) || fields.join(',') != CsvHeader) {
+        return Status::badInput(csv.error().isEmpty()
+                                    ? QStringLiteral("line 1: the first line must be \"%1\"").arg(QString::fromLatin1(CsvHeader))
+                                    : QStringLiteral("line 1: ") + csv.error());
+    }
+    if (Status s = m_db.prepareBulkWrite(); !s)
+        return s;
+    if (Status s = m_db.beginWrite(); !s)
+        return s;
+    ImportStatements statements(m_db);
+    if (Status s = statements.prepare(); !s)
+        return s;
+    // The records are locked, as by every writer.
+    WorldRecords records, verified;
+    if (Status s = readRecordRows(m_db, statements.lockRecords, records); !s)
+        return s;
+    if (Status s = readRecordRows(m_db, statements.lockVerified, verified); !s)
+        return s;
+    ImportTally tally;
+    if (Status s = storeRows(csv, m_writer, statements, refuseDuplicates, outcome, tally); !s)
+        return s;
+    if (Status s = raiseBestsAndRecords(tally, m_writer, statements, records, verified); !s)
+        return s;
+    // Running services read their standings anew, as after a moderation, rather than row by row.
+    if (Status s = m_db.exec(QStringLiteral("UPDATE moderation SET generation = generation + 1 WHERE id = 1")); !s)
+        return s;
+    if (Status s = m_db.notifyOthers(); !s)
+        return s;
+    return m_db.commit();
+}
+
+Status Backup::to(const QString& file)
 {
     // The copy must replace neither the database it copies nor its write-ahead log, shared memory
     // or journal (services would go on writing a deleted file, or lose committed transactions).
     if (const QString problem = copyTargetProblem(file, m_location); !problem.isEmpty())
         return Status::badInput(problem);
-    return m_db->backup(file);
+    return m_db.backup(file);
+}
+
+Status ScoreStore::exportCsv(QIODevice& out, qint64* rows)
+{
+    return CsvExport(*m_db).run(out, rows);
+}
+
+Status ScoreStore::importCsv(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates)
+{
+    return CsvImport(*m_db, *m_writer).run(in, outcome, refuseDuplicates);
+}
+
+Status ScoreStore::backup(const QString& file)
+{
+    return Backup(*m_db, m_location).to(file);
 }
 
 } // namespace zimble::server
