@@ -512,7 +512,8 @@ private slots:
         const std::pair<qint64, const char*> cases[] = {{1, "1st"},     {2, "2nd"},     {3, "3rd"},     {4, "4th"},
                                                         {11, "11th"},   {12, "12th"},   {13, "13th"},   {21, "21st"},
                                                         {22, "22nd"},   {23, "23rd"},   {101, "101st"}, {111, "111th"},
-                                                        {112, "112th"}, {1001, "1,001st"}, {4512, "4,512th"}};
+                                                        {112, "112th"}, {1001, "1,001st"}, {4512, "4,512th"},
+                                                        {1000000, "1,000,000th"}};
         for (const auto& [n, text] : cases)
             QTest::newRow(text) << n << QString::fromLatin1(text);
     }
