@@ -2226,6 +2226,14 @@ private slots:
         QVERIFY(first.contains("2026-01-02T03:04:06.250Z,5,34,two lines,false\r\n")); // 33.5 goes to the even 34
         QVERIFY(first.contains("2026-01-02T03:04:07.000Z,7,34,J\xC3\xB6rg,false\r\n"));
         QVERIFY(first.contains("2026-01-02T03:04:08.000Z,6,1,Anonymous,true\r\n")); // as a submitted empty name
+        // The same file again: every row is counted as stored already (none of the file's own rows
+        // counts against another); refusing duplicates stores nothing.
+        QVERIFY(runProgram({QStringLiteral("--db"), db, QStringLiteral("--import"), in}, &out) == 0);
+        QVERIFY2(out.contains("8 of them were stored already"), out.constData());
+        QCOMPARE(runProgram({QStringLiteral("--db"), db, QStringLiteral("--import"), in, QStringLiteral("--refuse-duplicates")}, &out), 1);
+        QVERIFY2(out.contains("line 2: the same row is stored already"), out.constData());
+        QCOMPARE(runProgram({QStringLiteral("--db"), db, QStringLiteral("--list"), QStringLiteral("--limit"), QStringLiteral("100")}, &out), 0);
+        QCOMPARE(out.count('\n'), 1 + 1 + 2 * 8); // the header, the row stored before, the file twice
         // Into a new database and out again: the same rows, the same boards.
         const QString copy = m_dir.filePath(QStringLiteral("copy-%1.sqlite").arg(tag));
         QVERIFY(ScoreStore(copy).isOpen());

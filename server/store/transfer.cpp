@@ -187,7 +187,7 @@ namespace {
 // replay, the look for the same row stored before, and the verified record raised.
 struct ImportStatements {
     explicit ImportStatements(Database& db)
-        : db(db), lockRecords(db.query()), lockVerified(db.query()), replay(db.query()), raiseVerified(db.query())
+        : db(db), lockRecords(db.query()), lockVerified(db.query()), replay(db.query()), raiseVerified(db.query()), lastId(db.query())
     {
         for (QSqlQuery& q : stored)
             q = db.query();
@@ -205,18 +205,31 @@ struct ImportStatements {
         if (s)
             s = db.prepare(raiseVerified, QString::fromLatin1(sql::RaiseVerifiedRecord));
         for (int i = 0; s && i < BoardSizeCount; ++i) {
-            const QString sql = QStringLiteral("SELECT 1 FROM submissions WHERE name = ? AND submitted_at = ? AND score%1 = ? LIMIT 1")
-                                    .arg(FirstBoard + i);
+            const QString sql =
+                QStringLiteral("SELECT 1 FROM submissions WHERE name = ? AND submitted_at = ? AND score%1 = ? AND id <= ? LIMIT 1")
+                    .arg(FirstBoard + i);
             s = db.prepare(stored[size_t(i)], sql);
         }
+        if (s)
+            s = db.prepare(lastId, QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM submissions"));
+        if (s)
+            s = db.run(lastId);
+        storedUpTo = s && lastId.next() ? lastId.value(0).toLongLong() : 0;
+        lastId.finish();
         return s;
     }
+    // Whether the row was stored before this import began (rows of the import itself do not
+    // count); no look at all into a database that was empty then, as when a backup is restored.
     Status isStored(const ImportRow& row, bool* found)
     {
+        *found = false;
+        if (storedUpTo == 0)
+            return {};
         QSqlQuery& q = stored[size_t(row.board - FirstBoard)];
         q.bindValue(0, QString::fromUtf8(row.utf8Name));
         q.bindValue(1, QString::fromLatin1(row.time));
         q.bindValue(2, row.score);
+        q.bindValue(3, storedUpTo);
         if (Status s = db.run(q); !s)
             return s;
         *found = q.next();
@@ -240,8 +253,9 @@ struct ImportStatements {
         return db.run(raiseVerified);
     }
     Database& db;
-    QSqlQuery lockRecords, lockVerified, replay, raiseVerified;
+    QSqlQuery lockRecords, lockVerified, replay, raiseVerified, lastId;
     std::array<QSqlQuery, BoardSizeCount> stored;
+    qint64 storedUpTo = 0; // the last submission stored before the import
 };
 
 // What the rows read so far raise: each board's highest (of all and of verified rows) and each
