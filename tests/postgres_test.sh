@@ -8,6 +8,15 @@
 # acknowledged submission is in the database; a quiet instance notices a restart by itself. Starts a private PostgreSQL server in a temporary
 # directory; skipped (77) when no PostgreSQL server is installed.
 set -euo pipefail
+# Runs a shell command every 0.1 s until it succeeds, at most N times; fails when it never does.
+eventually() {
+  local tries=$1 _
+  for _ in $(seq "$tries"); do
+    eval "$2" && return 0
+    sleep 0.1
+  done
+  return 1
+}
 build=$1
 initdb=$(ls /usr/lib/postgresql/*/bin/initdb 2>/dev/null | sort -V | tail -n 1 || true)
 [ -x "$initdb" ] || { echo "no PostgreSQL server installed: skipped"; exit 77; }
@@ -81,20 +90,10 @@ verdict=$(curl -sf "http://127.0.0.1:$portB/zr.asp?Replayer&4.683.1.AAAABBBBCCCC
 grep -q "Verified: 4 x 4\." <<<"$verdict" || { echo "the replay was not verified: $verdict"; exit 1; }
 forged=$(curl -sf "http://127.0.0.1:$portB/zr.asp?Replayer&4.683.200.AAAABBBBCCCCDDDDEEEE")
 grep -q "Not verified: 4 x 4\." <<<"$forged" || { echo "a forged replay was verified: $forged"; exit 1; }
-ok=
-for _ in $(seq 30); do
-  curl -sf "http://127.0.0.1:$portA/zimble1.asp?name=Replayer" | grep -q 'data-verified="yes"' && { ok=1; break; }
-  sleep 0.1
-done
-[ -n "$ok" ] || { echo "the other instance does not mark the verified replay"; exit 1; }
+eventually 30 'curl -sf "http://127.0.0.1:$portA/zimble1.asp?name=Replayer" | grep -q '\''data-verified="yes"'\''' || { echo "the other instance does not mark the verified replay"; exit 1; }
 # A new record through one instance shows on the other's page without its poll (LISTEN/NOTIFY).
 curl -sf "http://127.0.0.1:$portA/zm2.asp?0&0&0&777&Notified&3108" >/dev/null
-ok=
-for _ in $(seq 30); do
-  curl -sf "http://127.0.0.1:$portB/zimble1.asp" | grep -q Notified && { ok=1; break; }
-  sleep 0.1
-done
-[ -n "$ok" ] || { echo "the other instance does not show the new record"; exit 1; }
+eventually 30 'curl -sf "http://127.0.0.1:$portB/zimble1.asp" | grep -q Notified' || { echo "the other instance does not show the new record"; exit 1; }
 
 # A statement that fails for its own reason (a trigger that raises) is answered "busy" and logged
 # as what it is, not taken for a lost connection; once the trigger is gone both store again.
@@ -155,19 +154,9 @@ as_pg "$bin/pg_ctl" -D "$work/pg" -m fast -w stop >/dev/null
 sleep 1.5
 as_pg "$bin/pg_ctl" -D "$work/pg" -l "$work/pg.log" -w -t 60 \
   -o "-p $pgport -k $work -c listen_addresses=127.0.0.1" start >/dev/null
-ok=
-for i in $(seq 1 50); do
-  [ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$portB/zm2.asp?0&0&0&0&Quiet&0")" = 200 ] && { ok=1; break; }
-  sleep 0.1
-done
-[ -n "$ok" ] || { echo "instance on $portB does not answer after the third restart"; exit 1; }
+eventually 50 '[ "$(curl -s -o /dev/null -w '\''%{http_code}'\'' "http://127.0.0.1:$portB/zm2.asp?0&0&0&0&Quiet&0")" = 200 ]' || { echo "instance on $portB does not answer after the third restart"; exit 1; }
 curl -sf "http://127.0.0.1:$portB/zm2.asp?0&0&0&901&Quietly&3604" >/dev/null
-ok=
-for _ in $(seq 50); do
-  curl -sf "http://127.0.0.1:$portA/zimble1.asp" | grep -q Quietly && { ok=1; break; }
-  sleep 0.1
-done
-[ -n "$ok" ] || { echo "the quiet instance did not listen again after the restart"; cat "$work/log.$portA"; exit 1; }
+eventually 50 'curl -sf "http://127.0.0.1:$portA/zimble1.asp" | grep -q Quietly' || { echo "the quiet instance did not listen again after the restart"; cat "$work/log.$portA"; exit 1; }
 acked=$((acked + 2))
 for i in $(seq 100 119); do
   port=$(( i % 2 ? portA : portB ))
@@ -177,12 +166,7 @@ for i in $(seq 100 119); do
 done
 # Both listen again: a record through one shows on the other (no poll between instances).
 curl -sf "http://127.0.0.1:$portB/zm2.asp?0&0&0&888&Relisten&3552" >/dev/null
-ok=
-for _ in $(seq 30); do
-  curl -sf "http://127.0.0.1:$portA/zimble1.asp" | grep -q Relisten && { ok=1; break; }
-  sleep 0.1
-done
-[ -n "$ok" ] || { echo "after the restart the other instance does not show the new record"; exit 1; }
+eventually 30 'curl -sf "http://127.0.0.1:$portA/zimble1.asp" | grep -q Relisten' || { echo "after the restart the other instance does not show the new record"; exit 1; }
 acked=$((acked + 1))
 after=$(psql_count)
 # (The Quiet peek stores a submission too.)
