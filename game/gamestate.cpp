@@ -12,6 +12,7 @@ namespace zimble {
 GameState::GameState()
 {
     m_history.reserve(HitsToRemoveTile * TilePoolSize);
+    m_clickCycles.reserve(HitsToRemoveTile * TilePoolSize);
 }
 
 void GameState::setBoardSize(int size)
@@ -39,6 +40,7 @@ int GameState::addHit(int tile)
 FixedPoint GameState::recordClick(int tile)
 {
     m_history.push_back(tile);
+    m_clickCycles.push_back(m_clockCycles);
     m_cyclesAtLastClick = m_clockCycles;
     m_score = computeScore(m_history, m_boardSize, m_clockCycles);
     return m_score;
@@ -53,6 +55,7 @@ bool GameState::finishClick()
 void GameState::clear()
 {
     m_history.clear();
+    m_clickCycles.clear();
     m_hits.fill(0);
     m_clickCount = 0;
     m_clockCycles = 0;

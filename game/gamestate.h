@@ -59,7 +59,7 @@ public:
 
     FixedPoint score() const { return m_score; }
     // This game so far as a replay: its ZQ follows from it alone.
-    GameReplay replay() const { return {m_boardSize, m_cyclesAtLastClick, m_history}; }
+    GameReplay replay() const { return {m_boardSize, m_cyclesAtLastClick, m_history, m_clickCycles}; }
 
     // Back to the start of a game: counts, history and clock cleared; board size and the last
     // score are kept.
@@ -69,6 +69,7 @@ private:
     int m_boardSize = MinBoardSize;
     std::array<int, TilePoolSize> m_hits{};
     std::vector<std::int32_t> m_history;
+    std::vector<std::int32_t> m_clickCycles; // the clock when each click of m_history was scored
     int m_clickCount = 0;
     int m_clockCycles = 0;
     int m_cyclesAtLastClick = 0;

@@ -16,10 +16,21 @@ struct GameReplay {
     int clockCycles = 0;
     // Tile indices in click order.
     std::vector<std::int32_t> clicks;
+    // Completed clock cycles when each click was scored, one per click; empty for a replay kept
+    // before the game recorded them, whose earlier clicks are then taken as evenly paced.
+    std::vector<std::int32_t> clickCycles;
 
     // The ZQ the game showed after its last click.
     FixedPoint score() const;
+    // Whether each click carries its own clock.
+    bool hasClickCycles() const { return !clickCycles.empty(); }
+    // The clock at click `index` (0-based): as recorded, or, without per-click clocks, the last
+    // clock spread evenly over the clicks (exact at the last click).
+    std::int32_t cyclesAtClick(std::size_t index) const;
 };
+
+// The ZQ after each click of a replay, as the game computes it: element k after click k + 1.
+std::vector<FixedPoint> scoresAfterEachClick(const GameReplay& replay);
 
 enum class ReplayVerdict {
     Verified,
@@ -29,6 +40,7 @@ enum class ReplayVerdict {
     TileClickedTooOften, // a tile clicked a fifth time
     TooManyClicks,       // more than four clicks per tile
     ImplausibleClock,    // a clock cycle count no game can reach
+    BadClickCycles,      // per-click clocks that are not one per click, decrease, or end off the clock
     ScoreMismatch,       // the replay does not give the submitted ZQ
 };
 

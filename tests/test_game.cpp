@@ -306,7 +306,13 @@ private slots:
         const auto v = [](ReplayVerdict r) { return int(r); };
         QTest::newRow("as played") << "" << v(ReplayVerdict::Verified);
         QTest::newRow("one click changed") << "change" << v(ReplayVerdict::ScoreMismatch);
-        QTest::newRow("cycles inflated") << "cycles" << v(ReplayVerdict::ScoreMismatch);
+        QTest::newRow("cycles inflated, no clock per click") << "cycles" << v(ReplayVerdict::ScoreMismatch);
+        QTest::newRow("no clock per click, as played") << "old" << v(ReplayVerdict::Verified);
+        QTest::newRow("last click's clock past the game clock") << "last past" << v(ReplayVerdict::BadClickCycles);
+        QTest::newRow("a click's clock going back") << "decrease" << v(ReplayVerdict::BadClickCycles);
+        QTest::newRow("a clock per click missing") << "short" << v(ReplayVerdict::BadClickCycles);
+        QTest::newRow("a negative clock at the first click") << "first negative" << v(ReplayVerdict::BadClickCycles);
+        QTest::newRow("a 4 x 4 game played to its end") << "full" << v(ReplayVerdict::Verified);
         QTest::newRow("score claimed one higher") << "claim" << v(ReplayVerdict::ScoreMismatch);
         QTest::newRow("a tile clicked five times") << "fifth" << v(ReplayVerdict::TileClickedTooOften);
         QTest::newRow("an index off the board") << "off" << v(ReplayVerdict::TileOffBoard);
@@ -337,14 +343,25 @@ private slots:
                 seven.addClockCycle();
             }
             return seven;
-        }() : test::playedGame();
+        }() : test::playedGame(tamper == QLatin1String("full") ? 16 : 5);
         GameReplay r = g.replay();
+        QCOMPARE(r.clickCycles.size(), r.clicks.size());
         QCOMPARE(r.score(), g.score());
         std::int64_t claimed = toInt32HalfEven(g.score().toDouble());
         if (tamper == QLatin1String("change"))
             r.clicks[7] = 9;
         else if (tamper == QLatin1String("cycles"))
-            r.clockCycles = 400;
+            r.clockCycles = 400, r.clickCycles.clear();
+        else if (tamper == QLatin1String("old"))
+            r.clickCycles.clear();
+        else if (tamper == QLatin1String("last past"))
+            r.clickCycles.back() = r.clockCycles + 1;
+        else if (tamper == QLatin1String("decrease"))
+            r.clickCycles[12] = r.clickCycles[11] - 1; // the cycle falls after click 8
+        else if (tamper == QLatin1String("short"))
+            r.clickCycles.pop_back();
+        else if (tamper == QLatin1String("first negative"))
+            r.clickCycles.front() = -1;
         else if (tamper == QLatin1String("claim"))
             ++claimed;
         else if (tamper == QLatin1String("fifth"))
@@ -364,6 +381,30 @@ private slots:
         else if (tamper == QLatin1String("seven off"))
             r.clicks[5] = 49;
         QCOMPARE(int(verifyReplay(r, claimed)), verdict);
+    }
+
+    // The ZQ after each click of a replay is the one the game showed after that click, with the
+    // clock running between clicks; without per-click clocks only the last one is exact.
+    void replayGivesTheZqOfEveryClick()
+    {
+        GameState g;
+        g.setBoardSize(6);
+        std::vector<FixedPoint> shown;
+        for (int i = 0; i < 6 * 6 * 4; ++i) {
+            const int tile = (i * 7) % 36;
+            if (!g.isClickable(tile))
+                continue;
+            if (i % 5 == 0)
+                g.addClockCycle();
+            g.addHit(tile);
+            shown.push_back(g.recordClick(tile));
+            g.finishClick();
+        }
+        GameReplay r = g.replay();
+        QCOMPARE(scoresAfterEachClick(r), shown);
+        r.clickCycles.clear();
+        QCOMPARE(scoresAfterEachClick(r).back(), shown.back());
+        QCOMPARE(r.cyclesAtClick(0), 0);
     }
 };
 
