@@ -688,16 +688,27 @@ private slots:
         QCOMPARE(decodeClicks(QStringLiteral("AZawH")), std::optional(clicks));
         QVERIFY(!decodeClicks(QStringLiteral("Ax")));
         QVERIFY(!decodeClicks(QString(197, QLatin1Char('A'))));
-        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}}}, {40, GameReplay{7, 0, {48}}}};
+        // The clock at each click as steps: one character each up to 9, letters for the digits
+        // before the last of a longer step.
+        const std::vector<std::int32_t> clocks{0, 1, 2, 15, 15, 1015};
+        QCOMPARE(encodeClickCycles(clocks), QStringLiteral("011b30baa0"));
+        QCOMPARE(decodeClickCycles(u"011b30baa0", 6), std::optional(clocks));
+        QCOMPARE(decodeClickCycles(u"5-3", 2), std::optional(std::vector<std::int32_t>{5, 2}));
+        QCOMPARE(decodeClickCycles(u"jjjjjjjj9jjjjjjjj9jjjjjjjj9", 3), std::nullopt); // past 32 bits
+        QCOMPARE(decodeClickCycles(u"jjjjjjjjj9", 1), std::nullopt);                   // ten digits
+        // A replay kept before the game recorded each click's clock goes in the shorter form.
+        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}, {0, 3}}}, {40, GameReplay{7, 0, {48}}}};
         const QString target = replayRequestTarget(QStringLiteral("Ann"), sent);
-        QCOMPARE(target, QStringLiteral("/zr.asp?Ann&4.812.3.AB&7.40.0.w"));
+        QCOMPARE(target, QStringLiteral("/zr.asp?Ann&4.812.3.AB.03&7.40.0.w"));
         QString refusal;
         const auto parsed = parseReplaySubmission(target.mid(8).toLatin1(), &refusal);
         QVERIFY2(parsed, qPrintable(refusal));
         QCOMPARE(parsed->name, QStringLiteral("Ann"));
         QCOMPARE(parsed->replays.size(), std::size_t(2));
+        QCOMPARE(parsed->replays[0].replay.clickCycles, (std::vector<std::int32_t>{0, 3}));
         QCOMPARE(parsed->replays[1].whole, qint64(40));
         QCOMPARE(parsed->replays[1].replay.clicks, std::vector<std::int32_t>{48});
+        QVERIFY(!parsed->replays[1].replay.hasClickCycles());
         QCOMPARE(parseReplaySubmission("", nullptr)->name, QStringLiteral("Anonymous"));
         // Each refused with its own reason: five replays are too many, though one board is then
         // bound to repeat.
@@ -708,6 +719,11 @@ private slots:
                        {"Ann&8.1.0.A", "a replay could not be read"},
                        {"Ann&4.1.0.A!", "a replay could not be read"},
                        {"Ann&4.x.0.A", "a replay could not be read"},
+                       {"Ann&4.1.0.AB.01a", "a replay could not be read"}, // a step never ended
+                       {"Ann&4.1.0.A.", "a replay could not be read"},
+                       {"Ann&4.1.0.A.0.0", "a replay could not be read"},
+                       {"Ann&4.1.0.A.0x", "a replay could not be read"},
+                       {"Ann&4.1.0.AB.011", "more clock values than clicks"},
                        {"Ann&4.1.0.A&4.1.0.A", "a board was sent twice"},
                        {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A", "too many of them"},
                        {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&4.1.0.A&5.1.0.A", "too many of them"}};
