@@ -603,7 +603,23 @@ private slots:
         QTest::addColumn<QString>("reason"); // empty: readable
         QTest::newRow("two boards") << QByteArray("Zimble replays, version 1\n4 3 AAAAB\n7 0 wvu\n") << QString();
         QTest::newRow("no replays yet") << QByteArray("Zimble replays, version 1\n") << QString();
-        QTest::newRow("a newer version") << QByteArray("Zimble replays, version 2\n4 0 A\n") << "of version 2";
+        QTest::newRow("a clock at each click") << QByteArray("Zimble replays, version 2\n4 3 AAAAB 00102\n7 0 wvu\n") << QString();
+        // Every board played to its end, each click after a long wait: the longest file the game writes.
+        QByteArray full("Zimble replays, version 2\n");
+        for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
+            const int clicks = 4 * board * board;
+            std::vector<std::int32_t> tiles;
+            for (int k = 0; k < clicks; ++k)
+                tiles.push_back(k % (board * board));
+            full += QByteArray::number(board) + ' ' + QByteArray::number(clicks * 100000) + ' ' + encodeClicks(tiles).toLatin1()
+                + ' ' + QByteArray("baaaa0").repeated(clicks) + '\n';
+        }
+        QTest::newRow("every board played to its end") << full << QString();
+        QTest::newRow("a newer version") << QByteArray("Zimble replays, version 3\n4 0 A\n") << "of version 3";
+        QTest::newRow("more clocks than clicks") << QByteArray("Zimble replays, version 2\n4 0 A 00\n") << "line 2 is damaged";
+        QTest::newRow("a click without its clock") << QByteArray("Zimble replays, version 2\n4 0 AB 0\n") << "line 2 is damaged";
+        QTest::newRow("a clock step never ended") << QByteArray("Zimble replays, version 2\n4 0 A b\n") << "line 2 is damaged";
+        QTest::newRow("clocks in a version-1 file") << QByteArray("Zimble replays, version 1\n4 0 A 0\n") << "line 2 is damaged";
         QTest::newRow("version 0") << QByteArray("Zimble replays, version 0\n4 0 A\n") << "of version 0";
         QTest::newRow("not a replay file") << QByteArray("\x89PNG\r\n") << "not a replay file";
         QTest::newRow("empty") << QByteArray() << "not a replay file";
@@ -628,8 +644,16 @@ private slots:
             QVERIFY2(error.contains(reason) && error.contains(QStringLiteral("Replays.dat")), qPrintable(error));
             return;
         }
+        // Every replay the game kept is one the service verifies, and four times the longest
+        // file still fits.
+        QVERIFY(bytes.size() * 4 < MaxReplayFileSize);
+        for (const std::optional<GameReplay>& kept : r.byBoard) {
+            if (kept)
+                QCOMPARE(verifyReplay(*kept, toInt32HalfEven(kept->score().toDouble())), ReplayVerdict::Verified);
+        }
         QVERIFY(saveReplays(file, r, &error));
-        QCOMPARE(readAll(file), bytes); // written back byte for byte
+        // Written back byte for byte, a version-1 file as version 2.
+        QCOMPARE(readAll(file), QByteArray(bytes).replace("version 1\n", "version 2\n"));
     }
 
     void summaryKeepsTheReplayOfANewBest()
