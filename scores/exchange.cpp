@@ -227,7 +227,8 @@ QString encodeClickCycles(const std::vector<std::int32_t>& cycles)
 
 std::optional<std::vector<std::int32_t>> decodeClickCycles(QStringView steps, std::size_t maxValues)
 {
-    constexpr int MaxStepDigits = 9; // a step below 10^9, so no sum of two overflows 64 bits
+    // A step below 10^9: the clock, checked after each step, stays far inside 64 bits.
+    constexpr int MaxStepDigits = 9;
     std::vector<std::int32_t> cycles;
     std::int64_t clock = 0, step = 0;
     int digits = 0;
