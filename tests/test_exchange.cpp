@@ -492,6 +492,7 @@ private slots:
         std::optional<GameReplay> replay;
         double score = 0;
         std::vector<double> shown;
+        int ticksBeforeLastClick = 0;
         {
             PlayingField field(m_session);
             field.setFrameDelay([](float) {});
@@ -504,6 +505,8 @@ private slots:
                     const int ticks = (tile * 4 + k) * 5 % 23 + (tile == 2 && k == 0 ? 200 : 0);
                     for (int tick = 0; tick < ticks; ++tick)
                         field.onClockTick();
+                    if (tile + 1 < tiles || k < 3) // not after the last click
+                        ticksBeforeLastClick += ticks;
                 }
             }
             if (!replay)
@@ -511,6 +514,7 @@ private slots:
         }
         QCOMPARE(replay->boardSize, board);
         QCOMPARE(replay->clicks.size(), std::size_t(4 * tiles));
+        QCOMPARE(replay->clockCycles, ticksBeforeLastClick / 16);
         std::vector<double> replayed;
         for (FixedPoint zq : scoresAfterEachClick(*replay))
             replayed.push_back(zq.toDouble());
@@ -522,7 +526,7 @@ private slots:
         if (keptByAnOlderGame) {
             QFile old(m_session.replayFileName());
             QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("Zimble replays, version 1\n4 " + QByteArray::number(replay->clockCycles) + ' '
+            old.write("Zimble replays, version 1\n" + QByteArray::number(board) + ' ' + QByteArray::number(replay->clockCycles) + ' '
                       + encodeClicks(replay->clicks).toLatin1() + '\n');
         }
         auto summary = std::make_unique<SummaryWindow>(m_session, score, board, keptByAnOlderGame ? std::nullopt : replay);
