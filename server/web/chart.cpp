@@ -88,9 +88,10 @@ ChartScale chartScale(qint64 lowest, qint64 highest)
 QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt)
 {
     // The best is drawn even when it was set before the history shown began (or nothing is shown).
-    const bool bestSent = std::any_of(points.begin(), points.end(), [&](const HistoryPoint& p) { return p.score == best; });
+    auto isBest = [&](const HistoryPoint& p) { return p.score == best; };
+    const auto bestSent = std::find_if(points.begin(), points.end(), isBest);
     QList<HistoryPoint> dots = points.size() <= MaxDots ? points : points.mid(points.size() - 1);
-    if (!bestSent && (bestAt.isValid() || points.isEmpty()))
+    if (bestSent == points.end() && (bestAt.isValid() || points.isEmpty()))
         dots.append({bestAt, best});
     qint64 lowest = best, highest = best, from = 0, to = 0;
     bool timed = false;
@@ -133,9 +134,7 @@ QString historyChart(int board, const QList<HistoryPoint>& points, qint64 best, 
         s << "\"/></svg>\n";
     }
     // The ring first, so that the dot it marks, like every other, is drawn over it.
-    auto isBest = [&](const HistoryPoint& p) { return p.score == best; };
-    const auto ringed = std::find_if(points.begin(), points.end(), isBest);
-    const QDateTime ringAt = ringed != points.end() ? ringed->at : bestAt;
+    const QDateTime ringAt = bestSent != points.end() ? bestSent->at : bestAt;
     s << "<circle class=\"top\" cx=\"" << pct(x(ringAt)) << "\" cy=\"" << pct(y(best)) << "\" r=\"7\"/>\n";
     for (const HistoryPoint& p : dots)
         s << "<circle class=\"pt\" cx=\"" << pct(x(p.at)) << "\" cy=\"" << pct(y(p.score)) << "\" r=\"3.5\"/>";
