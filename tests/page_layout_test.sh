@@ -89,6 +89,9 @@ curl -sf "$base/zimble1.asp?name=${long_word}21" >"$work/player.html"
 grep -q "${long_word}21" "$work/records.html" || { echo "names missing from the page"; exit 1; }
 [ "$(grep -o 'data-verified="yes"' "$work/records.html" | wc -l)" -ge 28 ] || { echo "verified marks missing"; exit 1; }
 grep -q '<figure class="chart"' "$work/player.html" || { echo "no chart on the player's page"; exit 1; }
+for page in records player; do
+  grep -q 'marks a verified game' "$work/$page.html" || { echo "the verified mark is not explained on the $page page"; exit 1; }
+done
 
 # The script measures the page inside a frame of the width at hand (Chromium's windows are never
 # narrower than 500 px) and writes its verdict into the outer page.

@@ -88,6 +88,14 @@ QString whoClass(const QString& name)
 const QString Mark = QStringLiteral(" <span class=\"mark\" title=\"Verified: the service replayed this game with the "
                                     "game&rsquo;s own scoring and it gives this ZQ.\">&#10004;</span>");
 
+// Says on the page what the mark means: its tooltip alone is never seen on a phone.
+QString markNote(bool verifiedOnly)
+{
+    return QStringLiteral("<p class=\"note\">%1&#10004; marks a verified game: the service replayed it with the "
+                          "game&rsquo;s own scoring and it gives the ZQ shown.</p>\n")
+        .arg(verifiedOnly ? QStringLiteral("Only verified games count here. ") : QString());
+}
+
 QString nameCell(const QString& name, bool verified)
 {
     return QStringLiteral("<span class=\"%1\"><a href=\"%2\">%3</a>%4</span>")
@@ -138,6 +146,31 @@ QString rankedList(const QList<RankedEntry>& entries, qint64 firstRank, const QS
     return out + QStringLiteral("</ol>\n");
 }
 
+bool anyVerified(const QList<RankedEntry>& entries)
+{
+    return std::any_of(entries.begin(), entries.end(), [](const RankedEntry& e) { return e.verified; });
+}
+
+bool anyVerified(const PageData& data)
+{
+    for (int i = 0; i < BoardSizeCount; ++i) {
+        if (data.records[i].verified || anyVerified(data.best[i]) || anyVerified(data.week[i]))
+            return true;
+    }
+    return false;
+}
+
+bool anyVerified(const QList<PlayerDetail>& players)
+{
+    for (const PlayerDetail& p : players) {
+        for (const PlayerBoardDetail& b : p.boards) {
+            if (b.verified || anyVerified(b.around.entries))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 QList<std::pair<QByteArray, QByteArray>> pageHeaders()
@@ -160,9 +193,7 @@ QByteArray recordsPage(const PageData& data)
     QTextStream html(&out);
     html << head(QStringLiteral("Zimble World High ZQs"))
          << "<p class=\"lead\">The world&rsquo;s highest ZQs. The rules are yours to find out.</p>\n"
-         << (data.verifiedOnly ? "<p class=\"note\">Only verified games count here: the service replays each game "
-                                 "with the game&rsquo;s own scoring.</p>\n"
-                               : "")
+         << (data.verifiedOnly || anyVerified(data) ? markNote(data.verifiedOnly) : QString())
          << "<h2>World records</h2>\n<ol class=\"list records\">\n"
             "<li class=\"row head\"><span class=\"rank\">Board</span><span class=\"who\">Record holder</span>"
             "<span class=\"end\"><span class=\"zq\">ZQ</span><span class=\"date\">Set</span></span></li>\n";
@@ -194,6 +225,8 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
     QString out;
     QTextStream html(&out);
     html << head(QStringLiteral("Zimble: ") + esc(name)) << "<p class=\"lead\"><a href=\"/zimble1.asp\">All records</a></p>\n";
+    if (anyVerified(players))
+        html << markNote(verifiedOnly);
     if (players.isEmpty()) {
         html << "<h2 class=\"" << whoClass(name) << "\">" << esc(name) << "</h2>\n<p class=\"lead\">No "
              << (verifiedOnly ? "verified " : "") << "scores under this name yet.</p>\n";
