@@ -157,7 +157,8 @@ window.onload = function () {
   const textSize = parseFloat(window_.getComputedStyle(document_.body).fontSize);
   document_.querySelectorAll('.chart').forEach((chart) => {
     const shown = [...chart.querySelectorAll('li, figcaption, text')].filter((e) => e.getClientRects().length);
-    if (chart.querySelectorAll('.ys li').length < 2 || !chart.querySelector('.xs li').getClientRects().length)
+    const date = chart.querySelector('.xs li');
+    if (chart.querySelectorAll('.ys li').length < 2 || !date || !date.getClientRects().length)
       fails.push('a chart without its scores or dates');
     for (const e of shown) {
       const size = parseFloat(window_.getComputedStyle(e).fontSize) * (e.getScreenCTM ? e.getScreenCTM().a : 1);
