@@ -108,7 +108,8 @@ window.onload = function () {
     if (r.width > 0 && r.right > vw + 0.5) fails.push(e.tagName + '.' + e.className + ' ends at ' + r.right + ' px, past ' + vw);
   });
   // The boxes that must not overlap: each part of a row (by the extent of its text, so text
-  // running out of its box counts), headings, paragraphs, charts, the lists and the boards.
+  // running out of its box counts), headings, paragraphs, charts and their labels, the lists and
+  // the boards.
   const textRect = (e) => {
     const range = document_.createRange();
     range.selectNodeContents(e);
@@ -117,7 +118,7 @@ window.onload = function () {
     return { left: Math.min(...rs.map((r) => r.left)), right: Math.max(...rs.map((r) => r.right)),
              top: Math.min(...rs.map((r) => r.top)), bottom: Math.max(...rs.map((r) => r.bottom)) };
   };
-  const boxes = [...document_.querySelectorAll('.rank, .who, .zq, .date, h1, h2, h3, p, footer, .chart li, .chart figcaption')]
+  const boxes = [...document_.querySelectorAll('.rank, .who, .zq, .date, h1, h2, h3, p, footer, .chart, .chart li, .chart figcaption')]
     .map((e) => ({ e, r: textRect(e) }));
   const blocks = [...document_.querySelectorAll('section.board, .lists > div, ol.list')].map((e) => ({ e, r: e.getBoundingClientRect() }));
   const overlap = (p, q) => p.left < q.right - 0.5 && q.left < p.right - 0.5 && p.top < q.bottom - 0.5 && q.top < p.bottom - 0.5;
