@@ -3,8 +3,9 @@
 # 320 to 2560 px, with the hardest names on every board: 50 characters with and without spaces,
 # accented, Cyrillic, Greek, Chinese and Arabic, some verified. At every width: the page never
 # scrolls sideways and nothing runs past its right edge; no two boxes overlap; no word is broken
-# inside, except below 500 px a single word wider than its column. The pages as served forbid
-# scripts, so a copy of each gets a measuring script added before it is opened from a file.
+# inside, except below 500 px a single word wider than its column; a chart's scores, dates and
+# caption are set at least at the page's text size. The pages as served forbid scripts, so a
+# copy of each gets a measuring script added before it is opened from a file.
 # Skipped (77) without Chromium or the sqlite3 shell (used to mark games verified). KEEP=1 keeps
 # the pages and measuring pages.
 set -euo pipefail
@@ -75,11 +76,22 @@ for _ in $(seq 50); do
   [ "$(curl -sf "$base/zimble1.asp" | grep -o 'data-verified="yes"' | wc -l)" -ge 28 ] && break
   sleep 0.2
 done
+# A history over six weeks for the measured player: lower scores sent again and dated back (its
+# bests and this week's lists stay as they were), so that its charts have dates to space out.
+for k in 1 2 3 4 5 6; do
+  s=$((999999000 - 37 * k))
+  curl -sf "$base/zm2.asp?$s&$s&$s&$s&$(encode "${long_word}21")&$((14 * s))" >/dev/null
+done
+sqlite3 "$work/page.sqlite" "UPDATE submissions SET submitted_at = strftime('%Y-%m-%dT%H:%M:%fZ', 'now',
+  '-' || (7 * (999999000 - score4) / 37) || ' days') WHERE name = '${long_word}21' AND score4 < 999999900"
 curl -sf "$base/zimble1.asp" >"$work/records.html"
 curl -sf "$base/zimble1.asp?name=${long_word}21" >"$work/player.html"
 grep -q "${long_word}21" "$work/records.html" || { echo "names missing from the page"; exit 1; }
 [ "$(grep -o 'data-verified="yes"' "$work/records.html" | wc -l)" -ge 28 ] || { echo "verified marks missing"; exit 1; }
-grep -q '<svg class="chart"' "$work/player.html" || { echo "no chart on the player's page"; exit 1; }
+grep -q '<figure class="chart"' "$work/player.html" || { echo "no chart on the player's page"; exit 1; }
+for page in records player; do
+  grep -q 'marks a verified game' "$work/$page.html" || { echo "the verified mark is not explained on the $page page"; exit 1; }
+done
 
 # The script measures the page inside a frame of the width at hand (Chromium's windows are never
 # narrower than 500 px) and writes its verdict into the outer page.
@@ -96,7 +108,8 @@ window.onload = function () {
     if (r.width > 0 && r.right > vw + 0.5) fails.push(e.tagName + '.' + e.className + ' ends at ' + r.right + ' px, past ' + vw);
   });
   // The boxes that must not overlap: each part of a row (by the extent of its text, so text
-  // running out of its box counts), headings, paragraphs, charts, the lists and the boards.
+  // running out of its box counts), headings, paragraphs, charts and their labels, the lists and
+  // the boards.
   const textRect = (e) => {
     const range = document_.createRange();
     range.selectNodeContents(e);
@@ -105,7 +118,7 @@ window.onload = function () {
     return { left: Math.min(...rs.map((r) => r.left)), right: Math.max(...rs.map((r) => r.right)),
              top: Math.min(...rs.map((r) => r.top)), bottom: Math.max(...rs.map((r) => r.bottom)) };
   };
-  const boxes = [...document_.querySelectorAll('.rank, .who, .zq, .date, h1, h2, h3, p, footer, svg.chart')]
+  const boxes = [...document_.querySelectorAll('.rank, .who, .zq, .date, h1, h2, h3, p, footer, .chart, .chart li, .chart figcaption')]
     .map((e) => ({ e, r: textRect(e) }));
   const blocks = [...document_.querySelectorAll('section.board, .lists > div, ol.list')].map((e) => ({ e, r: e.getBoundingClientRect() }));
   const overlap = (p, q) => p.left < q.right - 0.5 && q.left < p.right - 0.5 && p.top < q.bottom - 0.5 && q.top < p.bottom - 0.5;
@@ -139,6 +152,18 @@ window.onload = function () {
         if (vw < 500 && width > column - 16) continue;
         fails.push('word broken: "' + w.segment.slice(0, 24) + '" (' + Math.round(width) + ' px in ' + column + ')');
       }
+    }
+  });
+  // The charts' labels at least at the page's text size, and enough of them to read a chart by.
+  const textSize = parseFloat(window_.getComputedStyle(document_.body).fontSize);
+  document_.querySelectorAll('.chart').forEach((chart) => {
+    const shown = [...chart.querySelectorAll('li, figcaption, text')].filter((e) => e.getClientRects().length);
+    const date = chart.querySelector('.xs li');
+    if (chart.querySelectorAll('.ys li').length < 2 || !date || !date.getClientRects().length)
+      fails.push('a chart without its scores or dates');
+    for (const e of shown) {
+      const size = parseFloat(window_.getComputedStyle(e).fontSize) * (e.getScreenCTM ? e.getScreenCTM().a : 1);
+      if (size < textSize - 0.01) fails.push('chart text "' + e.textContent.slice(0, 12) + '" at ' + size.toFixed(1) + ' px');
     }
   });
   // Each verified mark follows its own name.

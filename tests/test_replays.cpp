@@ -119,13 +119,13 @@ private slots:
                  qPrintable(mine));
         QVERIFY(mine.contains(QStringLiteral("<span class=\"place\">2nd of 2</span>")));
         // The history chart: drawn inline with no script and no style attributes (the page's
-        // policy would block both), the date on its axis and the best marked.
-        const qsizetype chart = mine.indexOf(QStringLiteral("<svg class=\"chart\""));
+        // policy would block both), the date on its axis and the best ringed.
+        const qsizetype chart = mine.indexOf(QStringLiteral("<figure class=\"chart\""));
         QVERIFY(chart > 0);
-        const QString svg = mine.mid(chart, mine.indexOf(QStringLiteral("</svg>"), chart) - chart);
+        const QString figure = mine.mid(chart, mine.indexOf(QStringLiteral("</figure>"), chart) - chart);
         QVERIFY(!mine.contains(QStringLiteral("<script")) && !mine.contains(QStringLiteral(" style=")));
-        QVERIFY(svg.contains(QStringLiteral(">%1</text>").arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd")))));
-        QVERIFY(svg.contains(QStringLiteral("<circle class=\"top\"")) && svg.contains(QStringLiteral(">best %1</text>").arg(whole)));
+        QVERIFY(figure.contains(QStringLiteral("<li>%1</li>").arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd")))));
+        QVERIFY(figure.contains(QStringLiteral("<circle class=\"top\"")) && figure.contains(QStringLiteral("the best, %1.<").arg(whole)));
         QVERIFY(QString::fromUtf8(get(m_port, "/zimble1.asp?name=Nobody").body).contains(QStringLiteral("No scores")));
         // A name is HTML-escaped on its own page.
         QVERIFY(!get(m_port, "/zimble1.asp?name=%3Cscript%3E").body.contains("<script>"));

@@ -4,6 +4,7 @@
 #include "server/protocol.h"
 #include "server/scoreservice.h"
 #include "server/store/leaderboards.h"
+#include "server/web/chart.h"
 #include "servicesupport.h"
 
 #include "scores/codepage.h"
@@ -343,6 +344,33 @@ QString leaderboardsAnswer(const QStringList& events, const QString& query)
     return out.join(QLatin1Char(','));
 }
 
+// What a reader takes from one history chart: the score labels top down, the dates left to
+// right ("/h" shown from a middle width, "/q" only on a wide chart), then the ring and every
+// dot in the order drawn, as left and top in percent of the plot.
+QString chartSummary(const QString& html)
+{
+    QStringList out;
+    static const QRegularExpression list(QStringLiteral("<ol class=\"(ys|xs[^\"]*)\">(.*?)</ol>"));
+    static const QRegularExpression item(QStringLiteral("<li(?: class=\"(\\w+)\")?>([^<]*)</li>"));
+    for (auto lists = list.globalMatch(html); lists.hasNext();) {
+        const QRegularExpressionMatch l = lists.next();
+        QStringList labels;
+        for (auto items = item.globalMatch(l.captured(2)); items.hasNext();) {
+            const QRegularExpressionMatch i = items.next();
+            labels << i.captured(2) + (i.captured(1).isEmpty() ? QString() : QLatin1Char('/') + i.captured(1));
+        }
+        out << labels.join(QLatin1Char(' '));
+    }
+    static const QRegularExpression circle(QStringLiteral("<circle class=\"(\\w+)\" cx=\"([^\"]*)\" cy=\"([^\"]*)\""));
+    QStringList dots;
+    for (auto circles = circle.globalMatch(html); circles.hasNext();) {
+        const QRegularExpressionMatch c = circles.next();
+        dots << (c.captured(1) == QLatin1String("top") ? QStringLiteral("ring ") : QString()) + c.captured(2) + QLatin1Char(',') + c.captured(3);
+    }
+    out << dots.join(QLatin1Char(' '));
+    return out.join(QStringLiteral(" | "));
+}
+
 // Case variants of one name: "abcdefghijkl" with the letters of the set bits of `i` in upper case.
 constexpr int Variants = 3000;
 QString caseVariant(int i)
@@ -525,6 +553,50 @@ private slots:
         QCOMPARE(ordinal(n), text);
         QCOMPARE(ranksText({{4, n, 4512}, {6, 3, 918}}),
                  QStringLiteral("Your ranks: 4 x 4 %1 of 4,512; 6 x 6 3rd of 918.").arg(text));
+    }
+
+    // One board's history: "yyyy-MM-ddTHH:mm score" each, the best and when it was set.
+    void historyChartAxes_data()
+    {
+        QTest::addColumn<QStringList>("history");
+        QTest::addColumn<qint64>("best");
+        QTest::addColumn<QString>("bestAt");
+        QTest::addColumn<QString>("chart");
+        QTest::newRow("scores 120 to 135 on round ticks just around them")
+            << QStringList{"2026-03-01T10:00 120", "2026-03-02T10:00 135", "2026-03-05T10:00 128"} << qint64(135)
+            << "2026-03-02T10:00" << "135 130 125 120 | 2026-03-01 2026-03-02/q 2026-03-03/h 2026-03-04/q 2026-03-05 | "
+                                    "ring 25%,0% 0%,100% 25%,0% 100%,46.7%";
+        QTest::newRow("a single score amid a range around it")
+            << QStringList{"2026-03-04T12:00 130"} << qint64(130) << "2026-03-04T12:00"
+            << "140 135 130 125 120 | 2026-03-04 | ring 50%,50% 50%,50%";
+        QTest::newRow("a flat history") << QStringList{"2026-03-01T10:00 7", "2026-03-02T10:00 7", "2026-03-03T10:00 7"}
+                                        << qint64(7) << "2026-03-01T10:00"
+                                        << "8 7 6 | 2026-03-01 2026-03-02/h 2026-03-03 | ring 0%,50% 0%,50% 50%,50% 100%,50%";
+        QTest::newRow("a huge range, the best the latest and still a dot")
+            << QStringList{"2026-03-01T00:00 1", "2026-03-09T00:00 999999999"} << qint64(999999999) << "2026-03-09T00:00"
+            << "1,000,000,000 800,000,000 600,000,000 400,000,000 200,000,000 0 | "
+               "2026-03-01 2026-03-03/q 2026-03-05/h 2026-03-07/q 2026-03-09 | ring 100%,0% 0%,100% 100%,0%";
+        QTest::newRow("the best set before the scores shown")
+            << QStringList{"2026-03-03T00:00 50", "2026-03-05T00:00 60"} << qint64(80) << "2026-03-01T00:00"
+            << "80 70 60 50 | 2026-03-01 2026-03-02/q 2026-03-03/h 2026-03-04/q 2026-03-05 | "
+               "ring 0%,0% 50%,100% 100%,66.7% 0%,0%";
+        QTest::newRow("one day, its date once") << QStringList{"2026-03-04T09:00 40", "2026-03-04T18:00 45"} << qint64(45)
+                                                << "2026-03-04T18:00" << "45 44 43 42 41 40 | 2026-03-04 | ring 100%,0% 0%,100% 100%,0%";
+        QTest::newRow("either side of midnight, both days") << QStringList{"2026-03-04T23:00 40", "2026-03-05T01:00 41"}
+                                                            << qint64(41) << "2026-03-05T01:00" << "41 40 | 2026-03-04 2026-03-05 | ring 100%,0% 0%,100% 100%,0%";
+    }
+
+    void historyChartAxes()
+    {
+        QFETCH(QStringList, history);
+        QFETCH(qint64, best);
+        QFETCH(QString, bestAt);
+        QFETCH(QString, chart);
+        auto at = [](const QString& t) { return QDateTime::fromString(t + QStringLiteral(":00Z"), Qt::ISODate); };
+        QList<HistoryPoint> points;
+        for (const QString& p : history)
+            points.append({at(p.section(QLatin1Char(' '), 0, 0)), p.section(QLatin1Char(' '), 1).toLongLong()});
+        QCOMPARE(chartSummary(historyChart(4, points, best, at(bestAt))), chart);
     }
 
     void replayMessages()

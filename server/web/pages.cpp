@@ -1,5 +1,7 @@
 #include "pages.h"
 
+#include "chart.h"
+
 #include <QCryptographicHash>
 #include <QLocale>
 #include <QTextStream>
@@ -46,10 +48,7 @@ const QByteArray PageStyle =
     ".lists>div{flex:1 1 22em;max-width:100%}\n"
     ".board h2{color:var(--link)}\n"
     ".best{margin:.3em 0}.best .zq{min-width:0}\n"
-    ".chart{display:block;width:100%;max-width:40em;height:auto;background:var(--box);border-radius:4px}\n"
-    ".chart .axis{stroke:var(--muted);stroke-width:1}.chart .line{fill:none;stroke:var(--link);stroke-width:2}\n"
-    ".chart .pt{fill:var(--link)}.chart .top{fill:var(--zq);stroke:var(--fg);stroke-width:1.5}\n"
-    ".chart text{fill:var(--muted);font-size:13px}.chart text.top{fill:var(--zq);stroke:none;font-weight:600}\n"
+    + chartStyle() +
     "footer{color:var(--muted);font-size:.85em;margin-top:2em}\n"
     "@media print{:root{--bg:#fff;--fg:#000;--muted:#333;--head:#000;--title:#000;--link:#000;--zq:#000;--ok:#000;"
     "--line:#999;--box:#fff;--me:#eee}body{font-size:11pt}a{text-decoration:none}"
@@ -88,6 +87,14 @@ QString whoClass(const QString& name)
 
 const QString Mark = QStringLiteral(" <span class=\"mark\" title=\"Verified: the service replayed this game with the "
                                     "game&rsquo;s own scoring and it gives this ZQ.\">&#10004;</span>");
+
+// Says on the page what the mark means: its tooltip alone is never seen on a phone.
+QString markNote(bool verifiedOnly)
+{
+    return QStringLiteral("<p class=\"note\">%1&#10004; marks a verified game: the service replayed it with the "
+                          "game&rsquo;s own scoring and it gives the ZQ shown.</p>\n")
+        .arg(verifiedOnly ? QStringLiteral("Only verified games count here. ") : QString());
+}
 
 QString nameCell(const QString& name, bool verified)
 {
@@ -139,6 +146,31 @@ QString rankedList(const QList<RankedEntry>& entries, qint64 firstRank, const QS
     return out + QStringLiteral("</ol>\n");
 }
 
+bool anyVerified(const QList<RankedEntry>& entries)
+{
+    return std::any_of(entries.begin(), entries.end(), [](const RankedEntry& e) { return e.verified; });
+}
+
+bool anyVerified(const PageData& data)
+{
+    for (int i = 0; i < BoardSizeCount; ++i) {
+        if (data.records[i].verified || anyVerified(data.best[i]) || anyVerified(data.week[i]))
+            return true;
+    }
+    return false;
+}
+
+bool anyVerified(const QList<PlayerDetail>& players)
+{
+    for (const PlayerDetail& p : players) {
+        for (const PlayerBoardDetail& b : p.boards) {
+            if (b.verified || anyVerified(b.around.entries))
+                return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 QList<std::pair<QByteArray, QByteArray>> pageHeaders()
@@ -161,9 +193,7 @@ QByteArray recordsPage(const PageData& data)
     QTextStream html(&out);
     html << head(QStringLiteral("Zimble World High ZQs"))
          << "<p class=\"lead\">The world&rsquo;s highest ZQs. The rules are yours to find out.</p>\n"
-         << (data.verifiedOnly ? "<p class=\"note\">Only verified games count here: the service replays each game "
-                                 "with the game&rsquo;s own scoring.</p>\n"
-                               : "")
+         << (data.verifiedOnly || anyVerified(data) ? markNote(data.verifiedOnly) : QString())
          << "<h2>World records</h2>\n<ol class=\"list records\">\n"
             "<li class=\"row head\"><span class=\"rank\">Board</span><span class=\"who\">Record holder</span>"
             "<span class=\"end\"><span class=\"zq\">ZQ</span><span class=\"date\">Set</span></span></li>\n";
@@ -195,6 +225,8 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
     QString out;
     QTextStream html(&out);
     html << head(QStringLiteral("Zimble: ") + esc(name)) << "<p class=\"lead\"><a href=\"/zimble1.asp\">All records</a></p>\n";
+    if (anyVerified(players))
+        html << markNote(verifiedOnly);
     if (players.isEmpty()) {
         html << "<h2 class=\"" << whoClass(name) << "\">" << esc(name) << "</h2>\n<p class=\"lead\">No "
              << (verifiedOnly ? "verified " : "") << "scores under this name yet.</p>\n";
@@ -211,8 +243,7 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
                  << English.toString(b.rank.players) << "</span>, set " << day(b.at) << "</p>\n<h3>Around "
                  << (b.rank.rank == 1 ? "the top" : "this place") << "</h3>\n"
                  << rankedList(b.around.entries, b.around.firstRank, {}, p.name) << "<h3>History</h3>\n"
-                 << historyChart(QStringLiteral("dots%1-%2").arg(&p - players.constData()).arg(b.board), b.board, b.history,
-                                 b.score, b.at)
+                 << historyChart(b.board, b.history, b.score, b.at)
                  << "</section>\n";
         }
         html << "</div>\n";
@@ -222,79 +253,6 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
     html << "<footer><a href=\"/zimble1.asp\">All records</a></footer>\n</main>\n</body>\n</html>\n";
     html.flush();
     return out.toUtf8();
-}
-
-QString historyChart(const QString& id, int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt)
-{
-    // Plot area inside a 640 x 240 view box, room on the left for scores and below for dates.
-    constexpr double Left = 64, Right = 620, Top = 20, Bottom = 200;
-    constexpr qsizetype MaxDots = 120;
-    QList<HistoryPoint> shown = points;
-    if (shown.isEmpty())
-        shown.append({bestAt, best});
-    qint64 high = best;
-    qint64 from = shown.first().at.toMSecsSinceEpoch(), to = from;
-    for (const HistoryPoint& p : shown) {
-        high = std::max(high, p.score);
-        from = std::min(from, p.at.toMSecsSinceEpoch());
-        to = std::max(to, p.at.toMSecsSinceEpoch());
-    }
-    auto x = [&](const QDateTime& t) {
-        return to == from ? (Left + Right) / 2 : Left + (Right - Left) * double(t.toMSecsSinceEpoch() - from) / double(to - from);
-    };
-    auto y = [&](qint64 score) { return high <= 0 ? Bottom : Bottom - (Bottom - Top) * double(score) / double(high); };
-    auto num = [](double v) { return QString::number(qRound(v)); };
-    QString svg;
-    QTextStream s(&svg);
-    s << "<svg class=\"chart\" viewBox=\"0 0 640 240\" role=\"img\" aria-label=\"ZQs sent for " << board << " &times; "
-      << board << ", best " << best << "\" xmlns=\"http://www.w3.org/2000/svg\">\n"
-      << "<title>ZQs sent for " << board << " &times; " << board << " over time; the best is marked</title>\n"
-      << "<line class=\"axis\" x1=\"" << Left << "\" y1=\"" << Bottom << "\" x2=\"" << Right << "\" y2=\"" << Bottom << "\"/>"
-      << "<line class=\"axis\" x1=\"" << Left << "\" y1=\"" << Top << "\" x2=\"" << Left << "\" y2=\"" << Bottom << "\"/>\n"
-      << "<text x=\"" << Left - 6 << "\" y=\"" << Bottom + 4 << "\" text-anchor=\"end\">0</text>"
-      << "<text x=\"" << Left - 6 << "\" y=\"" << Top + 4 << "\" text-anchor=\"end\">" << high << "</text>\n";
-    // Dates: the first and the last, and the middle one when the span is long enough to need it.
-    const QDateTime first = QDateTime::fromMSecsSinceEpoch(from, Qt::UTC);
-    const QDateTime last = QDateTime::fromMSecsSinceEpoch(to, Qt::UTC);
-    if (day(first) == day(last)) {
-        s << "<text x=\"" << num((Left + Right) / 2) << "\" y=\"228\" text-anchor=\"middle\">" << day(first) << "</text>\n";
-    } else {
-        s << "<text x=\"" << Left << "\" y=\"228\" text-anchor=\"start\">" << day(first) << "</text>"
-          << "<text x=\"" << Right << "\" y=\"228\" text-anchor=\"end\">" << day(last) << "</text>\n";
-        if (first.daysTo(last) >= 4)
-            s << "<text x=\"" << num((Left + Right) / 2) << "\" y=\"228\" text-anchor=\"middle\">"
-              << day(QDateTime::fromMSecsSinceEpoch((from + to) / 2, Qt::UTC)) << "</text>\n";
-    }
-    // Each score as a dot (a marker on every corner of the line) while there are few enough to
-    // tell apart; the line alone beyond that.
-    if (shown.size() > 1) {
-        const bool dots = shown.size() <= MaxDots;
-        if (dots)
-            s << "<defs><marker id=\"" << id << "\" viewBox=\"0 0 6 6\" refX=\"3\" refY=\"3\" markerWidth=\"6\" "
-              << "markerHeight=\"6\" markerUnits=\"userSpaceOnUse\"><circle class=\"pt\" cx=\"3\" cy=\"3\" r=\"3\"/>"
-              << "</marker></defs>\n";
-        s << "<polyline class=\"line\" points=\"";
-        for (const HistoryPoint& p : shown)
-            s << num(x(p.at)) << ',' << num(y(p.score)) << ' ';
-        s << '"';
-        if (dots)
-            s << " marker-start=\"url(#" << id << ")\" marker-mid=\"url(#" << id << ")\" marker-end=\"url(#" << id << ")\"";
-        s << "/>\n";
-    }
-    // The best: the earliest point with the best score, or where it was set when not among those shown.
-    QDateTime bestPoint = bestAt.isValid() ? bestAt : shown.last().at;
-    for (const HistoryPoint& p : shown) {
-        if (p.score == best) {
-            bestPoint = p.at;
-            break;
-        }
-    }
-    const double bx = std::clamp(x(bestPoint), Left, Right), by = y(best);
-    s << "\n<circle class=\"top\" cx=\"" << num(bx) << "\" cy=\"" << num(by) << "\" r=\"6\"/>"
-      << "<text class=\"top\" x=\"" << num(std::clamp(bx, Left + 40, Right - 40)) << "\" y=\"" << num(std::max(by - 12, 14.0))
-      << "\" text-anchor=\"middle\">best " << best << "</text>\n</svg>\n";
-    s.flush();
-    return svg;
 }
 
 QString ordinal(qint64 n)

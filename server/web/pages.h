@@ -29,10 +29,6 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
 // The address of a name's player page.
 QString playerLink(const QString& name);
 
-// The history of one board as an inline SVG chart (no script, no style attributes): the scores
-// over time, dates on the axis, the best marked. `id` names the chart's marker, unique on the page.
-QString historyChart(const QString& id, int board, const QList<HistoryPoint>& points, qint64 best, const QDateTime& bestAt);
-
 // "1st", "2nd", "3rd", "4th", "11th", "21st", "1,234th".
 QString ordinal(qint64 n);
 
