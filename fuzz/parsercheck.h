@@ -38,7 +38,7 @@ inline std::vector<qsizetype> splitPoints(qsizetype size)
     }
     for (qsizetype k = 0; k < size; k += std::max<qsizetype>(1, size / 97))
         points.push_back(k);
-    for (qsizetype k : {qsizetype(2048), qsizetype(2049), qsizetype(16383), qsizetype(16384), qsizetype(16385), size - 1})
+    for (qsizetype k : {qsizetype(8192), qsizetype(8193), qsizetype(16383), qsizetype(16384), qsizetype(16385), size - 1})
         if (k >= 0 && k < size)
             points.push_back(k);
     return points;

@@ -88,4 +88,8 @@ curl -sf -I --interface 127.0.0.4 "http://127.0.0.1:$nport/zm2.asp?99&0&0&0&Head
 curl -sf "http://127.0.0.1:$nport/zimble1.asp" | grep -q "HeadOnly" && fail "HEAD stored a submission"
 code=$(curl -s -o /dev/null -w '%{http_code}' -X POST -d x "http://127.0.0.1:$nport/zm2.asp")
 [ "$code" = 403 ] || fail "POST through the proxy answered $code"
+# A target as long as the service takes passes the proxy too (a game's replays run to about 4 KB).
+long="/health?$(head -c 8184 /dev/zero | tr '\0' x)"
+code=$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$nport$long")
+[ "$code" = 200 ] || fail "an 8 KB target through the proxy answered $code"
 echo "nginx in front of the service: ok"

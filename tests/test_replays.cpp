@@ -4,6 +4,7 @@
 
 #include "servicesupport.h"
 
+#include "server/http/requestparser.h"
 #include "server/protocol.h"
 #include "server/scoreservice.h"
 #include "server/store/scorestore.h"
@@ -354,6 +355,30 @@ private slots:
         // No replays at all: just the ranks.
         QCOMPARE(get(m_port, target(10, 0, 0, 0, "Ann")).status, 200);
         QCOMPARE(get(m_port, "/zr.asp?Ann").body, QByteArray("Congratulations! World record on 4 x 4. Your ranks: 4 x 4 1st of 1."));
+
+        // The longest request a game sends: every board played to its end, slowly (a two-digit
+        // clock step before every click), under a long name of three-byte characters.
+        std::vector<SubmittedReplay> full;
+        for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
+            GameState g;
+            g.setBoardSize(board);
+            for (int tile = 0; tile < board * board; ++tile) {
+                for (int k = 0; k < HitsToRemoveTile; ++k) {
+                    for (int c = 0; c < 12; ++c)
+                        g.addClockCycle();
+                    g.addHit(tile);
+                    g.recordClick(tile);
+                    g.finishClick();
+                }
+            }
+            full.push_back({wholeScore(g.replay()), g.replay()});
+        }
+        const QByteArray longName = QString(50, QChar(0x8a9e)).toUtf8().toPercentEncoding();
+        const QByteArray longest = replayTarget(QString::fromLatin1(longName), full);
+        QVERIFY2(longest.size() <= RequestLimits::MaxTargetLength, QByteArray::number(longest.size()).constData());
+        const Reply answer = get(m_port, longest);
+        QCOMPARE(answer.status, 200);
+        QVERIFY2(!answer.body.startsWith("Your replays were not checked"), answer.body.constData());
     }
 };
 

@@ -1184,10 +1184,10 @@ private slots:
         QTest::addColumn<int>("length");
         QTest::addColumn<bool>("lineEnds"); // false: the request line is never finished
         QTest::addColumn<int>("status");
-        QTest::newRow("2048 bytes") << 2048 << true << 200;
-        QTest::newRow("2049 bytes") << 2049 << true << 414;
+        QTest::newRow("8192 bytes") << 8192 << true << 200;
+        QTest::newRow("8193 bytes") << 8193 << true << 414;
         // Refused as the target passes the limit, not when (if ever) its line ends.
-        QTest::newRow("2049 bytes, the line never finished") << 2049 << false << 414;
+        QTest::newRow("8193 bytes, the line never finished") << 8193 << false << 414;
     }
 
     void requestTargetLimit()

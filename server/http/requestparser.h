@@ -18,7 +18,7 @@ namespace zimble::server {
 
 struct RequestLimits {
     static constexpr qsizetype MaxHeadBytes = 16 * 1024;   // request line, fields and the empty line: 431
-    static constexpr qsizetype MaxTargetLength = 2048;     // 414
+    static constexpr qsizetype MaxTargetLength = 8192;     // 414; four replays of full 7 x 7 games fit
     static constexpr qint64 MaxBodyBytes = 16 * 1024;      // Content-Length: 413
     static constexpr int MaxHeaderFields = 100;            // 431
     static constexpr qsizetype MaxMethodLength = 7;        // the longest method known; longer ones get 501
