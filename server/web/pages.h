@@ -28,6 +28,10 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
 
 // The address of a name's player page.
 QString playerLink(const QString& name);
+// The address of a replay's page.
+QString replayLink(qint64 replay);
+// The style sheet the pages share.
+QByteArray pageStyleSheet();
 
 // The history of one board as an inline SVG chart (no script, no style attributes): the scores
 // over time, dates on the axis, the best marked. `id` names the chart's marker, unique on the page.
