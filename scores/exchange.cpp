@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cmath>
+#include <limits>
 
 namespace zimble {
 
@@ -206,6 +207,57 @@ std::optional<std::vector<std::int32_t>> decodeClicks(const QString& letters)
     return clicks;
 }
 
+QString encodeClickCycles(const std::vector<std::int32_t>& cycles)
+{
+    QString out;
+    out.reserve(qsizetype(cycles.size()));
+    std::int64_t previous = 0;
+    for (std::int32_t c : cycles) {
+        const std::int64_t step = std::int64_t(c) - previous;
+        previous = c;
+        if (step < 0)
+            out.append(QLatin1Char('-'));
+        const QByteArray digits = QByteArray::number(step < 0 ? -step : step);
+        for (qsizetype i = 0; i + 1 < digits.size(); ++i)
+            out.append(QLatin1Char(char('a' + (digits[i] - '0'))));
+        out.append(QLatin1Char(digits.back()));
+    }
+    return out;
+}
+
+std::optional<std::vector<std::int32_t>> decodeClickCycles(QStringView steps, std::size_t maxValues)
+{
+    constexpr int MaxStepDigits = 9; // a step below 10^9, so no sum of two overflows 64 bits
+    std::vector<std::int32_t> cycles;
+    std::int64_t clock = 0, step = 0;
+    int digits = 0;
+    bool back = false;
+    for (QChar ch : steps) {
+        const char16_t u = ch.unicode();
+        if (u == u'-' && digits == 0 && !back) {
+            back = true;
+            continue;
+        }
+        const bool last = u >= u'0' && u <= u'9';
+        if (!last && !(u >= u'a' && u <= u'j'))
+            return std::nullopt;
+        if (++digits > MaxStepDigits)
+            return std::nullopt;
+        step = step * 10 + (last ? u - u'0' : u - u'a');
+        if (!last)
+            continue;
+        clock += back ? -step : step;
+        if (clock < std::numeric_limits<std::int32_t>::min() || clock > std::numeric_limits<std::int32_t>::max()
+            || cycles.size() >= maxValues)
+            return std::nullopt;
+        cycles.push_back(std::int32_t(clock));
+        step = 0, digits = 0, back = false;
+    }
+    if (digits != 0 || back)
+        return std::nullopt; // a step begun but never ended by its digit
+    return cycles;
+}
+
 QString replayRequestTarget(const QString& name, const std::vector<SubmittedReplay>& replays)
 {
     QString target = QStringLiteral("/zr.asp?") + name;
@@ -215,6 +267,8 @@ QString replayRequestTarget(const QString& name, const std::vector<SubmittedRepl
                       .arg(r.whole)
                       .arg(r.replay.clockCycles)
                       .arg(encodeClicks(r.replay.clicks));
+        if (r.replay.hasClickCycles())
+            target += QLatin1Char('.') + encodeClickCycles(r.replay.clickCycles);
     }
     return target;
 }
@@ -238,13 +292,19 @@ std::optional<ReplaySubmission> parseReplaySubmission(const QByteArray& rawQuery
         const qint64 whole = parts.value(1).toLongLong(&wholeOk);
         const int cycles = parts.value(2).toInt(&cyclesOk);
         const auto clicks = decodeClicks(QString::fromLatin1(parts.value(3)));
-        if (parts.size() != 4 || !boardOk || !wholeOk || !cyclesOk || !clicks || !isBoardSize(board))
+        // Each click's clock, when sent; a replay kept before the game recorded them has none.
+        const auto clickCycles = parts.size() == 5 ? decodeClickCycles(QString::fromLatin1(parts[4]), MaxReplayClicks)
+                                                   : std::optional(std::vector<std::int32_t>());
+        if ((parts.size() != 4 && parts.size() != 5) || !boardOk || !wholeOk || !cyclesOk || !clicks
+            || !isBoardSize(board) || !clickCycles || (parts.size() == 5 && clickCycles->empty()))
             return refuse(QStringLiteral("Your replays were not checked: a replay could not be read."));
+        if (clickCycles->size() > clicks->size())
+            return refuse(QStringLiteral("Your replays were not checked: a replay has more clock values than clicks."));
         for (const SubmittedReplay& earlier : s.replays) {
             if (earlier.replay.boardSize == board)
                 return refuse(QStringLiteral("Your replays were not checked: a board was sent twice."));
         }
-        s.replays.push_back({whole, GameReplay{board, cycles, *clicks}});
+        s.replays.push_back({whole, GameReplay{board, cycles, *clicks, *clickCycles}});
     }
     return s;
 }

@@ -73,15 +73,27 @@ std::optional<ScoreSubmission> parseSubmission(const QByteArray& rawQuery, QStri
 
 // Replays follow an Update in a request of their own, which games that know nothing of replays
 // never send:
-//   request  GET /zr.asp?NAME&BOARD.WHOLE.CYCLES.CLICKS[&BOARD.WHOLE.CYCLES.CLICKS...]
+//   request  GET /zr.asp?NAME&BOARD.WHOLE.CYCLES.CLICKS[.STEPS][&BOARD.WHOLE.CYCLES.CLICKS[.STEPS]...]
 //            one value per board with a replay; WHOLE is the whole-number best sent for that
-//            board, CLICKS one letter per click (A-Z for tiles 0-25, a-w for 26-48)
+//            board, CYCLES the clock at the last click, CLICKS one letter per click (A-Z for
+//            tiles 0-25, a-w for 26-48), STEPS the clock at each click (encodeClickCycles), left
+//            out for a replay kept before the game recorded it. Services that know only four
+//            parts refuse a replay with STEPS as unreadable.
 //   reply    one line of Windows-1252 text for the player's status line
 inline constexpr int MaxReplaysPerRequest = BoardCount;
 
 QString encodeClicks(const std::vector<std::int32_t>& clicks);
 // Empty for a letter outside the alphabet or more clicks than the largest game has.
 std::optional<std::vector<std::int32_t>> decodeClicks(const QString& letters);
+
+// The clock at each click, as the cycles completed since the click before (the first: since the
+// game began). Each step is written in decimal with every digit but its last as a letter a-j
+// (0-9), so a step ends at its one digit and the usual steps of 0 to 9 take one character:
+// clocks 0, 1, 2, 15 give "011b3". A step back (no game makes one) is written with "-" before it.
+QString encodeClickCycles(const std::vector<std::int32_t>& cycles);
+// Empty for any other character, an unfinished step, a step of more than nine digits, a clock
+// outside 32 bits, or more than `maxValues` values.
+std::optional<std::vector<std::int32_t>> decodeClickCycles(QStringView steps, std::size_t maxValues);
 
 struct SubmittedReplay {
     qint64 whole = 0; // the whole-number best it backs

@@ -30,7 +30,10 @@ QByteArray encodeReplayRecord(const ReplayRecord& record)
     for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
         if (const auto& r = record.byBoard[std::size_t(board)]) {
             out += QByteArray::number(board) + ' ' + QByteArray::number(r->clockCycles) + ' '
-                + encodeClicks(r->clicks).toLatin1() + '\n';
+                + encodeClicks(r->clicks).toLatin1();
+            if (r->hasClickCycles())
+                out += ' ' + encodeClickCycles(r->clickCycles).toLatin1();
+            out += '\n';
         }
     }
     return out;
@@ -50,8 +53,10 @@ std::optional<ReplayRecord> decodeReplayRecord(const QByteArray& bytes, QString*
     const int version = lines.first().mid(Header.size()).trimmed().toInt(&ok);
     if (!ok)
         return refuse(QStringLiteral("it is not a replay file"));
-    if (version != ReplayFileVersion)
+    if (version != 1 && version != ReplayFileVersion)
         return refuse(QStringLiteral("it is of version %1, which this game cannot read").arg(version));
+    // Version 1 kept no clock per click.
+    const qsizetype maxParts = version == 1 ? 3 : 4;
     ReplayRecord record;
     for (int i = 1; i < lines.size(); ++i) {
         const QByteArray line = lines[i].trimmed();
@@ -62,10 +67,15 @@ std::optional<ReplayRecord> decodeReplayRecord(const QByteArray& bytes, QString*
         const int board = parts.value(0).toInt(&boardOk);
         const int cycles = parts.value(1).toInt(&cyclesOk);
         const std::optional<std::vector<std::int32_t>> clicks = decodeClicks(QString::fromLatin1(parts.value(2)));
-        if (parts.size() != 3 || !boardOk || !cyclesOk || !isBoardSize(board) || cycles < 0
-            || !clicks || record.byBoard[std::size_t(board)])
+        // The game keeps one clock per click, or none.
+        const std::optional<std::vector<std::int32_t>> clickCycles = parts.size() == 4 && clicks
+            ? decodeClickCycles(QString::fromLatin1(parts[3]), clicks->size())
+            : std::optional(std::vector<std::int32_t>());
+        if (parts.size() < 3 || parts.size() > maxParts || !boardOk || !cyclesOk || !isBoardSize(board) || cycles < 0
+            || !clicks || !clickCycles || (parts.size() == 4 && clickCycles->size() != clicks->size())
+            || record.byBoard[std::size_t(board)])
             return refuse(QStringLiteral("line %1 is damaged").arg(i + 1));
-        record.byBoard[std::size_t(board)] = GameReplay{board, cycles, *clicks};
+        record.byBoard[std::size_t(board)] = GameReplay{board, cycles, *clicks, *clickCycles};
     }
     return record;
 }

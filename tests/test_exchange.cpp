@@ -6,11 +6,13 @@
 #include "app/playingfield.h"
 #include "app/session.h"
 #include "app/summarywindow.h"
+#include "scores/exchange.h"
 #include "scores/httptransfer.h"
 #include "scores/replayfile.h"
 #include "scores/scorefile.h"
 #include "server/protocol.h"
 #include "server/scoreservice.h"
+#include "ui/knob.h"
 #include "ui/leddisplay.h"
 #include "ui/threedbutton.h"
 #include "ui/threedpanel.h"
@@ -466,41 +468,75 @@ private slots:
         QCOMPARE(after.mid(526, 50), QByteArray(50, ' '));
     }
 
+    void aRealGamesReplayIsVerifiedEndToEnd_data()
+    {
+        QTest::addColumn<int>("board");
+        QTest::addColumn<int>("tiles"); // each clicked four times in a row
+        QTest::addColumn<bool>("keptByAnOlderGame"); // in a version-1 file, without a clock per click
+        QTest::newRow("five tiles of 4 x 4") << 4 << 5 << false;
+        QTest::newRow("a 7 x 7 game played to its end") << 7 << 49 << false;
+        QTest::newRow("kept by an older game") << 4 << 5 << true;
+    }
+
     void aRealGamesReplayIsVerifiedEndToEnd()
     {
+        QFETCH(int, board);
+        QFETCH(int, tiles);
+        QFETCH(bool, keptByAnOlderGame);
         QVERIFY(test::copyPictures(m_dir.path()));
-        server::ScoreService service({m_dir.filePath(QStringLiteral("replays.sqlite")), 0, false});
+        server::ScoreService service({m_dir.filePath(QStringLiteral("replays-%1.sqlite").arg(QTest::currentDataTag())), 0, false});
         const quint16 port = service.listenOn(QHostAddress::LocalHost, 0);
         QVERIFY(port);
-        // A game played on the playing field: five tiles four times each, the clock running.
+        // A game played on the playing field, the clock running unevenly between clicks, with a
+        // long pause once; the ZQ display read after every click.
         std::optional<GameReplay> replay;
         double score = 0;
+        std::vector<double> shown;
         {
             PlayingField field(m_session);
             field.setFrameDelay([](float) {});
-            for (int tile = 0; tile < 5; ++tile) {
-                for (int k = 0; k < 4; ++k)
+            field.sizeKnob()->setValue(board);
+            field.setSummaryPresenter([&] { replay = field.state().replay(), score = field.scoreDisplay()->value(); });
+            for (int tile = 0; tile < tiles; ++tile) {
+                for (int k = 0; k < 4; ++k) {
                     field.tile(tile)->click();
-                for (int tick = 0; tick < 16; ++tick)
-                    field.onClockTick();
+                    shown.push_back(replay ? score : field.scoreDisplay()->value());
+                    const int ticks = (tile * 4 + k) * 5 % 23 + (tile == 2 && k == 0 ? 200 : 0);
+                    for (int tick = 0; tick < ticks; ++tick)
+                        field.onClockTick();
+                }
             }
-            replay = field.state().replay();
-            score = field.scoreDisplay()->value();
+            if (!replay)
+                replay = field.state().replay(), score = field.scoreDisplay()->value();
         }
-        QCOMPARE(replay->clockCycles, 4);
+        QCOMPARE(replay->boardSize, board);
+        QCOMPARE(replay->clicks.size(), std::size_t(4 * tiles));
+        std::vector<double> replayed;
+        for (FixedPoint zq : scoresAfterEachClick(*replay))
+            replayed.push_back(zq.toDouble());
+        QCOMPARE(replayed, shown);
         auto s = openSummary(QStringLiteral("127.0.0.1:%1").arg(port));
         s.reset();
         QFile::remove(QStringLiteral("Scores.dat"));
         QFile::remove(m_session.replayFileName());
-        auto summary = std::make_unique<SummaryWindow>(m_session, score, 4, replay);
+        if (keptByAnOlderGame) {
+            QFile old(m_session.replayFileName());
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("Zimble replays, version 1\n4 " + QByteArray::number(replay->clockCycles) + ' '
+                      + encodeClicks(replay->clicks).toLatin1() + '\n');
+        }
+        auto summary = std::make_unique<SummaryWindow>(m_session, score, board, keptByAnOlderGame ? std::nullopt : replay);
         summary->nameEdit()->setText(QStringLiteral("Real Player"));
-        QVERIFY(QFile::exists(m_session.replayFileName()));
+        ReplayRecord kept;
+        QVERIFY(loadReplays(m_session.replayFileName(), kept, nullptr) && kept.byBoard[std::size_t(board)]);
+        QCOMPARE(kept.byBoard[std::size_t(board)]->clickCycles, keptByAnOlderGame ? std::vector<std::int32_t>() : replay->clickCycles);
         summary->updateButton()->click();
         QTRY_VERIFY(!summary->isUpdating());
         const QString status = summary->statusLine()->caption();
         // The congratulation for the record stays beside the verdict.
-        QCOMPARE(status, QStringLiteral("Congratulations! World record on 4 x 4. Verified: 4 x 4. Your ranks: 4 x 4 1st of 1."));
-        QVERIFY(service.gamePage().contains("<li class=\"row\" data-verified=\"yes\"><span class=\"rank\">4&nbsp;&times;&nbsp;4</span>"));
+        QCOMPARE(status, QStringLiteral("Congratulations! World record on %1 x %1. Verified: %1 x %1. Your ranks: %1 x %1 1st of 1.").arg(board));
+        QVERIFY(service.gamePage().contains(
+            QStringLiteral("<li class=\"row\" data-verified=\"yes\"><span class=\"rank\">%1&nbsp;&times;&nbsp;%1</span>").arg(board).toUtf8()));
         QVERIFY(summary->statusLine()->captionFits());
     }
 

@@ -155,7 +155,10 @@ private slots:
         QTest::addColumn<QString>("tamper");
         QTest::addColumn<QString>("reason");
         QTest::newRow("one click changed") << "change" << "score_mismatch";
-        QTest::newRow("cycles inflated") << "cycles" << "score_mismatch";
+        QTest::newRow("cycles inflated, no clock per click") << "cycles" << "score_mismatch";
+        QTest::newRow("last click's clock past the game clock") << "last past" << "clock_at_each_click_not_as_played";
+        QTest::newRow("a click's clock going back") << "decrease" << "clock_at_each_click_not_as_played";
+        QTest::newRow("a clock per click missing") << "short" << "clock_at_each_click_not_as_played";
         QTest::newRow("a tile clicked five times") << "fifth" << "tile_clicked_too_often";
         QTest::newRow("an index off the board") << "off" << "tile_off_the_board";
         QTest::newRow("not the name's best") << "unsubmitted" << "no_such_best";
@@ -172,7 +175,13 @@ private slots:
         if (tamper == QLatin1String("change"))
             game.clicks[7] = 9;
         else if (tamper == QLatin1String("cycles"))
-            game.clockCycles = 400;
+            game.clockCycles = 400, game.clickCycles.clear();
+        else if (tamper == QLatin1String("last past"))
+            game.clickCycles.back() = game.clockCycles + 1;
+        else if (tamper == QLatin1String("decrease"))
+            game.clickCycles[12] = game.clickCycles[11] - 1;
+        else if (tamper == QLatin1String("short"))
+            game.clickCycles.pop_back();
         else if (tamper == QLatin1String("fifth"))
             game.clicks.push_back(0);
         else if (tamper == QLatin1String("off"))

@@ -603,7 +603,23 @@ private slots:
         QTest::addColumn<QString>("reason"); // empty: readable
         QTest::newRow("two boards") << QByteArray("Zimble replays, version 1\n4 3 AAAAB\n7 0 wvu\n") << QString();
         QTest::newRow("no replays yet") << QByteArray("Zimble replays, version 1\n") << QString();
-        QTest::newRow("a newer version") << QByteArray("Zimble replays, version 2\n4 0 A\n") << "of version 2";
+        QTest::newRow("a clock at each click") << QByteArray("Zimble replays, version 2\n4 3 AAAAB 00102\n7 0 wvu\n") << QString();
+        // Every board played to its end, each click after a long wait: the longest file the game writes.
+        QByteArray full("Zimble replays, version 2\n");
+        for (int board = MinBoardSize; board <= MaxBoardSize; ++board) {
+            const int clicks = 4 * board * board;
+            std::vector<std::int32_t> tiles;
+            for (int k = 0; k < clicks; ++k)
+                tiles.push_back(k % (board * board));
+            full += QByteArray::number(board) + ' ' + QByteArray::number(clicks * 100000) + ' ' + encodeClicks(tiles).toLatin1()
+                + ' ' + QByteArray("baaaa0").repeated(clicks) + '\n';
+        }
+        QTest::newRow("every board played to its end") << full << QString();
+        QTest::newRow("a newer version") << QByteArray("Zimble replays, version 3\n4 0 A\n") << "of version 3";
+        QTest::newRow("more clocks than clicks") << QByteArray("Zimble replays, version 2\n4 0 A 00\n") << "line 2 is damaged";
+        QTest::newRow("a click without its clock") << QByteArray("Zimble replays, version 2\n4 0 AB 0\n") << "line 2 is damaged";
+        QTest::newRow("a clock step never ended") << QByteArray("Zimble replays, version 2\n4 0 A b\n") << "line 2 is damaged";
+        QTest::newRow("clocks in a version-1 file") << QByteArray("Zimble replays, version 1\n4 0 A 0\n") << "line 2 is damaged";
         QTest::newRow("version 0") << QByteArray("Zimble replays, version 0\n4 0 A\n") << "of version 0";
         QTest::newRow("not a replay file") << QByteArray("\x89PNG\r\n") << "not a replay file";
         QTest::newRow("empty") << QByteArray() << "not a replay file";
@@ -628,8 +644,16 @@ private slots:
             QVERIFY2(error.contains(reason) && error.contains(QStringLiteral("Replays.dat")), qPrintable(error));
             return;
         }
+        // Every replay the game kept is one the service verifies, and four times the longest
+        // file still fits.
+        QVERIFY(bytes.size() * 4 < MaxReplayFileSize);
+        for (const std::optional<GameReplay>& kept : r.byBoard) {
+            if (kept)
+                QCOMPARE(verifyReplay(*kept, toInt32HalfEven(kept->score().toDouble())), ReplayVerdict::Verified);
+        }
         QVERIFY(saveReplays(file, r, &error));
-        QCOMPARE(readAll(file), bytes); // written back byte for byte
+        // Written back byte for byte, a version-1 file as version 2.
+        QCOMPARE(readAll(file), QByteArray(bytes).replace("version 1\n", "version 2\n"));
     }
 
     void summaryKeepsTheReplayOfANewBest()
@@ -688,16 +712,27 @@ private slots:
         QCOMPARE(decodeClicks(QStringLiteral("AZawH")), std::optional(clicks));
         QVERIFY(!decodeClicks(QStringLiteral("Ax")));
         QVERIFY(!decodeClicks(QString(197, QLatin1Char('A'))));
-        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}}}, {40, GameReplay{7, 0, {48}}}};
+        // The clock at each click as steps: one character each up to 9, letters for the digits
+        // before the last of a longer step.
+        const std::vector<std::int32_t> clocks{0, 1, 2, 15, 15, 1015};
+        QCOMPARE(encodeClickCycles(clocks), QStringLiteral("011b30baa0"));
+        QCOMPARE(decodeClickCycles(u"011b30baa0", 6), std::optional(clocks));
+        QCOMPARE(decodeClickCycles(u"5-3", 2), std::optional(std::vector<std::int32_t>{5, 2}));
+        QCOMPARE(decodeClickCycles(u"jjjjjjjj9jjjjjjjj9jjjjjjjj9", 3), std::nullopt); // past 32 bits
+        QCOMPARE(decodeClickCycles(u"jjjjjjjjj9", 1), std::nullopt);                   // ten digits
+        // A replay kept before the game recorded each click's clock goes in the shorter form.
+        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}, {0, 3}}}, {40, GameReplay{7, 0, {48}}}};
         const QString target = replayRequestTarget(QStringLiteral("Ann"), sent);
-        QCOMPARE(target, QStringLiteral("/zr.asp?Ann&4.812.3.AB&7.40.0.w"));
+        QCOMPARE(target, QStringLiteral("/zr.asp?Ann&4.812.3.AB.03&7.40.0.w"));
         QString refusal;
         const auto parsed = parseReplaySubmission(target.mid(8).toLatin1(), &refusal);
         QVERIFY2(parsed, qPrintable(refusal));
         QCOMPARE(parsed->name, QStringLiteral("Ann"));
         QCOMPARE(parsed->replays.size(), std::size_t(2));
+        QCOMPARE(parsed->replays[0].replay.clickCycles, (std::vector<std::int32_t>{0, 3}));
         QCOMPARE(parsed->replays[1].whole, qint64(40));
         QCOMPARE(parsed->replays[1].replay.clicks, std::vector<std::int32_t>{48});
+        QVERIFY(!parsed->replays[1].replay.hasClickCycles());
         QCOMPARE(parseReplaySubmission("", nullptr)->name, QStringLiteral("Anonymous"));
         // Each refused with its own reason: five replays are too many, though one board is then
         // bound to repeat.
@@ -708,6 +743,11 @@ private slots:
                        {"Ann&8.1.0.A", "a replay could not be read"},
                        {"Ann&4.1.0.A!", "a replay could not be read"},
                        {"Ann&4.x.0.A", "a replay could not be read"},
+                       {"Ann&4.1.0.AB.01a", "a replay could not be read"}, // a step never ended
+                       {"Ann&4.1.0.A.", "a replay could not be read"},
+                       {"Ann&4.1.0.A.0.0", "a replay could not be read"},
+                       {"Ann&4.1.0.A.0x", "a replay could not be read"},
+                       {"Ann&4.1.0.AB.011", "more clock values than clicks"},
                        {"Ann&4.1.0.A&4.1.0.A", "a board was sent twice"},
                        {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&7.1.0.A", "too many of them"},
                        {"Ann&4.1.0.A&5.1.0.A&6.1.0.A&7.1.0.A&4.1.0.A&5.1.0.A", "too many of them"}};
