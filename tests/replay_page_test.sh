@@ -35,16 +35,18 @@ done
 [ -n "$port" ] || { echo "the service did not start:"; cat "$work/log"; exit 1; }
 base="http://127.0.0.1:$port"
 
-# A 5 x 5 game of 20 clicks with the clock at 7 cycles: repeated, mirrored and straight runs.
+# A 5 x 5 game of 20 clicks, its clock rising from 0 to 7 cycles (as the game sends it: the step
+# since the click before, one digit each): repeated, mirrored and straight runs.
 clicks=AAAABBBCCGHMLLRSYYXD
+steps=00001010010011001010
 json() { python3 -c "import json, sys; d = json.load(sys.stdin); print($1)"; }
-curl -sf "$base/zr.asp?Ann&5.1.7.$clicks" >/dev/null
+curl -sf "$base/zr.asp?Ann&5.1.7.$clicks.$steps" >/dev/null
 whole=$(curl -sf "$base/api/v1/replays/1" | json 'round(d["zq"])') # Python rounds halves to even, as the game
 curl -sf "$base/zm2.asp?0&$whole&0&0&Ann&$((3 * whole))" >/dev/null
-answer=$(curl -sf "$base/zr.asp?Ann&5.$whole.7.$clicks")
+answer=$(curl -sf "$base/zr.asp?Ann&5.$whole.7.$clicks.$steps")
 case $answer in *"Verified: 5 x 5."*) ;; *) echo "the replay was not verified: $answer"; exit 1 ;; esac
 curl -sf "$base/api/v1/replays/2" >"$work/replay.json"
-[ "$(json 'd["verified"]' <"$work/replay.json")" = True ] || { echo "replay 2 is not verified"; exit 1; }
+[ "$(json 'd["verified"], d["pace"]' <"$work/replay.json")" = "True as played" ] || { echo "replay 2 is not verified as played"; exit 1; }
 curl -sf "$base/zimble1.asp" >"$work/records.html"
 grep -q '<a class="mark" href="/replay?id=2"' "$work/records.html" || { echo "no link from the verified mark"; exit 1; }
 

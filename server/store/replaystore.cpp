@@ -12,30 +12,6 @@
 
 namespace zimble::server {
 
-QString encodeClickCycles(const std::vector<std::int32_t>& cycles)
-{
-    QStringList parts;
-    parts.reserve(qsizetype(cycles.size()));
-    for (std::int32_t c : cycles)
-        parts << QString::number(c);
-    return cycles.empty() ? QStringLiteral("") : parts.join(QLatin1Char(',')); // empty, not NULL
-}
-
-std::vector<std::int32_t> decodeClickCycles(const QString& text)
-{
-    std::vector<std::int32_t> out;
-    if (text.isEmpty())
-        return out;
-    for (QStringView part : QStringView(text).split(QLatin1Char(','))) {
-        bool ok = false;
-        const int c = part.toInt(&ok);
-        if (!ok || c < 0)
-            return {};
-        out.push_back(c);
-    }
-    return out;
-}
-
 Status ScoreStore::replay(qint64 id, std::optional<StoredReplay>* out)
 {
     out->reset();
@@ -60,7 +36,8 @@ Status ScoreStore::replay(qint64 id, std::optional<StoredReplay>* out)
     r.whole = q.value(2).toLongLong();
     r.replay.clockCycles = q.value(3).toInt();
     r.replay.clicks = decodeClicks(q.value(4).toString()).value_or(std::vector<std::int32_t>());
-    r.replay.clickCycles = decodeClickCycles(q.value(5).toString());
+    // As the replay request carries them; anything unreadable is shown at an even pace.
+    r.replay.clickCycles = decodeClickCycles(q.value(5).toString(), r.replay.clicks.size()).value_or(std::vector<std::int32_t>());
     if (r.replay.clickCycles.size() != r.replay.clicks.size())
         r.replay.clickCycles.clear();
     r.verified = q.value(6).toInt() == 1;
@@ -149,7 +126,8 @@ Status ScoreStore::runReplays(const ReplaySubmission& submission, const QString&
         m_insertReplay->bindValue(7, result.reason);
         m_insertReplay->bindValue(8, client);
         m_insertReplay->bindValue(9, now);
-        m_insertReplay->bindValue(10, encodeClickCycles(r.replay.clickCycles));
+        const QString steps = encodeClickCycles(r.replay.clickCycles);
+        m_insertReplay->bindValue(10, steps.isNull() ? QStringLiteral("") : steps); // '' for none, not NULL
         if (Status s = m_db->run(*m_insertReplay); !s)
             return s;
         m_insertReplay->finish();

@@ -70,8 +70,8 @@ QStringList versionTwo(const Database& db)
     return s;
 }
 
-// Version 3: the clock at each click of a replay, as comma-separated cycle counts; '' for a
-// replay stored before games recorded them (shown at an even pace).
+// Version 3: the clock at each click of a replay, in the steps a replay request carries them
+// (encodeClickCycles); '' for a replay sent without them (shown at an even pace).
 QStringList versionThree(const Database&)
 {
     return {QStringLiteral("ALTER TABLE replays ADD COLUMN click_cycles TEXT NOT NULL DEFAULT ''")};

@@ -65,11 +65,6 @@ struct StoredReplay {
     QDateTime receivedAt;
 };
 
-// The clock at each click as the replays table keeps it: "0,0,1,3"; '' for none. Empty on
-// reading anything else.
-QString encodeClickCycles(const std::vector<std::int32_t>& cycles);
-std::vector<std::int32_t> decodeClickCycles(const QString& text);
-
 // Invariant: the leaderboards hold what the database held up to their last ids, or they are
 // unread and read anew before anything answers from them (see Leaderboards).
 class ScoreStore {

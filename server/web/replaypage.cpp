@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QTextStream>
 
+#include <algorithm>
+
 namespace zimble::server {
 
 namespace {
@@ -32,7 +34,7 @@ const QByteArray ReplayStyle =
     "background:var(--box);color:var(--fg);cursor:pointer}\n"
     ".controls button[aria-pressed=\"true\"]{background:var(--link);color:var(--bg)}\n"
     ".clicks .who{flex-basis:10em}.clicks .date{min-width:4.5em}\n"
-    ".row.now{background:var(--me)}\n";
+    ".row.now{background:var(--me)}.name{overflow-wrap:break-word}\n";
 
 QByteArray styleSheet()
 {
@@ -69,6 +71,19 @@ QString versioned(const QByteArray& path)
 {
     const StaticFile* f = staticFile(path);
     return QString::fromLatin1(path) + (f ? QStringLiteral("?v=") + QString::fromLatin1(f->tag.mid(1, 8)) : QString());
+}
+
+// A name as the pages set it: a word too long for a narrow screen may break there, and on wider
+// ones is set smaller so that it never has to.
+QString nameText(const QString& name)
+{
+    qsizetype run = 0, longest = 0;
+    for (const QChar ch : name) {
+        run = ch.isSpace() || ch == QLatin1Char('-') ? 0 : run + 1;
+        longest = std::max(longest, run);
+    }
+    return QStringLiteral("<span class=\"name%1\">%2</span>")
+        .arg(longest > 20 ? QStringLiteral(" long") : QString(), name.toHtmlEscaped());
 }
 
 QString zqText(FixedPoint score)
@@ -130,8 +145,8 @@ QByteArray replayPage(const StoredReplay& r, const std::vector<FixedPoint>& scor
     const int size = g.boardSize;
     QString out;
     QTextStream html(&out);
-    const QString name = r.name.toHtmlEscaped();
-    html << head(QStringLiteral("Zimble: %1 on %2 &times; %2").arg(name).arg(size), true)
+    const QString name = nameText(r.name);
+    html << head(QStringLiteral("Zimble: %1 on %2 &times; %2").arg(r.name.toHtmlEscaped()).arg(size), true)
          << "<p class=\"lead\"><a href=\"/zimble1.asp\">All records</a> &middot; <a href=\"" << playerLink(r.name).toHtmlEscaped()
          << "\">" << name << "</a></p>\n<h2>" << name << ": ZQ " << r.whole << " on " << size << " &times; " << size << "</h2>\n"
          << "<p class=\"lead\">Sent " << (r.submittedAt.isValid() ? r.submittedAt.toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm"))
