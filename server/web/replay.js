@@ -119,13 +119,16 @@
   let t = 0;           // replay time in ms, from the first click's start
   let playing = false;
   let speed = 1;
-  let last = 0;        // the animation frame's time stamp
+  let last = 0;        // performance.now() at the last tick
 
   // What the game showed at time t: clicks done, the one animating and how far.
   function render() {
     let done = 0;
     while (done < n && starts[done] + clickMs <= t) done++;
-    const active = done < n && starts[done] <= t ? done : -1;
+    // The click's frames share its animation's time; none is drawn before it has begun.
+    const elapsed = done < n ? t - starts[done] : 0;
+    const frame = elapsed > 0 ? Math.min(frames - 1, Math.floor((elapsed * frames) / clickMs)) : -1;
+    const active = frame >= 0 ? done : -1;
     const hits = new Array(size * size).fill(0);
     for (let k = 0; k < done; k++) hits[clicks[k].tile]++;
     ctx.fillStyle = '#000';
@@ -139,7 +142,6 @@
     if (active >= 0) {
       const tile = clicks[active].tile;
       const [x, y] = at(tile);
-      const frame = Math.min(frames - 1, Math.floor(((t - starts[active]) * frames) / clickMs));
       if (hits[tile] === 3) {
         const k = frame * step; // the fourth click: the button shrinks to its box's centre
         button(x + k, y + k, box - frame * grow, 3);
@@ -165,31 +167,36 @@
     playButton.textContent = playing ? 'Pause' : 'Play';
   }
 
-  function tick(now) {
-    if (!playing) return;
+  // Ticks twice per animation frame of the game (a frame lasts 60 ms); the time between them is
+  // measured, so a late tick loses nothing.
+  let timer = 0;
+  function tick() {
+    const now = performance.now();
     t = Math.min(end, t + (now - last) * speed);
     last = now;
-    if (t >= end) playing = false;
-    render();
-    if (playing) requestAnimationFrame(tick);
+    if (t >= end) pause();
+    else render();
   }
 
   function play() {
     if (t >= end) t = 0;
     playing = true;
     last = performance.now();
-    requestAnimationFrame(tick);
+    clearInterval(timer);
+    timer = setInterval(tick, 30);
     render();
   }
 
   function pause() {
     playing = false;
+    clearInterval(timer);
     render();
   }
 
   // Paused just after click k (0: before the first).
   function after(k) {
     playing = false;
+    clearInterval(timer);
     k = Math.max(0, Math.min(n, k));
     t = k > 0 ? starts[k - 1] + clickMs : 0;
     render();
