@@ -43,6 +43,9 @@ std::optional<qint64> replayId(const QByteArray& text)
 const QString TooManyPlayerRequests =
     QStringLiteral("too many player requests from your address; please try again in a minute");
 
+const QString TooManyReplayRequests =
+    QStringLiteral("too many replay requests from your address; please try again in a minute");
+
 } // namespace
 
 std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& key)
@@ -159,7 +162,10 @@ void ScoreService::apiReplay(const HttpRequest& request, const HttpResponder& re
     const std::optional<qint64> id = replayId(request.path.mid(replays.size()));
     if (!id)
         return apiError(request, responder, 400, QStringLiteral("the address must end with a replay's number"), startedNs);
-    cached(request, responder, "replay\n" + QByteArray::number(*id), startedNs, [this, id = *id](std::function<void(CachedReply)> give) {
+    cached(request, responder, "replay\n" + QByteArray::number(*id), startedNs, [this, request, id = *id](std::function<void(CachedReply)> give) {
+        // Only what the cache does not hold is read from the database, and limited like player pages.
+        if (!m_playerPageLimiter.allow(client(request)))
+            return give({429, ApiType, errorJson(TooManyReplayRequests), true});
         m_storage->replay(id, [give](bool ok, const std::optional<StoredReplay>& r) {
             if (!ok)
                 give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), true});
@@ -183,7 +189,9 @@ void ScoreService::replayPage(const HttpRequest& request, const HttpResponder& r
     if (!id)
         return sendCached(request, responder, page(400, noReplayPage(true)), startedNs);
     cached(request, responder, "replay page\n" + QByteArray::number(*id), startedNs,
-           [this, id = *id, page](std::function<void(CachedReply)> give) {
+           [this, request, id = *id, page](std::function<void(CachedReply)> give) {
+               if (!m_playerPageLimiter.allow(client(request)))
+                   return give({429, "text/plain; charset=utf-8", "Too many replay pages from your address; please try again in a minute.\n", false});
                m_storage->replay(id, [give, page](bool ok, const std::optional<StoredReplay>& r) {
                    if (!ok)
                        give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", false});
@@ -240,8 +248,8 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
     // Only a found answer may be kept by caches; "busy" says when to ask again.
     if (c.status != 200)
         r.headers.first().second = "no-store";
-    if (c.status == 503)
-        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+    if (c.status == 503 || c.status == 429)
+        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", c.status == 503 ? "5" : "60"));
     const bool gzip = !c.gzipBody.isEmpty() && request.acceptsGzip();
     if (c.status == 200)
         r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
