@@ -73,11 +73,11 @@ class TestReplays : public QObject {
     int m_dbIndex = 0;
     QString m_db;
 
-    void start(bool verifiedOnly = false, const QString& db = {})
+    void start(bool verifiedOnly = false, const QString& db = {}, int perMinute = 0)
     {
         m_service.reset();
         m_db = db.isEmpty() ? m_dir.filePath(QStringLiteral("r%1.sqlite").arg(++m_dbIndex)) : db;
-        ScoreService::Options o(m_db, 0, false);
+        ScoreService::Options o(m_db, perMinute, false);
         o.verifiedOnly = verifiedOnly;
         m_service = std::make_unique<ScoreService>(o);
         QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
@@ -304,7 +304,9 @@ private slots:
     // game played to its end (7 x 7 unless `target` names a board after "@N"), stored as the
     // service stores a submitted one; "@old" keeps it without the clock at each click, "@forged"
     // sends it for a ZQ it does not give, "@etag" asks twice, the second time with the first
-    // answer's ETag, "@marks" follows the verified marks of the records and player pages.
+    // answer's ETag, "@marks" follows the verified marks of the records and player pages,
+    // "@burst" asks for as many other replays as the player-page limit allows first (each read
+    // from the database), then for this one, then for the first of them again (cached).
     void replayAnswers_data()
     {
         QTest::addColumn<QByteArray>("target");
@@ -323,6 +325,7 @@ private slots:
         QTest::newRow("id with a plus sign") << QByteArray("/api/v1/replays/+1") << 400 << QString();
         QTest::newRow("no id") << QByteArray("/api/v1/replays/") << 400 << QString();
         QTest::newRow("not modified") << QByteArray("@etag /api/v1/replays/1") << 304 << QString();
+        QTest::newRow("replays read past the limit") << QByteArray("@burst /api/v1/replays/1") << 429 << QStringLiteral("cached 404");
         QTest::newRow("page: every click listed") << QByteArray("/replay?id=1") << 200 << QStringLiteral("196 rows, as played");
         QTest::newRow("page: even pace said") << QByteArray("@old /replay?id=1") << 200 << QStringLiteral("196 rows, even");
         QTest::newRow("page not modified") << QByteArray("@etag /replay?id=1") << 304 << QString();
@@ -353,13 +356,21 @@ private slots:
             QList<ReplayResult> results;
             QVERIFY(store.storeReplays({QStringLiteral("Ann"), {{whole, game}}}, QStringLiteral("127.0.0.1"), &results));
         }
-        start(false, db);
+        start(false, db, mode == "@burst" ? 10 : 0);
+        if (mode == "@burst") {
+            for (int id = 2; id < 2 + ScoreService::PlayerPagesPerMinute; ++id)
+                QCOMPARE(get(m_port, "/api/v1/replays/" + QByteArray::number(id)).status, 404);
+        }
         Reply r = get(m_port, path);
         if (mode == "@etag") {
             QVERIFY(!r.etag.isEmpty());
             r = get(m_port, path, r.etag);
         }
         QCOMPARE(r.status, status);
+        if (mode == "@burst") {
+            QCOMPARE(QStringLiteral("cached %1").arg(get(m_port, "/api/v1/replays/2").status), summary);
+            return;
+        }
         if (mode == "@marks") {
             // Each verified mark is a link to the game's replay, keeping its title.
             const QString link = QStringLiteral("<a class=\"mark\" href=\"/replay?id=1\" title=\"Verified:");
