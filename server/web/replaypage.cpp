@@ -33,7 +33,7 @@ const QByteArray ReplayStyle =
     ".controls button{font:inherit;padding:.35em .8em;border-radius:4px;border:1px solid var(--muted);"
     "background:var(--box);color:var(--fg);cursor:pointer}\n"
     ".controls button[aria-pressed=\"true\"]{background:var(--link);color:var(--bg)}\n"
-    ".clicks .who{flex-basis:10em}.clicks .date{min-width:4.5em}\n"
+    ".clicks .date{min-width:4.5em}\n"
     ".row.now{background:var(--me)}.name{overflow-wrap:break-word}\n";
 
 QByteArray styleSheet()
