@@ -16,6 +16,7 @@ struct CachedReply {
     QByteArray tag = {};     // of the plain body; empty unless found (200)
     QByteArray gzipBody = {}; // empty when not worth it
     QByteArray gzipTag = {};
+    bool script = false;     // a page that runs the service's own script (the replay page)
 
     // Fills in the tags and the gzip form of a found answer.
     void prepare();

@@ -134,10 +134,14 @@ void ScoreService::addRoutes()
     m_router.add("/zr.asp", M::Exact, "/zr.asp", to(&ScoreService::replays));
     m_router.add("/zimble1.asp", M::Exact, "/zimble1.asp", to(&ScoreService::pages));
     m_router.add("/", M::Exact, "/zimble1.asp", to(&ScoreService::pages));
+    m_router.add("/replay", M::Exact, "/replay", to(&ScoreService::replayPage));
+    m_router.add("/replay.js", M::Exact, "static", to(&ScoreService::staticFiles));
+    m_router.add("/pictures/", M::Prefix, "static", to(&ScoreService::staticFiles));
     m_router.add("/health", M::Exact, "/health", to(&ScoreService::health));
     m_router.add("/metrics", M::Exact, "/metrics", to(&ScoreService::metrics));
     m_router.add("/api/v1/records", M::Exact, "/api/v1/records", to(&ScoreService::api), Router::Origins::Any);
     m_router.add("/api/v1/players/", M::Prefix, "/api/v1/players", to(&ScoreService::api), Router::Origins::Any);
+    m_router.add("/api/v1/replays/", M::Prefix, "/api/v1/replays", to(&ScoreService::api), Router::Origins::Any);
     m_router.add("/api/", M::Prefix, "other", to(&ScoreService::api), Router::Origins::Any);
 }
 

@@ -120,6 +120,10 @@ private:
     void apiAround(const HttpRequest& request, const HttpResponder& responder, int board,
                    const std::optional<QByteArray>& countText, const QByteArray& aroundText, qint64 startedNs);
     void apiPlayer(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void apiReplay(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    // A game's replay page, and the files it loads (its script, the board's pictures).
+    void replayPage(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
+    void staticFiles(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     // Answers from the cache, or runs `make` and keeps what it gives (see ReplyCache::insert).
     void cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key, qint64 startedNs,
                 std::function<void(std::function<void(CachedReply)>)> make);

@@ -5,6 +5,7 @@
 
 #include "server/web/api.h"
 #include "server/web/pages.h"
+#include "server/web/replaypage.h"
 
 #include "scores/codepage.h"
 #include "scores/exchange.h"
@@ -30,8 +31,20 @@ std::optional<int> strictNumber(const QByteArray& text, int most)
     return n <= most ? std::optional<int>(n) : std::nullopt;
 }
 
+// A replay's id: a whole number above 0 written with digits only.
+std::optional<qint64> replayId(const QByteArray& text)
+{
+    if (text.isEmpty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    const qint64 id = text.toLongLong();
+    return id > 0 ? std::optional<qint64>(id) : std::nullopt;
+}
+
 const QString TooManyPlayerRequests =
     QStringLiteral("too many player requests from your address; please try again in a minute");
+
+const QString TooManyReplayRequests =
+    QStringLiteral("too many replay requests from your address; please try again in a minute");
 
 } // namespace
 
@@ -73,9 +86,11 @@ void ScoreService::api(const HttpRequest& request, const HttpResponder& responde
         apiRecords(request, responder, startedNs);
     else if (request.path.startsWith("/api/v1/players/"))
         apiPlayer(request, responder, startedNs);
+    else if (request.path.startsWith("/api/v1/replays/"))
+        apiReplay(request, responder, startedNs);
     else
-        apiError(request, responder, 404, QStringLiteral("no such API address; see /api/v1/records and /api/v1/players/NAME"),
-                 startedNs);
+        apiError(request, responder, 404,
+                 QStringLiteral("no such API address; see /api/v1/records, /api/v1/players/NAME and /api/v1/replays/ID"), startedNs);
 }
 
 void ScoreService::apiRecords(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
@@ -141,6 +156,73 @@ void ScoreService::apiPlayer(const HttpRequest& request, const HttpResponder& re
     });
 }
 
+void ScoreService::apiReplay(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
+    static const QByteArray replays = "/api/v1/replays/";
+    const std::optional<qint64> id = replayId(request.path.mid(replays.size()));
+    if (!id)
+        return apiError(request, responder, 400, QStringLiteral("the address must end with a replay's number"), startedNs);
+    cached(request, responder, "replay\n" + QByteArray::number(*id), startedNs, [this, request, id = *id](std::function<void(CachedReply)> give) {
+        // Only what the cache does not hold is read from the database, and limited like player pages.
+        if (!m_playerPageLimiter.allow(client(request)))
+            return give({429, ApiType, errorJson(TooManyReplayRequests), true});
+        m_storage->replay(id, [give](bool ok, const std::optional<StoredReplay>& r) {
+            if (!ok)
+                give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), true});
+            else if (!r)
+                give({404, ApiType, errorJson(QStringLiteral("no replay has this number")), true});
+            else
+                give({200, ApiType, replayJson(*r, replayScores(*r)), true});
+        });
+    });
+}
+
+void ScoreService::replayPage(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
+    const std::optional<QByteArray> text = queryValue(request.query, "id");
+    const std::optional<qint64> id = text ? replayId(*text) : std::nullopt;
+    auto page = [](int status, const QByteArray& body) {
+        CachedReply c{status, "text/html; charset=utf-8", body, false};
+        c.script = true; // its style sheet is the replay page's
+        return c;
+    };
+    if (!id)
+        return sendCached(request, responder, page(400, noReplayPage(true)), startedNs);
+    cached(request, responder, "replay page\n" + QByteArray::number(*id), startedNs,
+           [this, request, id = *id, page](std::function<void(CachedReply)> give) {
+               if (!m_playerPageLimiter.allow(client(request)))
+                   return give({429, "text/plain; charset=utf-8", "Too many replay pages from your address; please try again in a minute.\n", false});
+               m_storage->replay(id, [give, page](bool ok, const std::optional<StoredReplay>& r) {
+                   if (!ok)
+                       give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", false});
+                   else if (!r || !r->verified)
+                       give(page(404, noReplayPage(false)));
+                   else
+                       give(page(200, server::replayPage(*r, replayScores(*r))));
+               });
+           });
+}
+
+void ScoreService::staticFiles(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs)
+{
+    HttpResponse r;
+    const StaticFile* file = staticFile(request.path);
+    if (!file) {
+        r.status = 404;
+        r.body = "Not found.\n";
+        r.headers = {{"Cache-Control", "no-store"}, {"X-Content-Type-Options", "nosniff"}};
+        return reply(request, responder, r, startedNs);
+    }
+    r.headers = {{"Cache-Control", StaticCacheControl}, {"X-Content-Type-Options", "nosniff"}, {"ETag", file->tag}};
+    if (request.matchesTag(file->tag)) {
+        r.status = 304;
+        return reply(request, responder, r, startedNs);
+    }
+    r.contentType = file->type;
+    r.body = file->body;
+    reply(request, responder, r, startedNs);
+}
+
 void ScoreService::cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key,
                           qint64 startedNs, std::function<void(std::function<void(CachedReply)>)> make)
 {
@@ -162,12 +244,12 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
 {
     HttpResponse r;
     r.status = c.status;
-    r.headers = c.api ? apiHeaders() : pageHeaders();
+    r.headers = c.api ? apiHeaders() : c.script ? replayPageHeaders() : pageHeaders();
     // Only a found answer may be kept by caches; "busy" says when to ask again.
     if (c.status != 200)
         r.headers.first().second = "no-store";
-    if (c.status == 503)
-        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+    if (c.status == 503 || c.status == 429)
+        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", c.status == 503 ? "5" : "60"));
     const bool gzip = !c.gzipBody.isEmpty() && request.acceptsGzip();
     if (c.status == 200)
         r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));

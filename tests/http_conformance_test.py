@@ -36,6 +36,11 @@ CASES = [
      [("GET", 200), ("HEAD", 200), ("GET", 200)], False, False),
     ("HEAD of a submission", b"HEAD /zm2.asp?1&0&0&0&Head&2 HTTP/1.1\r\n" + H + b"\r\n", [("HEAD", 200)], False, False),
     ("not found", b"GET /nothing HTTP/1.1\r\n" + H + b"\r\n", [("GET", 404)], False, False),
+    ("the replay page's script and pictures, pipelined",
+     b"GET /replay.js HTTP/1.1\r\n" + H + b"\r\nHEAD /pictures/tessa1.jpg HTTP/1.1\r\n" + H + b"\r\n"
+     + b"GET /pictures/tessa3.jpg HTTP/1.1\r\n" + H + b"\r\nGET /pictures/tessa4.jpg HTTP/1.1\r\n" + H + b"\r\n"
+     + b"GET /replay?id=1 HTTP/1.1\r\n" + H + b"\r\n",
+     [("GET", 200), ("HEAD", 200), ("GET", 200), ("GET", 404), ("GET", 404)], False, False),
     ("metrics from loopback", b"GET /metrics HTTP/1.1\r\n" + H + b"\r\n", [("GET", 200)], False, False),
     ("HTTP/1.0", b"GET /health HTTP/1.0\r\n\r\n" + HEALTH, [("GET", 200)], True, False),
     ("Connection: close", b"GET /health HTTP/1.1\r\n" + H + b"Connection: close\r\n\r\n" + HEALTH,

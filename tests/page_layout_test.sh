@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The records page and a player's page laid out by headless Chromium at every common width from
+# The records page, a player's page and a game's replay page laid out by headless Chromium at every common width from
 # 320 to 2560 px, with the hardest names on every board: 50 characters with and without spaces,
 # accented, Cyrillic, Greek, Chinese and Arabic, some verified. At every width: the page never
 # scrolls sideways and nothing runs past its right edge; no two boxes overlap; no word is broken
@@ -69,7 +69,7 @@ done
 # Verified games for some of them, as the service's replay check would store them; the service
 # takes them in within a second.
 sqlite3 "$work/page.sqlite" "INSERT INTO replays (submission_id, board, name, score, cycles, clicks, verified, reason,
-  client, received_at) SELECT s.id, b.board, s.name, s.score4, 1, 'A', 1, '', '127.0.0.1', s.submitted_at
+  client, received_at) SELECT s.id, b.board, s.name, s.score4, 9, 'AAAABCDEFGHIJKLMNOPBBB', 1, '', '127.0.0.1', s.submitted_at
   FROM submissions s, (SELECT 4 AS board UNION SELECT 5 UNION SELECT 6 UNION SELECT 7) b
   WHERE s.name IN ('${long_word}21', 'Zoë Ångström-Østergaard Ñúñez Çağlar Łukasiewicz Þ', '王小明')"
 for _ in $(seq 50); do
@@ -86,6 +86,13 @@ sqlite3 "$work/page.sqlite" "UPDATE submissions SET submitted_at = strftime('%Y-
   '-' || (7 * (999999000 - score4) / 37) || ' days') WHERE name = '${long_word}21' AND score4 < 999999900"
 curl -sf "$base/zimble1.asp" >"$work/records.html"
 curl -sf "$base/zimble1.asp?name=${long_word}21" >"$work/player.html"
+# The replay page of the longest name's 4 x 4 game, with its script and pictures beside it.
+replay=$(grep -o '<a class="mark" href="/replay?id=[0-9]*"' "$work/player.html" | head -n1 | sed 's/.*id=\([0-9]*\)"/\1/')
+[ -n "$replay" ] || { echo "no link to a replay on the player's page"; exit 1; }
+curl -sf "$base/replay?id=$replay" | sed -e 's|src="/replay.js?v=[^"]*"|src="replay.js"|' -e 's|/pictures/|pictures/|g' >"$work/replay.html"
+mkdir -p "$work/pictures"
+curl -sf "$base/replay.js" >"$work/replay.js"
+for k in 1 2 3; do curl -sf "$base/pictures/tessa$k.jpg" >"$work/pictures/tessa$k.jpg"; done
 grep -q "${long_word}21" "$work/records.html" || { echo "names missing from the page"; exit 1; }
 [ "$(grep -o 'data-verified="yes"' "$work/records.html" | wc -l)" -ge 28 ] || { echo "verified marks missing"; exit 1; }
 grep -q '<figure class="chart"' "$work/player.html" || { echo "no chart on the player's page"; exit 1; }
@@ -194,13 +201,14 @@ measure() {
 
 status=0
 for width in 320 360 414 768 1024 1200 1280 1366 1440 1920 2560; do
-  for page in records player; do
+  for page in records player replay; do
     result=$(measure "$page" "$width")
     [ -n "$result" ] || result=$(measure "$page" "$width") # a browser that started too slowly gets a second go
     echo "$page $width px: ${result:-no result from the browser}"
     case $page:$result in
       records:LAYOUT-OK*"rows=20,20,20,20") ;;
       player:LAYOUT-OK*"rows=3,3,3,3") ;;
+      replay:LAYOUT-OK*) ;;
       *:"") tail -n 20 "$work/browser.log"; status=1 ;;
       *) status=1 ;;
     esac

@@ -14,13 +14,17 @@ struct Reply {
     int status = 0;
     QByteArray body;
     QByteArray type;
+    QByteArray etag;
+    QByteArray policy; // Content-Security-Policy
     QStringList fields() const { return QString::fromLatin1(body).split(QLatin1Char('|')); }
 };
 
-inline Reply get(quint16 port, const QByteArray& target)
+inline Reply get(quint16 port, const QByteArray& target, const QByteArray& ifNoneMatch = {})
 {
     static QNetworkAccessManager nam;
     QNetworkRequest req(QUrl::fromEncoded("http://127.0.0.1:" + QByteArray::number(port) + target, QUrl::StrictMode));
+    if (!ifNoneMatch.isEmpty())
+        req.setRawHeader("If-None-Match", ifNoneMatch);
     QNetworkReply* r = nam.get(req);
     QSignalSpy done(r, &QNetworkReply::finished);
     if (!r->isFinished())
@@ -29,6 +33,8 @@ inline Reply get(quint16 port, const QByteArray& target)
     out.status = r->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     out.body = r->readAll();
     out.type = r->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+    out.etag = r->rawHeader("ETag");
+    out.policy = r->rawHeader("Content-Security-Policy");
     r->deleteLater();
     return out;
 }

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -38,6 +39,24 @@ qint64 wholeScore(const GameReplay& r)
     return toInt32HalfEven(r.score().toDouble());
 }
 
+// A game played to its end on a board of `size`: four rounds over every tile, the clock
+// completing a cycle after every third click. `shown` gets the ZQ the game showed after each click.
+GameReplay wholeGame(int size, std::vector<FixedPoint>* shown)
+{
+    GameState g;
+    g.setBoardSize(size);
+    const int tiles = size * size;
+    for (int click = 0; click < HitsToRemoveTile * tiles; ++click) {
+        const int tile = (click % tiles * 3 + click / tiles) % tiles;
+        g.addHit(tile);
+        shown->push_back(g.recordClick(tile));
+        g.finishClick();
+        if (click % 3 == 2)
+            g.addClockCycle();
+    }
+    return g.replay();
+}
+
 QByteArray replayTarget(const QString& name, const std::vector<SubmittedReplay>& replays)
 {
     QByteArray t = replayRequestTarget(name, replays).toUtf8();
@@ -55,11 +74,11 @@ class TestReplays : public QObject {
     int m_dbIndex = 0;
     QString m_db;
 
-    void start(bool verifiedOnly = false, const QString& db = {})
+    void start(bool verifiedOnly = false, const QString& db = {}, int perMinute = 0)
     {
         m_service.reset();
         m_db = db.isEmpty() ? m_dir.filePath(QStringLiteral("r%1.sqlite").arg(++m_dbIndex)) : db;
-        ScoreService::Options o(m_db, 0, false);
+        ScoreService::Options o(m_db, perMinute, false);
         o.verifiedOnly = verifiedOnly;
         m_service = std::make_unique<ScoreService>(o);
         QVERIFY2(m_service->isReady(), qPrintable(m_service->storeError()));
@@ -116,7 +135,7 @@ private slots:
         // The player's own page.
         const QString mine = QString::fromUtf8(get(m_port, "/zimble1.asp?name=Honest").body);
         QVERIFY2(mine.contains(QStringLiteral("<p class=\"best\" data-verified=\"yes\">Best ZQ <span class=\"zq\">%1</span> "
-                                              "<span class=\"mark\"").arg(whole)),
+                                              "<a class=\"mark\" href=\"/replay?id=1\"").arg(whole)),
                  qPrintable(mine));
         QVERIFY(mine.contains(QStringLiteral("<span class=\"place\">2nd of 2</span>")));
         // The history chart: drawn inline with no script and no style attributes (the page's
@@ -280,6 +299,139 @@ private slots:
                                   5000);
         QCOMPARE(get(m_port, target(0, 0, 0, 0, "Peek")).fields()[5], QString());
         QTRY_VERIFY_WITH_TIMEOUT(pageRow(QStringLiteral("Bad")).isEmpty(), 5000);
+    }
+
+    // A game's replay in the API and on its page. The database holds one replay (id 1) of a
+    // game played to its end (7 x 7 unless `target` names a board after "@N"), stored as the
+    // service stores a submitted one; "@old" keeps it without the clock at each click, "@forged"
+    // sends it for a ZQ it does not give, "@etag" asks twice, the second time with the first
+    // answer's ETag, "@marks" follows the verified marks of the records and player pages,
+    // "@burst" asks for as many other replays as the player-page limit allows first (each read
+    // from the database), then for this one, then for the first of them again (cached).
+    void replayAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("a whole 7 x 7 game, click by click") << QByteArray("/api/v1/replays/1") << 200
+                                                            << QStringLiteral("verified, as played, 196 clicks");
+        QTest::newRow("a whole 4 x 4 game") << QByteArray("@4 /api/v1/replays/1") << 200 << QStringLiteral("verified, as played, 64 clicks");
+        QTest::newRow("kept without clocks: even pace") << QByteArray("@old /api/v1/replays/1") << 200
+                                                         << QStringLiteral("verified, even, 196 clicks");
+        QTest::newRow("a ZQ it does not give") << QByteArray("@forged /api/v1/replays/1") << 200
+                                               << QStringLiteral("score mismatch, as played, 196 clicks");
+        QTest::newRow("unknown id") << QByteArray("/api/v1/replays/2") << 404 << QString();
+        QTest::newRow("id 0") << QByteArray("/api/v1/replays/0") << 400 << QString();
+        QTest::newRow("id with a letter") << QByteArray("/api/v1/replays/1x") << 400 << QString();
+        QTest::newRow("id with a plus sign") << QByteArray("/api/v1/replays/+1") << 400 << QString();
+        QTest::newRow("no id") << QByteArray("/api/v1/replays/") << 400 << QString();
+        QTest::newRow("not modified") << QByteArray("@etag /api/v1/replays/1") << 304 << QString();
+        QTest::newRow("replays read past the limit") << QByteArray("@burst /api/v1/replays/1") << 429 << QStringLiteral("cached 404");
+        QTest::newRow("page: every click listed") << QByteArray("/replay?id=1") << 200 << QStringLiteral("196 rows, as played");
+        QTest::newRow("page: even pace said") << QByteArray("@old /replay?id=1") << 200 << QStringLiteral("196 rows, even");
+        QTest::newRow("page not modified") << QByteArray("@etag /replay?id=1") << 304 << QString();
+        QTest::newRow("page of a game not verified") << QByteArray("@forged /replay?id=1") << 404 << QString();
+        QTest::newRow("page of an unknown game") << QByteArray("/replay?id=2") << 404 << QString();
+        QTest::newRow("page without a number") << QByteArray("/replay?id=") << 400 << QString();
+        QTest::newRow("marks link the replay") << QByteArray("@marks /zimble1.asp") << 200 << QStringLiteral("records 3, player 2");
+    }
+
+    void replayAnswers()
+    {
+        QFETCH(QByteArray, target);
+        QFETCH(int, status);
+        QFETCH(QString, summary);
+        const QByteArray mode = target.startsWith('@') ? target.left(target.indexOf(' ')) : QByteArray();
+        const QByteArray path = target.mid(mode.isEmpty() ? 0 : mode.size() + 1);
+        std::vector<FixedPoint> shown;
+        GameReplay game = wholeGame(mode == "@4" ? 4 : 7, &shown);
+        if (mode == "@old")
+            game.clickCycles.clear();
+        const qint64 whole = wholeScore(game) + (mode == "@forged" ? 1 : 0);
+        const QString db = m_dir.filePath(QStringLiteral("answers%1.sqlite").arg(++m_dbIndex));
+        {
+            ScoreStore store(db);
+            std::array<qint64, BoardSizeCount> scores{};
+            scores[std::size_t(game.boardSize - MinBoardSize)] = whole;
+            QVERIFY(store.submitBatch({Submission{scores, QStringLiteral("Ann"), QStringLiteral("127.0.0.1")}}, nullptr, nullptr));
+            QList<ReplayResult> results;
+            QVERIFY(store.storeReplays({QStringLiteral("Ann"), {{whole, game}}}, QStringLiteral("127.0.0.1"), &results));
+        }
+        start(false, db, mode == "@burst" ? 10 : 0);
+        if (mode == "@burst") {
+            for (int id = 2; id < 2 + ScoreService::PlayerPagesPerMinute; ++id)
+                QCOMPARE(get(m_port, "/api/v1/replays/" + QByteArray::number(id)).status, 404);
+        }
+        Reply r = get(m_port, path);
+        if (mode == "@etag") {
+            QVERIFY(!r.etag.isEmpty());
+            r = get(m_port, path, r.etag);
+        }
+        QCOMPARE(r.status, status);
+        if (mode == "@burst") {
+            QCOMPARE(QStringLiteral("cached %1").arg(get(m_port, "/api/v1/replays/2").status), summary);
+            return;
+        }
+        if (mode == "@marks") {
+            // Each verified mark is a link to the game's replay, keeping its title.
+            const QString link = QStringLiteral("<a class=\"mark\" href=\"/replay?id=1\" title=\"Verified:");
+            const int records = QString::fromUtf8(r.body).count(link); // the record, the ten best of all time and this week
+            const int player = QString::fromUtf8(get(m_port, "/zimble1.asp?name=Ann").body).count(link); // the best, the place
+            QCOMPARE(QStringLiteral("records %1, player %2").arg(records).arg(player), summary);
+            const QJsonObject board = QJsonDocument::fromJson(get(m_port, "/api/v1/records?board=7").body)["boards"][0].toObject();
+            QCOMPARE(board["records"][0]["replay"].toInteger(), 1);
+            const QJsonObject mine = QJsonDocument::fromJson(get(m_port, "/api/v1/players/Ann").body)["players"][0].toObject();
+            QCOMPARE(mine["boards"][0]["replay"].toInteger(), 1);
+            return;
+        }
+        if (status != 200)
+            return;
+        const std::vector<FixedPoint> scores = scoresAfterEachClick(game);
+        if (path.startsWith("/replay")) {
+            // Every click as a row of the plain list, with the ZQ the game showed after it; the
+            // last one is the record's. Script from the service only, and no style attributes.
+            const QString page = QString::fromUtf8(r.body);
+            static const QRegularExpression row(QStringLiteral("<li class=\"row\" id=\"click(\\d+)\" data-tile=\"(\\d+)\" "
+                                                               "data-cycles=\"(\\d+)\" data-zq=\"([0-9.]+)\">"));
+            int rows = 0;
+            for (auto it = row.globalMatch(page); it.hasNext(); ++rows) {
+                const auto m = it.next();
+                const std::size_t k = std::size_t(rows);
+                QCOMPARE(m.captured(1).toInt(), rows + 1);
+                QCOMPARE(m.captured(2).toInt(), game.clicks[k]);
+                QCOMPARE(m.captured(3).toInt(), game.cyclesAtClick(k));
+                QCOMPARE(m.captured(4), QString::number(shown[k].toDouble(), 'f', 4));
+            }
+            QVERIFY(page.contains(QStringLiteral("made a whole number %1: the ZQ on the records").arg(whole)));
+            QVERIFY(page.contains(QStringLiteral("<script src=\"/replay.js?v=")) && !page.contains(QStringLiteral(" style=")));
+            QVERIFY2(r.policy.contains("script-src 'self'") && r.policy.contains("img-src 'self'"), r.policy.constData());
+            const bool even = page.contains(QStringLiteral("shown at an even pace"));
+            QCOMPARE(QStringLiteral("%1 rows, %2").arg(rows).arg(even ? "even" : "as played"), summary);
+            const Reply script = get(m_port, "/replay.js");
+            QVERIFY(script.status == 200 && script.type.startsWith("text/javascript") && script.body.contains("click="));
+            const Reply picture = get(m_port, "/pictures/tessa3.jpg");
+            QVERIFY(picture.status == 200 && picture.type == "image/jpeg" && picture.body.startsWith("\xff\xd8"));
+            return;
+        }
+        // The ZQ after each click is the one the game showed, the clock at each click as played
+        // (or spread evenly), and the last ZQ gives the submission's.
+        const QJsonObject json = QJsonDocument::fromJson(r.body).object();
+        const QJsonArray clicks = json["clicks"].toArray();
+        QCOMPARE(std::size_t(clicks.size()), game.clicks.size());
+        for (qsizetype k = 0; k < clicks.size(); ++k) {
+            const QJsonObject c = clicks[k].toObject();
+            QCOMPARE(c["tile"].toInt(), game.clicks[std::size_t(k)]);
+            QCOMPARE(c["row"].toInt() * 100 + c["column"].toInt(),
+                     (game.clicks[std::size_t(k)] / game.boardSize + 1) * 100 + game.clicks[std::size_t(k)] % game.boardSize + 1);
+            QCOMPARE(c["cycles"].toInt(), game.cyclesAtClick(std::size_t(k)));
+            QCOMPARE(c["zq"].toDouble(), shown[std::size_t(k)].toDouble());
+            QCOMPARE(c["zq"].toDouble(), scores[std::size_t(k)].toDouble());
+        }
+        QCOMPARE(toInt32HalfEven(json["zq"].toDouble()), wholeScore(game));
+        QCOMPARE(json["submission"]["zq"].toInteger(), whole);
+        QCOMPARE(json["submission"]["name"].toString(), QStringLiteral("Ann"));
+        const QString verdict = json["verified"].toBool() ? QStringLiteral("verified") : json["reason"].toString();
+        QCOMPARE(QStringLiteral("%1, %2, %3 clicks").arg(verdict, json["pace"].toString()).arg(clicks.size()), summary);
     }
 
     void weekStartsOnMonday_data()

@@ -5,6 +5,7 @@
 #include "server/scoreservice.h"
 #include "server/store/leaderboards.h"
 #include "server/web/chart.h"
+#include "server/store/schema.h"
 #include "servicesupport.h"
 
 #include "scores/codepage.h"
@@ -198,13 +199,13 @@ QList<std::pair<QString, qint64>> topTen(const QByteArray& page, int board, bool
     const qsizetype week = section.indexOf(QStringLiteral("<h3>This week</h3>"));
     section = thisWeek ? section.mid(week) : section.left(week);
     static const QRegularExpression row(QStringLiteral("<li class=\"row\"(?: data-verified=\"yes\")?><span class=\"rank\">\\d+"
-                                                       "</span><span class=\"who[^\"]*\"><a href=\"[^\"]*\">(.*?)</a>(?: <span "
-                                                       "class=\"mark\"[^>]*>[^<]*</span>)?</span><span class=\"end\"><span "
+                                                       "</span><span class=\"who[^\"]*\"><a href=\"[^\"]*\">(.*?)</a>(?: <(a|span) "
+                                                       "class=\"mark\"[^>]*>[^<]*</\\2>)?</span><span class=\"end\"><span "
                                                        "class=\"zq\">(\\d+)</span>"));
     QList<std::pair<QString, qint64>> out;
     for (auto it = row.globalMatch(section); it.hasNext();) {
         const auto m = it.next();
-        out.append({m.captured(1), m.captured(2).toLongLong()});
+        out.append({m.captured(1), m.captured(3).toLongLong()});
     }
     return out;
 }
@@ -2097,11 +2098,12 @@ private slots:
             ScoreStore store(file);
             QCOMPARE(store.isOpen(), opens);
             if (!opens) {
-                QVERIFY2(store.openError().contains(QStringLiteral("schema version 99, newer than this program's 2")), qPrintable(store.openError()));
+                QVERIFY2(store.openError().contains(QStringLiteral("schema version 99, newer than this program's %1").arg(SchemaVersion)),
+                         qPrintable(store.openError()));
             } else {
                 QSqlQuery q(QSqlDatabase::database(store.connectionName()));
                 QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
-                QCOMPARE(q.value(0).toInt(), 2);
+                QCOMPARE(q.value(0).toInt(), SchemaVersion);
                 // Every acknowledged submission is on disk before its reply.
                 QVERIFY(q.exec(QStringLiteral("PRAGMA synchronous")) && q.next());
                 QCOMPARE(q.value(0).toInt(), 2); // FULL

@@ -39,7 +39,10 @@ void Leaderboards::verified(const VerifiedReplay& r)
     m_verified.offer(index, r.name, r.score, r.submission, r.at);
     if (r.at >= m_weekStart)
         m_weekVerified.offer(index, r.name, r.score, r.submission, r.at);
-    m_verifiedKeys.insert({qint64(r.board) << 40 | r.score, r.name});
+    // The first replay of a score stays the one shown for it.
+    const std::pair<qint64, QString> key{qint64(r.board) << 40 | r.score, r.name};
+    if (!m_verifiedKeys.contains(key))
+        m_verifiedKeys.insert(key, r.id);
 }
 
 void Leaderboards::Week::stored(const StoredSubmission& s)
@@ -65,9 +68,15 @@ void Leaderboards::turnWeek(Week&& week)
     m_weekVerified = std::move(week.m_verified);
 }
 
-bool Leaderboards::isVerified(int board, const QString& name, qint64 score) const
+qint64 Leaderboards::replayOf(int board, const QString& name, qint64 score) const
 {
-    return score > 0 && m_verifiedKeys.contains({qint64(board) << 40 | score, name});
+    return score > 0 ? m_verifiedKeys.value({qint64(board) << 40 | score, name}, 0) : 0;
+}
+
+void Leaderboards::mark(int board, RankedEntry& e) const
+{
+    e.replay = replayOf(board, e.name, e.score);
+    e.verified = e.replay != 0;
 }
 
 PageData Leaderboards::page(const WorldRecords& records) const
@@ -80,9 +89,9 @@ PageData Leaderboards::page(const WorldRecords& records) const
         out.best[i] = counted().top(i, TopTens::Count);
         out.week[i] = week.board(i);
         for (RankedEntry& e : out.best[i])
-            e.verified = isVerified(FirstBoard + i, e.name, e.score);
+            mark(FirstBoard + i, e);
         for (RankedEntry& e : out.week[i])
-            e.verified = isVerified(FirstBoard + i, e.name, e.score);
+            mark(FirstBoard + i, e);
     }
     return out;
 }
@@ -104,7 +113,7 @@ RankedSlice Leaderboards::slice(int index, qint64 rank, int count) const
     out.firstRank = std::max<qint64>(1, rank - count);
     out.entries = counted().ranked(index, out.firstRank, int(rank + count - out.firstRank + 1));
     for (RankedEntry& e : out.entries)
-        e.verified = isVerified(out.board, e.name, e.score);
+        mark(out.board, e);
     return out;
 }
 
@@ -132,9 +141,10 @@ PlayerDetail Leaderboards::detail(const QString& stored, int neighbours) const
     for (int i = 0; i < BoardSizeCount; ++i) {
         const std::optional<Standings::Best> best = counted().best(i, stored);
         const std::optional<BoardRank> rank = counted().rank(i, stored);
-        if (best && rank)
-            player.boards.append({FirstBoard + i, best->score, best->at, *rank,
-                                  isVerified(FirstBoard + i, stored, best->score), slice(i, rank->rank, neighbours), {}});
+        if (best && rank) {
+            const qint64 replay = replayOf(FirstBoard + i, stored, best->score);
+            player.boards.append({FirstBoard + i, best->score, best->at, *rank, replay != 0, slice(i, rank->rank, neighbours), {}, replay});
+        }
     }
     return player;
 }

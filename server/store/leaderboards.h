@@ -10,7 +10,7 @@
 
 #include <QDateTime>
 #include <QList>
-#include <QSet>
+#include <QHash>
 #include <QString>
 
 #include <array>
@@ -26,6 +26,7 @@ struct WorldRecord {
     QString holder;   // empty while nobody holds it
     QDateTime setAt;  // invalid while nobody holds it
     bool verified = false; // backed by a replay the service has checked
+    qint64 replay = 0;     // that replay, when verified
     bool operator==(const WorldRecord&) const = default;
 };
 using WorldRecords = std::array<WorldRecord, BoardSizeCount>; // boards 4 to 7
@@ -124,13 +125,17 @@ public:
     // history); `more` counts the others with a score.
     FoundPlayers players(const QString& name, int neighbours, int limit) const;
     // Whether a verified replay backs the name's score on the board (4 to 7).
-    bool isVerified(int board, const QString& name, qint64 score) const;
+    bool isVerified(int board, const QString& name, qint64 score) const { return replayOf(board, name, score) != 0; }
+    // The first verified replay of the name's score on the board; 0 when none backs it.
+    qint64 replayOf(int board, const QString& name, qint64 score) const;
     // The name's best of all submissions on board index `index`, verified or not.
     std::optional<Standings::Best> best(int index, const QString& name) const { return m_all.best(index, name); }
 
 private:
     const Standings& counted() const { return m_verifiedOnly ? m_verified : m_all; }
     PlayerDetail detail(const QString& stored, int neighbours) const;
+    // Sets the entry's verified mark and replay.
+    void mark(int board, RankedEntry& e) const;
     bool reachedBefore(const QDateTime& start, int index, const QString& name, qint64 score) const;
 
     bool m_verifiedOnly;
@@ -140,8 +145,9 @@ private:
     TopTens m_week;
     TopTens m_weekVerified;
     QDateTime m_weekStart;
-    // (board << 40 | score, name) of every verified replay: looked up for each row of the page.
-    QSet<std::pair<qint64, QString>> m_verifiedKeys;
+    // (board << 40 | score, name) of every verified replay, to its first replay's id: looked up
+    // for each row of the page.
+    QHash<std::pair<qint64, QString>, qint64> m_verifiedKeys;
     qint64 m_lastId = 0;
     qint64 m_lastReplayId = 0;
 };

@@ -38,6 +38,7 @@ struct PlayerBoardDetail {
     bool verified = false;
     RankedSlice around;    // the places just above and below, the player's own included
     QList<HistoryPoint> history; // every score sent for the board, oldest first
+    qint64 replay = 0;     // the verified replay of the best, when verified
     bool operator==(const PlayerBoardDetail&) const = default;
 };
 

@@ -12,6 +12,43 @@
 
 namespace zimble::server {
 
+Status ScoreStore::replay(qint64 id, std::optional<StoredReplay>* out)
+{
+    out->reset();
+    if (m_db->isLost())
+        return Status::lost(QStringLiteral("the connection to the database is lost; reconnecting"));
+    QSqlQuery q = m_db->query();
+    if (Status s = m_db->prepare(q, QStringLiteral("SELECT r.board, r.name, r.score, r.cycles, r.clicks, r.click_cycles, "
+                                                   "r.verified, r.reason, r.submission_id, s.submitted_at, r.received_at "
+                                                   "FROM replays r LEFT JOIN submissions s ON s.id = r.submission_id "
+                                                   "WHERE r.id = ?"));
+        !s)
+        return s;
+    q.bindValue(0, id);
+    if (Status s = m_db->run(q); !s)
+        return s;
+    if (!q.next())
+        return {};
+    StoredReplay r;
+    r.id = id;
+    r.replay.boardSize = q.value(0).toInt();
+    r.name = q.value(1).toString();
+    r.whole = q.value(2).toLongLong();
+    r.replay.clockCycles = q.value(3).toInt();
+    r.replay.clicks = decodeClicks(q.value(4).toString()).value_or(std::vector<std::int32_t>());
+    // As the replay request carries them; anything unreadable is shown at an even pace.
+    r.replay.clickCycles = decodeClickCycles(q.value(5).toString(), r.replay.clicks.size()).value_or(std::vector<std::int32_t>());
+    if (r.replay.clickCycles.size() != r.replay.clicks.size())
+        r.replay.clickCycles.clear();
+    r.verified = q.value(6).toInt() == 1;
+    r.reason = q.value(7).toString();
+    r.submission = q.value(8).toLongLong();
+    r.submittedAt = fromIso(q.value(9));
+    r.receivedAt = fromIso(q.value(10));
+    *out = std::move(r);
+    return {};
+}
+
 Status ScoreStore::findSubmission(int index, const QString& name, qint64 whole, qint64* id, QDateTime* at)
 {
     // A replay backs the name's best on the board, which the standings know; anything else is
@@ -89,6 +126,8 @@ Status ScoreStore::runReplays(const ReplaySubmission& submission, const QString&
         m_insertReplay->bindValue(7, result.reason);
         m_insertReplay->bindValue(8, client);
         m_insertReplay->bindValue(9, now);
+        const QString steps = encodeClickCycles(r.replay.clickCycles);
+        m_insertReplay->bindValue(10, steps.isNull() ? QStringLiteral("") : steps); // '' for none, not NULL
         if (Status s = m_db->run(*m_insertReplay); !s)
             return s;
         m_insertReplay->finish();

@@ -70,8 +70,15 @@ QStringList versionTwo(const Database& db)
     return s;
 }
 
+// Version 3: the clock at each click of a replay, in the steps a replay request carries them
+// (encodeClickCycles); '' for a replay sent without them (shown at an even pace).
+QStringList versionThree(const Database&)
+{
+    return {QStringLiteral("ALTER TABLE replays ADD COLUMN click_cycles TEXT NOT NULL DEFAULT ''")};
+}
+
 using Migration = QStringList (*)(const Database& db);
-constexpr Migration Migrations[] = {versionOne, versionTwo}; // Migrations[i] makes version i + 1
+constexpr Migration Migrations[] = {versionOne, versionTwo, versionThree}; // Migrations[i] makes version i + 1
 static_assert(std::size(Migrations) == SchemaVersion);
 
 QString newerText(int version)

@@ -131,7 +131,8 @@ Status ScoreStore::prepareStatements()
                                                "FROM replays r JOIN submissions s ON s.id = r.submission_id "
                                                "WHERE r.id > ? AND r.verified = 1 ORDER BY r.id LIMIT 5000"))
         && make(m_insertReplay, QStringLiteral("INSERT INTO replays (submission_id, board, name, score, cycles, clicks, "
-                                               "verified, reason, client, received_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
+                                               "verified, reason, client, received_at, click_cycles) "
+                                               "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"))
         && make(m_updateVerified, QString::fromLatin1(sql::RaiseVerifiedRecord))
         && make(m_submissionExists, QStringLiteral("SELECT id FROM submissions WHERE id = ?"))
         && make(m_readVerified, QStringLiteral("SELECT board, score, holder, set_at FROM verified_records ORDER BY board"))
@@ -226,8 +227,10 @@ Status ScoreStore::records(WorldRecords& out)
 {
     if (Status s = readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out); !s)
         return s;
-    for (int i = 0; i < BoardSizeCount; ++i)
-        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : m_boards.isVerified(FirstBoard + i, out[i].holder, out[i].score);
+    for (int i = 0; i < BoardSizeCount; ++i) {
+        out[i].replay = m_boards.replayOf(FirstBoard + i, out[i].holder, out[i].score);
+        out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : out[i].replay != 0;
+    }
     return {};
 }
 

@@ -52,6 +52,19 @@ struct ReplayResult {
     bool newRecord = false; // it made the board's verified record
 };
 
+// One stored replay as the replay page and the API show it.
+struct StoredReplay {
+    qint64 id = 0;
+    GameReplay replay;     // clickCycles empty when stored without them
+    qint64 whole = 0;      // the whole-number ZQ it was sent for
+    QString name;
+    bool verified = false;
+    QString reason;        // why not, when not verified
+    qint64 submission = 0; // the submission it backs; 0 for none
+    QDateTime submittedAt; // when that submission was stored
+    QDateTime receivedAt;
+};
+
 // Invariant: the leaderboards hold what the database held up to their last ids, or they are
 // unread and read anew before anything answers from them (see Leaderboards).
 class ScoreStore {
@@ -103,6 +116,8 @@ public:
     // Checks each replay against the name's submission of that score and stores it with the
     // outcome, in one transaction; a verified one may set the board's verified record.
     Status storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results);
+    // The stored replay of that id; empty when there is none.
+    Status replay(qint64 id, std::optional<StoredReplay>* out);
     // The leaderboards as this store knows them: read from the whole table once, then following
     // the submissions this store commits and, through catchUp(), those of other writers.
     const Leaderboards& boards() const { return m_boards; }

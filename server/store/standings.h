@@ -26,6 +26,7 @@ struct RankedEntry {
     qint64 score = 0;
     QDateTime at;
     bool verified = false; // backed by a replay the service has checked
+    qint64 replay = 0;     // that replay, when verified
     bool operator==(const RankedEntry&) const = default;
 };
 

@@ -357,6 +357,22 @@ void Storage::players(const QString& name, int neighbours, std::function<void(bo
         [done = std::move(done)](const Found& found) { done(found.first, found.second); });
 }
 
+void Storage::replay(qint64 id, std::function<void(bool, const std::optional<StoredReplay>&)> done)
+{
+    using Found = std::pair<bool, std::optional<StoredReplay>>;
+    onStorageThread<Found>(
+        this, m_worker.get(),
+        [id](StorageWorker* w) {
+            Found found;
+            const Status s = w->store->replay(id, &found.second);
+            found.first = s.ok();
+            if (!s)
+                w->afterFailure(s);
+            return found;
+        },
+        [done = std::move(done)](const Found& found) { done(found.first, found.second); });
+}
+
 void Storage::around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done)
 {
     onStorageThread<std::optional<RankedSlice>>(

@@ -40,7 +40,7 @@ const QByteArray PageStyle =
     ".end{flex:0 0 auto;margin-left:auto;display:flex;column-gap:.75em;white-space:nowrap}\n"
     ".zq{min-width:5em;text-align:right;font-family:'DejaVu Sans Mono',monospace;color:var(--zq)}\n"
     ".date{min-width:6.4em;color:var(--muted)}.records .date{min-width:10.5em}\n"
-    ".mark{color:var(--ok);white-space:nowrap;cursor:help}\n"
+    ".mark{color:var(--ok);white-space:nowrap;cursor:help}a.mark{cursor:pointer;text-decoration:none}\n"
     "@media (min-width:500px){.long{font-size:clamp(8px,calc((100vw - 64px)/58),1em)}}\n"
     ".boards{display:flex;flex-wrap:wrap;gap:0 24px}\n"
     ".board{flex:1 1 36em;max-width:100%}\n"
@@ -85,21 +85,29 @@ QString whoClass(const QString& name)
     return hasLongWord(name) ? QStringLiteral("who long") : QStringLiteral("who");
 }
 
-const QString Mark = QStringLiteral(" <span class=\"mark\" title=\"Verified: the service replayed this game with the "
-                                    "game&rsquo;s own scoring and it gives this ZQ.\">&#10004;</span>");
+// The verified mark, a link to the game's replay when it is known.
+QString mark(bool verified, qint64 replay)
+{
+    if (!verified)
+        return {};
+    const QString title = QStringLiteral("title=\"Verified: the service replayed this game with the game&rsquo;s own "
+                                         "scoring and it gives this ZQ.\">&#10004;");
+    return replay > 0 ? QStringLiteral(" <a class=\"mark\" href=\"%1\" %2</a>").arg(replayLink(replay), title)
+                      : QStringLiteral(" <span class=\"mark\" %1</span>").arg(title);
+}
 
 // Says on the page what the mark means: its tooltip alone is never seen on a phone.
 QString markNote(bool verifiedOnly)
 {
     return QStringLiteral("<p class=\"note\">%1&#10004; marks a verified game: the service replayed it with the "
-                          "game&rsquo;s own scoring and it gives the ZQ shown.</p>\n")
+                          "game&rsquo;s own scoring and it gives the ZQ shown; follow the mark to watch the game click by click.</p>\n")
         .arg(verifiedOnly ? QStringLiteral("Only verified games count here. ") : QString());
 }
 
-QString nameCell(const QString& name, bool verified)
+QString nameCell(const QString& name, bool verified, qint64 replay)
 {
     return QStringLiteral("<span class=\"%1\"><a href=\"%2\">%3</a>%4</span>")
-        .arg(whoClass(name), esc(playerLink(name)), esc(name), verified ? Mark : QString());
+        .arg(whoClass(name), esc(playerLink(name)), esc(name), mark(verified, replay));
 }
 
 QString rowStart(bool verified, bool me = false)
@@ -141,7 +149,7 @@ QString rankedList(const QList<RankedEntry>& entries, qint64 firstRank, const QS
             + QStringLiteral("<span class=\"rank\">%1</span>%2<span class=\"end\"><span class=\"zq\">%3</span>"
                              "<span class=\"date\">%4</span></span></li>\n")
                   // In one pass: a name may hold "%1" and its link "%2F".
-                  .arg(QString::number(firstRank + k), nameCell(e.name, e.verified), QString::number(e.score), day(e.at));
+                  .arg(QString::number(firstRank + k), nameCell(e.name, e.verified, e.replay), QString::number(e.score), day(e.at));
     }
     return out + QStringLiteral("</ol>\n");
 }
@@ -181,6 +189,16 @@ QList<std::pair<QByteArray, QByteArray>> pageHeaders()
             {"Referrer-Policy", "no-referrer"}};
 }
 
+QByteArray pageStyleSheet()
+{
+    return PageStyle;
+}
+
+QString replayLink(qint64 replay)
+{
+    return QStringLiteral("/replay?id=%1").arg(replay);
+}
+
 QString playerLink(const QString& name)
 {
     return QStringLiteral("/zimble1.asp?name=") + QString::fromLatin1(QUrl::toPercentEncoding(name));
@@ -202,7 +220,7 @@ QByteArray recordsPage(const PageData& data)
         if (r.setAt.isValid() && (!latest.isValid() || r.setAt > latest))
             latest = r.setAt;
         html << rowStart(r.verified) << "<span class=\"rank\">" << (MinBoardSize + i) << "&nbsp;&times;&nbsp;" << (MinBoardSize + i) << "</span>"
-             << (r.holder.isEmpty() ? QStringLiteral("<span class=\"who\">&mdash;</span>") : nameCell(r.holder, r.verified))
+             << (r.holder.isEmpty() ? QStringLiteral("<span class=\"who\">&mdash;</span>") : nameCell(r.holder, r.verified, r.replay))
              << "<span class=\"end\"><span class=\"zq\">" << r.score << "</span><span class=\"date\">" << minute(r.setAt)
              << "</span></span></li>\n";
     }
@@ -239,7 +257,7 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
         for (const PlayerBoardDetail& b : p.boards) {
             html << "<section class=\"board\"><h2>" << b.board << " &times; " << b.board << "</h2>\n<p class=\"best\""
                  << (b.verified ? " data-verified=\"yes\"" : "") << ">Best ZQ <span class=\"zq\">" << b.score << "</span>"
-                 << (b.verified ? Mark : QString()) << ", <span class=\"place\">" << ordinal(b.rank.rank) << " of "
+                 << mark(b.verified, b.replay) << ", <span class=\"place\">" << ordinal(b.rank.rank) << " of "
                  << English.toString(b.rank.players) << "</span>, set " << day(b.at) << "</p>\n<h3>Around "
                  << (b.rank.rank == 1 ? "the top" : "this place") << "</h3>\n"
                  << rankedList(b.around.entries, b.around.firstRank, {}, p.name) << "<h3>History</h3>\n"

@@ -28,6 +28,10 @@ QByteArray playerPage(const QString& name, const FoundPlayers& found, bool verif
 
 // The address of a name's player page.
 QString playerLink(const QString& name);
+// The address of a replay's page.
+QString replayLink(qint64 replay);
+// The style sheet the pages share.
+QByteArray pageStyleSheet();
 
 // "1st", "2nd", "3rd", "4th", "11th", "21st", "1,234th".
 QString ordinal(qint64 n);
