@@ -66,7 +66,7 @@ CASES = [
     ("NUL in a value", b"GET / HTTP/1.1\r\n" + H + b"X: a\x00b\r\n\r\n" + AFTER, refused(400), True, False),
     ("empty header name", b"GET / HTTP/1.1\r\n" + H + b": x\r\n\r\n" + AFTER, refused(400), True, False),
     ("no Host", b"GET / HTTP/1.1\r\n\r\n" + AFTER, refused(400), True, False),
-    ("target too long", b"GET /" + b"x" * 3000 + b" HTTP/1.1\r\n" + H + b"\r\n", refused(414), True, False),
+    ("target too long", b"GET /" + b"x" * 9000 + b" HTTP/1.1\r\n" + H + b"\r\n", refused(414), True, False),
     ("head too large", b"GET / HTTP/1.1\r\n" + H + b"X-Pad: " + b"p" * 20000 + b"\r\n\r\n", refused(431), True, False),
     ("101 fields", b"GET / HTTP/1.1\r\n" + H + b"".join(b"X-%d: v\r\n" % i for i in range(100)) + b"\r\n",
      refused(431), True, False),
@@ -81,7 +81,7 @@ CASES = [
     ("HTTP/1.2", b"GET / HTTP/1.2\r\n" + H + b"\r\n", refused(505), True, False),
     ("Content-Length past 2^63", b"GET / HTTP/1.1\r\n" + H + b"Content-Length: 9223372036854775808\r\n\r\n" + AFTER,
      refused(400), True, False),
-    ("target too long, line never finished", b"GET /" + b"x" * 3000, refused(414), True, False),
+    ("target too long, line never finished", b"GET /" + b"x" * 9000, refused(414), True, False),
     ("empty lines before and between requests", b"\r\n\n" + HEALTH + b"\r\n" + HEALTH,
      [("GET", 200), ("GET", 200)], False, False),
 ]

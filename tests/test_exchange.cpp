@@ -206,7 +206,7 @@ private slots:
         StubService stub;
         stub.body = "x|980|1410|2210|3305|Bo%20Kim|Ann%20Lee|Cy|Dee|Thank you";
         // The 4 x 4 best has its replay, which this service, knowing nothing of replays, answers with 404.
-        const GameReplay game{4, 0, {0, 0, 1}};
+        const GameReplay game{4, 0, {0, 0, 1}, {}};
         ReplayRecord replays;
         replays.byBoard[4] = game;
         QVERIFY(saveReplays(m_session.replayFileName(), replays, nullptr));

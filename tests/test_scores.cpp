@@ -658,7 +658,7 @@ private slots:
 
     void summaryKeepsTheReplayOfANewBest()
     {
-        GameReplay game{5, 2, {0, 0, 1, 2, 24, 24}};
+        GameReplay game{5, 2, {0, 0, 1, 2, 24, 24}, {}};
         const double score = game.score().toDouble();
         playSummary(score, 5, {}, game);
         ReplayRecord kept;
@@ -667,7 +667,7 @@ private slots:
         QCOMPARE(kept.byBoard[5]->clicks, game.clicks);
         QCOMPARE(kept.byBoard[5]->clockCycles, 2);
         // An equal or lower score, or a replay that does not give the score, keeps what is there.
-        GameReplay other{5, 0, {3, 3}};
+        GameReplay other{5, 0, {3, 3}, {}};
         playSummary(score, 5, {}, other);
         playSummary(other.score().toDouble(), 5, {}, other);
         playSummary(score + 100, 5, {}, other);
@@ -677,8 +677,8 @@ private slots:
         QVERIFY(m_messages.isEmpty());
         // An unreadable replay file is reported once and left alone.
         writeAll(m_session.replayFileName(), "Zimble replays, version 7\n");
-        GameReplay better{5, 0, {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}};
-        playSummary(better.score().toDouble() + 1000, 6, {}, GameReplay{6, 0, {0, 0, 0, 0}});
+        GameReplay better{5, 0, {0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2}, {}};
+        playSummary(better.score().toDouble() + 1000, 6, {}, GameReplay{6, 0, {0, 0, 0, 0}, {}});
         QCOMPARE(m_messages.size(), 0); // no new best with a matching replay: the file is not touched
         m_session.scores() = ScoreRecord();
         QFile::remove(m_file);
@@ -721,7 +721,7 @@ private slots:
         QCOMPARE(decodeClickCycles(u"jjjjjjjj9jjjjjjjj9jjjjjjjj9", 3), std::nullopt); // past 32 bits
         QCOMPARE(decodeClickCycles(u"jjjjjjjjj9", 1), std::nullopt);                   // ten digits
         // A replay kept before the game recorded each click's clock goes in the shorter form.
-        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}, {0, 3}}}, {40, GameReplay{7, 0, {48}}}};
+        const std::vector<SubmittedReplay> sent{{812, GameReplay{4, 3, {0, 1}, {0, 3}}}, {40, GameReplay{7, 0, {48}, {}}}};
         const QString target = replayRequestTarget(QStringLiteral("Ann"), sent);
         QCOMPARE(target, QStringLiteral("/zr.asp?Ann&4.812.3.AB.03&7.40.0.w"));
         QString refusal;
