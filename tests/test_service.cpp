@@ -263,6 +263,19 @@ const char* const FirstReleaseSchema[] = {
     " ('Early', 70, 0, 0, 0, 'x', '2026-01-01T00:00:02.000Z'), ('Low', 5, 0, 0, 0, 'x', '2026-01-01T00:00:03.000Z')",
 };
 
+// What schema version 2 added to those tables: each player's best on each board, keyed by board
+// first (the tie with Early's first submission), and the indexes.
+const char* const VersionTwoSchema[] = {
+    "CREATE TABLE bests (board INTEGER NOT NULL, name TEXT NOT NULL, score BIGINT NOT NULL, submission_id BIGINT NOT NULL,"
+    " set_at TEXT NOT NULL, PRIMARY KEY (board, name)) WITHOUT ROWID",
+    "INSERT INTO bests VALUES (4, 'Early', 70, 1, '2026-01-01T00:00:00.000Z'), (4, 'Late', 70, 2, '2026-01-01T00:00:01.000Z'),"
+    " (5, 'Late', 9, 2, '2026-01-01T00:00:01.000Z'), (4, 'Low', 5, 4, '2026-01-01T00:00:03.000Z')",
+    "CREATE INDEX submissions_by_time ON submissions (submitted_at)",
+    "CREATE INDEX replays_by_submission ON replays (submission_id)",
+    "CREATE INDEX submissions_by_player ON submissions (name)",
+    "CREATE INDEX replays_by_player ON replays (name)",
+};
+
 // Runs `events` on fresh leaderboards and answers `query` from them in a short text. Events:
 // "NAME 4=100 6=20" a submission this week (ids count up from 1), "old NAME 4=100" one of the
 // week before, "load NAME 4=100" a best read at start-up (before the others), "verify NAME 4=100"
@@ -2037,11 +2050,12 @@ private slots:
 
     void schemaVersions_data()
     {
-        QTest::addColumn<int>("stored");  // -1: a new file; 0: the first release's tables
+        QTest::addColumn<int>("stored");  // -1: a new file; 0: the first release's tables; 2: with the bests
         QTest::addColumn<bool>("opens");
         QTest::addColumn<int>("lockedMs"); // another connection holds the write lock this long
         QTest::newRow("new database") << -1 << true << 0;
         QTest::newRow("first release's database") << 0 << true << 0;
+        QTest::newRow("version 2's database, every best kept") << 2 << true << 0;
         QTest::newRow("newer than this program") << 99 << false << 0;
         // Past the 10 s busy timeout, as another instance's long migration: the service answers
         // /health meanwhile, and migrates once the lock is free.
@@ -2061,6 +2075,10 @@ private slots:
             QSqlQuery q(db);
             for (const char* sql : FirstReleaseSchema)
                 QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
+            for (const char* sql : VersionTwoSchema) {
+                if (stored >= 2)
+                    QVERIFY2(q.exec(QString::fromLatin1(sql)), qPrintable(q.lastError().text()));
+            }
             QVERIFY(q.exec(QStringLiteral("PRAGMA user_version = %1").arg(stored)));
             db.close();
         }
@@ -2104,6 +2122,16 @@ private slots:
                 QSqlQuery q(QSqlDatabase::database(store.connectionName()));
                 QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
                 QCOMPARE(q.value(0).toInt(), SchemaVersion);
+                // Each best as it was (or as the first release's submissions give it): the
+                // earlier of equal scores keeps it.
+                QStringList bests;
+                QVERIFY(q.exec(QStringLiteral("SELECT board, name, score, submission_id, set_at FROM bests ORDER BY board, name")));
+                while (q.next())
+                    bests << QStringLiteral("%1 %2 %3 %4 %5").arg(q.value(0).toInt()).arg(q.value(1).toString()).arg(q.value(2).toLongLong())
+                                 .arg(q.value(3).toLongLong()).arg(q.value(4).toString());
+                if (stored >= 0)
+                    QCOMPARE(bests, (QStringList{"4 Early 70 1 2026-01-01T00:00:00.000Z", "4 Late 70 2 2026-01-01T00:00:01.000Z",
+                                                 "4 Low 5 4 2026-01-01T00:00:03.000Z", "5 Late 9 2 2026-01-01T00:00:01.000Z"}));
                 // Every acknowledged submission is on disk before its reply.
                 QVERIFY(q.exec(QStringLiteral("PRAGMA synchronous")) && q.next());
                 QCOMPARE(q.value(0).toInt(), 2); // FULL

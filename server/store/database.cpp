@@ -13,6 +13,15 @@ namespace zimble::server {
 std::unique_ptr<Database> openSqlite(const QString& file, QString* error);
 std::unique_ptr<Database> openPostgres(const QUrl& url, QString* error);
 
+QByteArray sql::raiseBests(int boards)
+{
+    QByteArray text = "INSERT INTO bests (name, board, score, submission_id, set_at) VALUES (?, ?, ?, ?, ?)";
+    for (int i = 1; i < boards; ++i)
+        text += ", (?, ?, ?, ?, ?)";
+    return text + " ON CONFLICT (name, board) DO UPDATE SET score = excluded.score, submission_id = excluded.submission_id, "
+                  "set_at = excluded.set_at WHERE excluded.score > bests.score";
+}
+
 QString currentUser()
 {
     const passwd* pw = ::getpwuid(::geteuid());

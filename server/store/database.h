@@ -16,11 +16,20 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <span>
 
 namespace zimble::server {
 
 // The user this program runs as, for messages about permissions.
 QString currentUser();
+
+// A score offered as a name's best on one board, with the submission that sent it.
+struct BestOffer {
+    int board = 0;
+    qint64 score = 0;
+    qint64 id = 0;
+    QByteArrayView at;
+};
 
 // The three statements of a submission, prepared once per connection.
 class SubmissionWriter {
@@ -31,8 +40,9 @@ public:
                           QByteArrayView at, qint64* id) = 0;
     // Makes `score` the board's record when strictly higher; `won` tells whether it did.
     virtual Status raiseRecord(int board, qint64 score, QByteArrayView holder, QByteArrayView at, bool* won) = 0;
-    // Makes `score` the name's best on the board when strictly higher (an equal score keeps the earlier).
-    virtual Status raiseBest(int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) = 0;
+    // Makes each offered score the name's best on its board when strictly higher (an equal score
+    // keeps the earlier), all in one statement; each board at most once.
+    virtual Status raiseBests(QByteArrayView name, std::span<const BestOffer> offers) = 0;
 };
 
 // The statements' text, written once for both dialects.
@@ -41,10 +51,9 @@ inline constexpr char InsertSubmission[] = "INSERT INTO submissions (name, score
                                            "VALUES (?, ?, ?, ?, ?, ?, ?)";
 // Compare and set in one statement: only a strictly higher score replaces the record.
 inline constexpr char RaiseRecord[] = "UPDATE records SET score = ?, holder = ?, set_at = ? WHERE board = ? AND score < ?";
-inline constexpr char RaiseBest[] = "INSERT INTO bests (board, name, score, submission_id, set_at) VALUES (?, ?, ?, ?, ?) "
-                                    "ON CONFLICT (board, name) DO UPDATE SET score = excluded.score, "
-                                    "submission_id = excluded.submission_id, set_at = excluded.set_at "
-                                    "WHERE excluded.score > bests.score";
+// One name's bests on `boards` boards (1 to 4), each row bound as name, board, score,
+// submission id, time.
+QByteArray raiseBests(int boards);
 // Strictly higher wins; on an equal score the earlier submission does, as in the standings.
 inline constexpr char RaiseVerifiedRecord[] = "UPDATE verified_records SET score = ?, holder = ?, set_at = ?, submission_id = ? "
                                               "WHERE board = ? AND (score < ? OR (score = ? AND submission_id > ?))";

@@ -35,14 +35,22 @@ QString connectProblem(const QUrl& url, const QSqlError& error)
 
 class PostgresWriter : public SubmissionWriter {
 public:
-    explicit PostgresWriter(Database& db) : m_db(db), m_insert(db.query()), m_record(db.query()), m_best(db.query()) {}
+    explicit PostgresWriter(Database& db) : m_db(db), m_insert(db.query()), m_record(db.query())
+    {
+        for (QSqlQuery& q : m_bests)
+            q = db.query();
+    }
     Status prepare()
     {
         if (Status s = m_db.prepare(m_insert, QString::fromLatin1(sql::InsertSubmission) + QStringLiteral(" RETURNING id")); !s)
             return s;
         if (Status s = m_db.prepare(m_record, QString::fromLatin1(sql::RaiseRecord)); !s)
             return s;
-        return m_db.prepare(m_best, QString::fromLatin1(sql::RaiseBest));
+        for (int n = 1; n <= BoardSizeCount; ++n) {
+            if (Status s = m_db.prepare(m_bests[size_t(n - 1)], QString::fromLatin1(sql::raiseBests(n))); !s)
+                return s;
+        }
+        return {};
     }
     Status insert(QByteArrayView name, const std::array<qint64, BoardSizeCount>& scores, QByteArrayView client,
                   QByteArrayView at, qint64* id) override
@@ -72,19 +80,27 @@ public:
         *won = m_record.numRowsAffected() > 0;
         return {};
     }
-    Status raiseBest(int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) override
+    Status raiseBests(QByteArrayView name, std::span<const BestOffer> offers) override
     {
-        m_best.bindValue(0, board);
-        m_best.bindValue(1, QString::fromUtf8(name));
-        m_best.bindValue(2, score);
-        m_best.bindValue(3, id);
-        m_best.bindValue(4, QString::fromLatin1(at));
-        return m_db.run(m_best);
+        if (offers.empty())
+            return {};
+        QSqlQuery& q = m_bests[offers.size() - 1];
+        const QString text = QString::fromUtf8(name);
+        for (int r = 0; r < int(offers.size()); ++r) {
+            const BestOffer& o = offers[size_t(r)];
+            q.bindValue(5 * r, text);
+            q.bindValue(5 * r + 1, o.board);
+            q.bindValue(5 * r + 2, o.score);
+            q.bindValue(5 * r + 3, o.id);
+            q.bindValue(5 * r + 4, QString::fromLatin1(o.at));
+        }
+        return m_db.run(q);
     }
 
 private:
     Database& m_db;
-    QSqlQuery m_insert, m_record, m_best;
+    QSqlQuery m_insert, m_record;
+    std::array<QSqlQuery, BoardSizeCount> m_bests; // for 1 to 4 boards
 };
 
 class PostgresDatabase : public Database {

@@ -77,8 +77,23 @@ QStringList versionThree(const Database&)
     return {QStringLiteral("ALTER TABLE replays ADD COLUMN click_cycles TEXT NOT NULL DEFAULT ''")};
 }
 
+// Version 4: the bests keyed by name first, so that one name's four boards share a page and a
+// submission that sets several bests writes one page of the table, not one per board.
+QStringList versionFour(const Database& db)
+{
+    return {
+        QStringLiteral("CREATE TABLE bests_by_name (name TEXT NOT NULL, board INTEGER NOT NULL, score BIGINT NOT NULL,"
+                       " submission_id BIGINT NOT NULL, set_at TEXT NOT NULL, PRIMARY KEY (name, board))%1")
+            .arg(db.keyedTableOptions()),
+        QStringLiteral("INSERT INTO bests_by_name (name, board, score, submission_id, set_at) "
+                       "SELECT name, board, score, submission_id, set_at FROM bests ORDER BY name, board"),
+        QStringLiteral("DROP TABLE bests"),
+        QStringLiteral("ALTER TABLE bests_by_name RENAME TO bests"),
+    };
+}
+
 using Migration = QStringList (*)(const Database& db);
-constexpr Migration Migrations[] = {versionOne, versionTwo, versionThree}; // Migrations[i] makes version i + 1
+constexpr Migration Migrations[] = {versionOne, versionTwo, versionThree, versionFour}; // Migrations[i] makes version i + 1
 static_assert(std::size(Migrations) == SchemaVersion);
 
 QString newerText(int version)

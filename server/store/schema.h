@@ -10,7 +10,7 @@ namespace zimble::server {
 class Database;
 
 // The version this program writes.
-inline constexpr int SchemaVersion = 3;
+inline constexpr int SchemaVersion = 4;
 
 // Brings the database to SchemaVersion, applying each missing migration in order (a new database
 // gets all of them). A database of a newer version is refused and left untouched. Busy while

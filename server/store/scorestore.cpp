@@ -183,15 +183,19 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
             return s;
         stored.append({id, nowTime, sub.name, sub.client, sub.scores});
         QList<int> mine;
+        std::array<BestOffer, BoardSizeCount> offers;
+        size_t offered = 0;
         for (int i = 0; i < BoardSizeCount; ++i) {
             if (sub.scores[i] <= 0)
                 continue;
             const std::optional<Standings::Best> known = memoryBelowTable ? m_boards.best(i, sub.name) : std::nullopt;
-            if (!known || known->score < sub.scores[i]) {
-                if (Status s = m_writer->raiseBest(FirstBoard + i, name, sub.scores[i], id, at); !s)
-                    return s;
-            }
-            if (sub.scores[i] <= current[i].score)
+            if (!known || known->score < sub.scores[i])
+                offers[offered++] = {FirstBoard + i, sub.scores[i], id, at};
+        }
+        if (Status s = m_writer->raiseBests(name, std::span(offers.data(), offered)); !s)
+            return s;
+        for (int i = 0; i < BoardSizeCount; ++i) {
+            if (sub.scores[i] <= 0 || sub.scores[i] <= current[i].score)
                 continue;
             bool raised = false;
             if (Status s = m_writer->raiseRecord(FirstBoard + i, sub.scores[i], name, at, &raised); !s)
@@ -303,11 +307,15 @@ Status ScoreStore::loadStandings(Leaderboards& into)
         return end(m_db->failed(last));
     const qint64 lastId = last.value(0).toLongLong();
     last.finish();
+    // Each board's count in one pass over the table (keyed by name, so grouping by board would sort).
+    QStringList perBoard;
+    for (int board = FirstBoard; board <= LastBoard; ++board)
+        perBoard << QStringLiteral("count(*) FILTER (WHERE board = %1)").arg(board);
     QSqlQuery counts = m_db->query();
-    if (!counts.exec(QStringLiteral("SELECT board, count(*) FROM bests GROUP BY board")))
+    if (!counts.exec(QStringLiteral("SELECT %1 FROM bests").arg(perBoard.join(QStringLiteral(", ")))) || !counts.next())
         return end(m_db->failed(counts));
-    while (counts.next())
-        into.reserveLoad(counts.value(0).toInt() - FirstBoard, counts.value(1).toLongLong());
+    for (int i = 0; i < BoardSizeCount; ++i)
+        into.reserveLoad(i, counts.value(i).toLongLong());
     counts.finish();
     const Status read = m_db->readBests([&into](int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) {
         std::optional<qint64> ms = parseUtcIso(at);

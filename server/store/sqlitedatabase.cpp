@@ -80,9 +80,12 @@ public:
     explicit SqliteWriter(sqlite3* db) : m_db(db) {}
     Status prepare()
     {
-        if (!m_insert.prepare(m_db, sql::InsertSubmission) || !m_record.prepare(m_db, sql::RaiseRecord)
-            || !m_best.prepare(m_db, sql::RaiseBest))
+        if (!m_insert.prepare(m_db, sql::InsertSubmission) || !m_record.prepare(m_db, sql::RaiseRecord))
             return error();
+        for (int n = 1; n <= BoardSizeCount; ++n) {
+            if (!m_bests[size_t(n - 1)].prepare(m_db, sql::raiseBests(n).constData()))
+                return error();
+        }
         return {};
     }
     Status insert(QByteArrayView name, const std::array<qint64, BoardSizeCount>& scores, QByteArrayView client,
@@ -110,14 +113,20 @@ public:
         *won = sqlite3_changes(m_db) > 0;
         return {};
     }
-    Status raiseBest(int board, QByteArrayView name, qint64 score, qint64 id, QByteArrayView at) override
+    Status raiseBests(QByteArrayView name, std::span<const BestOffer> offers) override
     {
-        m_best.int64(1, board);
-        m_best.text(2, name);
-        m_best.int64(3, score);
-        m_best.int64(4, id);
-        m_best.text(5, at);
-        if (!m_best.step())
+        if (offers.empty())
+            return {};
+        Statement& st = m_bests[offers.size() - 1];
+        for (int r = 0; r < int(offers.size()); ++r) {
+            const BestOffer& o = offers[size_t(r)];
+            st.text(5 * r + 1, name);
+            st.int64(5 * r + 2, o.board);
+            st.int64(5 * r + 3, o.score);
+            st.int64(5 * r + 4, o.id);
+            st.text(5 * r + 5, o.at);
+        }
+        if (!st.step())
             return error();
         return {};
     }
@@ -125,7 +134,8 @@ public:
 private:
     Status error() const { return sqliteError(sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db))); }
     sqlite3* m_db;
-    Statement m_insert, m_record, m_best;
+    Statement m_insert, m_record;
+    std::array<Statement, BoardSizeCount> m_bests; // for 1 to 4 boards
 };
 
 class SqliteDatabase : public Database {

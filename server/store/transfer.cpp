@@ -318,8 +318,8 @@ Status storeRows(CsvReader& csv, SubmissionWriter& writer, ImportStatements& sta
     return {};
 }
 
-// Each imported name's best on each board joins the bests, in the table's order (names sorted
-// within each board), and a higher score takes the board's record (of all, of verified games).
+// Each imported name's best on each board joins the bests, in the table's order (by name, then
+// board), and a higher score takes the board's record (of all, of verified games).
 Status raiseBestsAndRecords(const ImportTally& tally, SubmissionWriter& writer, ImportStatements& statements,
                             const WorldRecords& records, const WorldRecords& verified)
 {
@@ -328,15 +328,23 @@ Status raiseBestsAndRecords(const ImportTally& tally, SubmissionWriter& writer, 
     for (auto it = tally.bests.cbegin(); it != tally.bests.cend(); ++it)
         byName.push_back(it);
     std::sort(byName.begin(), byName.end(), [](const auto& a, const auto& b) { return a.key() < b.key(); });
-    for (int board = FirstBoard; board <= LastBoard; ++board) {
-        const int i = board - FirstBoard;
-        for (const auto& it : byName) {
+    for (const auto& it : byName) {
+        std::array<BestOffer, BoardSizeCount> offers;
+        std::array<QByteArray, BoardSizeCount> times;
+        size_t offered = 0;
+        for (int i = 0; i < BoardSizeCount; ++i) {
             const ImportedBest& b = it.value()[size_t(i)];
             if (b.score <= 0)
                 continue;
-            if (Status s = writer.raiseBest(board, it.key(), b.score, b.id, utcIsoLatin1(b.ms)); !s)
-                return s;
+            times[offered] = utcIsoLatin1(b.ms);
+            offers[offered] = {FirstBoard + i, b.score, b.id, times[offered]};
+            ++offered;
         }
+        if (Status s = writer.raiseBests(it.key(), std::span(offers.data(), offered)); !s)
+            return s;
+    }
+    for (int board = FirstBoard; board <= LastBoard; ++board) {
+        const int i = board - FirstBoard;
         bool raised = false;
         const ImportTally::Candidate& top = tally.best[i];
         if (top.score > records[i].score) {
