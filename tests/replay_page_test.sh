@@ -13,27 +13,8 @@ build=$1
 browser=$(command -v chromium || command -v chromium-browser || true)
 [ -n "$browser" ] || { echo "chromium is not installed: skipped"; exit 77; }
 
-work=$(mktemp -d)
-pid=
-cleanup() {
-  local rc=$?
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; fi
-  if [ -n "${KEEP:-}" ]; then echo "pages kept in $work"; else rm -rf "$work"; fi
-  exit $rc
-}
-trap cleanup EXIT
-
-: >"$work/log"
-"${ZIMBLE_SCORED:-$build/server/zimble-scored}" --listen 127.0.0.1:0 --db "$work/replay.sqlite" --rate-limit 0 --quiet 2>"$work/log" &
-pid=$!
-port=
-for _ in $(seq 100); do
-  port=$(sed -n 's/.*serving on 127\.0\.0\.1:\([0-9]*\).*/\1/p' "$work/log")
-  [ -n "$port" ] && break
-  sleep 0.1
-done
-[ -n "$port" ] || { echo "the service did not start:"; cat "$work/log"; exit 1; }
-base="http://127.0.0.1:$port"
+source "$(dirname "$0")/servicestart.sh"
+start_service replay.sqlite
 
 # A 5 x 5 game of 20 clicks, its clock rising from 0 to 7 cycles (as the game sends it: the step
 # since the click before, one digit each): repeated, mirrored and straight runs.
