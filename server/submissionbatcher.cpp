@@ -5,10 +5,6 @@ namespace zimble::server {
 SubmissionBatcher::SubmissionBatcher(Storage& storage, Finished finished, QObject* parent)
     : QObject(parent), m_storage(storage), m_finished(std::move(finished))
 {
-    m_gather.setSingleShot(true);
-    m_gather.setTimerType(Qt::PreciseTimer);
-    m_gather.setInterval(1);
-    connect(&m_gather, &QTimer::timeout, this, &SubmissionBatcher::maybeDispatch);
 }
 
 void SubmissionBatcher::add(PendingSubmission pending)
@@ -20,29 +16,16 @@ void SubmissionBatcher::add(PendingSubmission pending)
 void SubmissionBatcher::drain(std::function<void()> drained)
 {
     m_drained = std::move(drained);
-    m_gather.stop();
     if (!m_committing && m_waiting.empty())
         QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
-    else
-        maybeDispatch();
 }
 
 // One transaction at a time on the storage thread; what arrives meanwhile waits and goes into
-// the next one. Right after a commit, the next waits up to a millisecond for as many
-// submissions as were just answered, since those clients tend to ask again at once; without that
-// wait, busy clients split into two halves that take turns, each committing half as much.
+// the next one, which starts as soon as the storage thread is free.
 void SubmissionBatcher::maybeDispatch()
 {
     if (m_committing || m_waiting.empty())
         return;
-    if (m_gather.isActive() && qsizetype(m_waiting.size()) < m_gatherTarget)
-        return;
-    m_gather.stop();
-    dispatch();
-}
-
-void SubmissionBatcher::dispatch()
-{
     m_committing = true;
     QList<PendingSubmission> batch;
     QList<Submission> submissions;
@@ -56,16 +39,15 @@ void SubmissionBatcher::dispatch()
 
 void SubmissionBatcher::finished(const QList<PendingSubmission>& batch, const BatchOutcome& outcome)
 {
-    m_finished(batch, outcome);
+    // The next transaction starts before these replies are written: the storage thread and the
+    // disk work while this thread writes to the sockets, and the clients answered now come back
+    // for the transaction after it. (Waiting for them instead leaves the storage thread idle for
+    // a round trip per batch.)
     m_committing = false;
-    if (m_waiting.empty() && m_drained) {
-        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
-        return;
-    }
-    m_gatherTarget = qsizetype(m_waiting.size()) + batch.size();
-    if (!m_drained)
-        m_gather.start();
     maybeDispatch();
+    m_finished(batch, outcome);
+    if (!m_committing && m_waiting.empty() && m_drained)
+        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
 }
 
 } // namespace zimble::server

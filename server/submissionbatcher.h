@@ -33,21 +33,17 @@ public:
     SubmissionBatcher(Storage& storage, Finished finished, QObject* parent = nullptr);
 
     void add(PendingSubmission pending);
-    // Takes no more waiting time between batches; `drained` runs once every submission taken has
-    // been committed and handed on.
+    // `drained` runs once every submission taken has been committed and handed on.
     void drain(std::function<void()> drained);
 
 private:
     void maybeDispatch();
-    void dispatch();
     void finished(const QList<PendingSubmission>& batch, const BatchOutcome& outcome);
 
     Storage& m_storage;
     Finished m_finished;
     std::deque<PendingSubmission> m_waiting;
     bool m_committing = false;
-    QTimer m_gather;           // a short wait for the clients just answered to ask again
-    qsizetype m_gatherTarget = 0;
     std::function<void()> m_drained;
 };
 

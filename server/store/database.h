@@ -112,6 +112,9 @@ public:
     virtual Status prepareBulkWrite() = 0;
     // A consistent copy in `file`, where the dialect has one.
     virtual Status backup(const QString& file) = 0;
+    // From now on, keeps the copying of a write-ahead log into the database file away from the
+    // commits, on a thread of its own (where the dialect has such a log); for a long-running writer.
+    virtual void checkpointInBackground() {}
 
     // The schema's dialect: the id column, a keyed table's options, the stored version, and the
     // lock that keeps two instances from migrating at once.

@@ -87,6 +87,11 @@ Status ScoreStore::probe()
     return m_db->probe();
 }
 
+void ScoreStore::checkpointInBackground()
+{
+    m_db->checkpointInBackground();
+}
+
 Status ScoreStore::ensureStandings()
 {
     if (m_boards.isRead())

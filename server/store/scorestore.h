@@ -94,6 +94,8 @@ public:
     bool connectionLost() const;
     // Whether the connection still answers; marks it lost when not.
     Status probe();
+    // For the service: the write-ahead log copied back on a thread of its own (see Database).
+    void checkpointInBackground();
     // Reads the standings when they have not been read yet.
     Status ensureStandings();
     bool standingsRead() const { return m_boards.isRead(); }

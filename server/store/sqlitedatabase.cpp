@@ -2,14 +2,18 @@
 // The hot statements go through SQLite's own interface, which binds text without QVariants.
 
 #include "database.h"
+#include "sqlitecheckpointer.h"
 #include "sqlitehandle.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QTemporaryFile>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace zimble::server {
@@ -18,6 +22,10 @@ namespace {
 
 // How long a statement waits for another connection's write lock.
 constexpr int BusyTimeoutMs = 10000;
+// The log's length in pages at which the checkpointer is woken, and at which the writer copies
+// it back itself because the checkpointer has fallen far behind.
+constexpr int CheckpointPages = 1000;
+constexpr int BackstopPages = 16000;
 
 // Why an SQLite file cannot be opened where SQLite itself would only say "unable to open
 // database file": its folder is missing or not writable (the write-ahead log lives beside it).
@@ -163,7 +171,18 @@ public:
             *error = QStringLiteral("the SQLite driver does not give its connection");
             return false;
         }
+        sqlite3_busy_handler(m_handle, &SqliteDatabase::waitForLock, this);
         return true;
+    }
+
+    void checkpointInBackground() override
+    {
+        const char* file = sqlite3_db_filename(m_handle, "main");
+        if (m_checkpointer || !file || !*file) // a database in memory has no log
+            return;
+        m_checkpointer = SqliteCheckpointer::start(file);
+        if (m_checkpointer)
+            sqlite3_wal_hook(m_handle, &SqliteDatabase::logGrew, this);
     }
 
     Status beginWrite() override { return exec(QStringLiteral("BEGIN IMMEDIATE")); }
@@ -246,13 +265,40 @@ public:
 
 protected:
     StoreError classify(const QString& code, const QString& text) const override { return sqliteError(code.toInt(), text); }
-    void limitWait(int ms) override { sqlite3_busy_timeout(m_handle, ms < 0 ? BusyTimeoutMs : std::min(ms, BusyTimeoutMs)); }
+    void limitWait(int ms) override { m_waitLimitMs = ms < 0 ? BusyTimeoutMs : std::min(ms, BusyTimeoutMs); }
 
 private:
     Status error() const { return sqliteError(sqlite3_extended_errcode(m_handle), QString::fromUtf8(sqlite3_errmsg(m_handle))); }
+
+    // SQLite's busy handler: waits for a lock held by another connection in short steps at first
+    // (a checkpoint holds the writer back for a few milliseconds; SQLite's own handler would sleep
+    // 1, 2, 5, 10 ms...), then in steps of 5 ms, until the wait limit.
+    static int waitForLock(void* self, int attempt)
+    {
+        auto* d = static_cast<SqliteDatabase*>(self);
+        if (attempt == 0)
+            d->m_waitingSince.start();
+        if (d->m_waitingSince.elapsed() >= d->m_waitLimitMs)
+            return 0;
+        std::this_thread::sleep_for(attempt < 40 ? std::chrono::microseconds(250) : std::chrono::microseconds(5000));
+        return 1;
+    }
+    // SQLite's hook after each commit, with the log's length in pages.
+    static int logGrew(void* self, sqlite3* db, const char* name, int pages)
+    {
+        if (pages >= BackstopPages)
+            (void)sqlite3_wal_checkpoint_v2(db, name, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        else if (pages >= CheckpointPages)
+            static_cast<SqliteDatabase*>(self)->m_checkpointer->wake();
+        return SQLITE_OK;
+    }
+
     QString m_file;
     sqlite3* m_handle = nullptr;
     qint64 m_dataVersion = -1;
+    int m_waitLimitMs = BusyTimeoutMs;
+    QElapsedTimer m_waitingSince;
+    std::unique_ptr<SqliteCheckpointer> m_checkpointer; // ended before the connection closes
 };
 
 Status SqliteDatabase::backup(const QString& file)

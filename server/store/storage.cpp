@@ -33,6 +33,8 @@ public:
         *initial = page;
         if (!*ok)
             return;
+        // Requests keep coming, so commits should not wait for the log to be copied back.
+        store->checkpointInBackground();
         // The standings next; commits queued meanwhile run after them on this thread.
         QMetaObject::invokeMethod(this, [this] { load(); }, Qt::QueuedConnection);
         retryConnection = std::make_unique<QTimer>();
