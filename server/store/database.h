@@ -16,6 +16,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 namespace zimble::server {
@@ -100,6 +101,9 @@ public:
     virtual bool listen(std::function<void()> changed) = 0;
     // Whether another connection may have changed the database since the last call.
     virtual bool changedElsewhere() = 0;
+    // A count that changes whenever another connection commits, read inside the transaction at
+    // hand; none where the dialect keeps no such count, or when it cannot be read.
+    virtual std::optional<qint64> commitsElsewhere() { return std::nullopt; }
     // Whether the connection still answers (the once-a-second look); marks it lost if not.
     virtual Status probe() = 0;
     // Closes and opens the connection again, subscribed again where it listened.

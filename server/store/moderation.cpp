@@ -185,6 +185,7 @@ Status ScoreStore::list(int board, const QString& name, int limit, QList<StoredS
 Status ScoreStore::removeName(const QString& name, int* removed, WorldRecords* before, WorldRecords* after, bool dryRun,
                               QStringList* names)
 {
+    m_afterBatch.reset();
     return Moderation(*m_db, [this](WorldRecords& r) { return records(r); }).removeName(name, removed, before, after, dryRun, names);
 }
 

@@ -77,6 +77,7 @@ Status ScoreStore::findSubmission(int index, const QString& name, qint64 whole, 
 
 Status ScoreStore::storeReplays(const ReplaySubmission& submission, const QString& client, QList<ReplayResult>* results)
 {
+    m_afterBatch.reset(); // this connection's own commits do not change the count of others'
     if (m_db->isLost())
         return Status::lost(QStringLiteral("the connection to the database is lost; reconnecting"));
     // A replay is matched against the standings, which must have been read first.

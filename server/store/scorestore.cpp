@@ -69,6 +69,7 @@ QString ScoreStore::connectionName() const
 
 Status ScoreStore::migrate()
 {
+    m_afterBatch.reset();
     if (Status s = migrateSchema(*m_db); !s)
         return s;
     if (Status s = prepareStatements(); !s)
@@ -101,6 +102,7 @@ Status ScoreStore::ensureStandings()
 
 Status ScoreStore::reconnect()
 {
+    m_afterBatch.reset();
     if (Status s = m_db->reopen(); !s)
         return s;
     if (Status s = prepareStatements(); !s)
@@ -158,24 +160,36 @@ Status ScoreStore::submitBatch(const QList<Submission>& batch, QList<QList<int>>
 
 Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* won, WorldRecords* after)
 {
+    // Taken now: a batch that fails, or any other write on this connection, leaves nothing behind.
+    const std::optional<AfterBatch> last = std::exchange(m_afterBatch, std::nullopt);
     if (Status s = m_db->beginWrite(); !s)
         return s;
     // The records are locked for the whole transaction (SQLite's write lock, PostgreSQL's row
     // locks), so the ones read here stay true and an update that cannot win is skipped. As every
     // writer takes them first, submission ids also grow in commit order.
+    // While no other connection has committed since the last batch, the records, the
+    // submissions since and the moderation count are as that batch left them.
+    const std::optional<qint64> version = m_db->commitsElsewhere();
+    const bool unchanged = last && version && *version == last->version;
     WorldRecords current;
-    if (Status s = readRecords(*m_lockRecords, current); !s)
+    if (unchanged)
+        current = last->records;
+    else if (Status s = readRecords(*m_lockRecords, current); !s)
         return s;
     // What other writers stored before this transaction, then this batch: the ten best take
     // both in once the commit has succeeded.
     QList<StoredSubmission> stored;
-    if (Status s = readSince(m_boards, &stored); !s)
-        return s;
+    if (!unchanged) {
+        if (Status s = readSince(m_boards, &stored); !s)
+            return s;
+    }
     // Each name's best in memory is never above the table's while no moderation or import has
     // happened since it was read (those raise the count): a score not above it needs no upsert.
-    qint64 generation = 0;
-    if (Status s = readGeneration(&generation); !s)
-        return s;
+    qint64 generation = unchanged ? last->generation : 0;
+    if (!unchanged) {
+        if (Status s = readGeneration(&generation); !s)
+            return s;
+    }
     const bool memoryBelowTable = generation == m_seenGeneration;
     QList<QList<int>> wins;
     const QString now = isoNow();
@@ -207,14 +221,18 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
                 return s;
             if (raised) {
                 mine.append(FirstBoard + i);
-                current[i].score = sub.scores[i];
+                current[i] = {sub.scores[i], sub.name, nowTime};
             }
         }
         wins.append(mine);
     }
-    WorldRecords result;
-    if (Status s = records(result); !s)
-        return s;
+    // The records as this transaction leaves them: the locked rows with this batch's raises.
+    WorldRecords result = current;
+    if (m_verifiedOnly) {
+        if (Status s = readRecords(*m_readVerified, result); !s)
+            return s;
+    }
+    markVerified(result);
     if (Status s = m_db->notifyOthers(); !s)
         return s;
     if (Status s = m_db->commit(); !s)
@@ -222,6 +240,8 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
     for (const StoredSubmission& sub : stored)
         m_boards.stored(sub);
     (void)followWeek(m_boards); // tried again at the next read when it fails
+    if (version)
+        m_afterBatch = AfterBatch{*version, current, generation};
     // Counting verified games only, a bare submission sets no record; its replay may.
     if (m_verifiedOnly)
         wins = QList<QList<int>>(batch.size());
@@ -236,11 +256,16 @@ Status ScoreStore::records(WorldRecords& out)
 {
     if (Status s = readRecords(m_verifiedOnly ? *m_readVerified : *m_readRecords, out); !s)
         return s;
+    markVerified(out);
+    return {};
+}
+
+void ScoreStore::markVerified(WorldRecords& out) const
+{
     for (int i = 0; i < BoardSizeCount; ++i) {
         out[i].replay = m_boards.replayOf(FirstBoard + i, out[i].holder, out[i].score);
         out[i].verified = m_verifiedOnly ? !out[i].holder.isEmpty() : out[i].replay != 0;
     }
-    return {};
 }
 
 Status ScoreStore::readRecords(QSqlQuery& q, WorldRecords& out)
@@ -349,6 +374,7 @@ Status ScoreStore::readGeneration(qint64* out)
 
 Status ScoreStore::catchUp()
 {
+    m_afterBatch.reset();
     qint64 generation = 0;
     if (Status s = readGeneration(&generation); !s)
         return s;

@@ -157,6 +157,8 @@ public:
     Status backup(const QString& file);
 
 private:
+    // Sets each record's replay and verified mark from the leaderboards.
+    void markVerified(WorldRecords& out) const;
     Status prepareStatements();
     // Reads every player's best from the bests table into `into`, with the last submission they include.
     Status loadStandings(Leaderboards& into);
@@ -192,6 +194,14 @@ private:
     const bool m_verifiedOnly;
     Leaderboards m_boards;
     qint64 m_seenGeneration = -1; // moderation count when the leaderboards were read
+    // What the last batch's transaction left, with the count of other connections' commits read
+    // inside it (Database::commitsElsewhere); dropped by every other write on this connection.
+    struct AfterBatch {
+        qint64 version = 0;
+        WorldRecords records;
+        qint64 generation = 0;
+    };
+    std::optional<AfterBatch> m_afterBatch;
 };
 
 } // namespace zimble::server

@@ -211,6 +211,20 @@ public:
         const qint64 v = q.value(0).toLongLong();
         return std::exchange(m_dataVersion, v) != v;
     }
+    std::optional<qint64> commitsElsewhere() override
+    {
+        // SQLite's data version: unchanged by this connection's own commits, changed by any
+        // other's (and by a checkpoint restarting the log, which only costs a read).
+        if (!m_dataVersionQuery.get() && !m_dataVersionQuery.prepare(m_handle, "PRAGMA data_version"))
+            return std::nullopt;
+        if (sqlite3_step(m_dataVersionQuery.get()) != SQLITE_ROW) {
+            sqlite3_reset(m_dataVersionQuery.get());
+            return std::nullopt;
+        }
+        const qint64 version = sqlite3_column_int64(m_dataVersionQuery.get(), 0);
+        sqlite3_reset(m_dataVersionQuery.get());
+        return version;
+    }
     Status probe() override { return {}; } // a file does not go away like a server
     Status reopen() override { return {}; }
 
@@ -299,6 +313,7 @@ private:
     int m_waitLimitMs = BusyTimeoutMs;
     QElapsedTimer m_waitingSince;
     std::unique_ptr<SqliteCheckpointer> m_checkpointer; // ended before the connection closes
+    Statement m_dataVersionQuery; // finalized before the connection closes
 };
 
 Status SqliteDatabase::backup(const QString& file)

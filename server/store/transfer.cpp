@@ -413,6 +413,7 @@ Status ScoreStore::exportCsv(QIODevice& out, qint64* rows)
 
 Status ScoreStore::importCsv(QIODevice& in, ImportOutcome* outcome, bool refuseDuplicates)
 {
+    m_afterBatch.reset();
     return CsvImport(*m_db, *m_writer).run(in, outcome, refuseDuplicates);
 }
 
