@@ -171,23 +171,23 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
     // submissions since and the moderation count are as that batch left them.
     const std::optional<qint64> version = m_db->commitsElsewhere();
     const bool unchanged = last && version && *version == last->version;
-    WorldRecords current;
-    if (unchanged)
-        current = last->records;
-    else if (Status s = readRecords(*m_lockRecords, current); !s)
-        return s;
     // What other writers stored before this transaction, then this batch: the ten best take
     // both in once the commit has succeeded.
-    QList<StoredSubmission> stored;
-    if (!unchanged) {
-        if (Status s = readSince(m_boards, &stored); !s)
-            return s;
-    }
     // Each name's best in memory is never above the table's while no moderation or import has
     // happened since it was read (those raise the count): a score not above it needs no upsert.
-    qint64 generation = unchanged ? last->generation : 0;
-    if (!unchanged) {
-        if (Status s = readGeneration(&generation); !s)
+    WorldRecords current;
+    QList<StoredSubmission> stored;
+    qint64 generation = 0;
+    if (unchanged) {
+        current = last->records;
+        generation = last->generation;
+    } else {
+        Status s = readRecords(*m_lockRecords, current);
+        if (s)
+            s = readSince(m_boards, &stored);
+        if (s)
+            s = readGeneration(&generation);
+        if (!s)
             return s;
     }
     const bool memoryBelowTable = generation == m_seenGeneration;

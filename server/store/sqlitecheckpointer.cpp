@@ -46,12 +46,6 @@ void SqliteCheckpointer::wake()
     m_wake.notify_one();
 }
 
-int SqliteCheckpointer::completed() const
-{
-    std::lock_guard lock(m_mutex);
-    return m_completed;
-}
-
 void SqliteCheckpointer::run()
 {
     std::unique_lock lock(m_mutex);
@@ -63,7 +57,6 @@ void SqliteCheckpointer::run()
         lock.unlock();
         checkpoint();
         lock.lock();
-        ++m_completed;
     }
 }
 

@@ -24,8 +24,6 @@ public:
 
     // Asks for a checkpoint soon; called by the writer after its commit, never blocks on one.
     void wake();
-    // How many checkpoints have completed (for tests).
-    int completed() const;
 
 private:
     explicit SqliteCheckpointer(sqlite3* db);
@@ -33,11 +31,10 @@ private:
     void checkpoint();
 
     sqlite3* m_db;
-    mutable std::mutex m_mutex;
+    std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_pending = false;
     bool m_stop = false;
-    int m_completed = 0;
     std::thread m_thread;
 };
 

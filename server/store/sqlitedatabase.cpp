@@ -205,11 +205,8 @@ public:
     bool listen(std::function<void()>) override { return false; }
     bool changedElsewhere() override
     {
-        QSqlQuery q = query();
-        if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next())
-            return true;
-        const qint64 v = q.value(0).toLongLong();
-        return std::exchange(m_dataVersion, v) != v;
+        const std::optional<qint64> v = commitsElsewhere();
+        return !v || std::exchange(m_dataVersion, *v) != *v;
     }
     std::optional<qint64> commitsElsewhere() override
     {
