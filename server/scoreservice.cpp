@@ -394,9 +394,9 @@ void ScoreService::committed(const QList<PendingSubmission>& batch, const BatchO
     m_metrics.batch(int(batch.size()), outcome.seconds);
     if (outcome.page)
         setPage(*outcome.page);
-    if (outcome.ok) {
+    if (outcome.ok || outcome.page)
         m_replies.clear();
-    } else {
+    if (!outcome.ok) {
         qCWarning(lcStore, "zimble-scored: storing %lld submission(s) failed: %s", static_cast<long long>(batch.size()),
                   logSafe(outcome.error).constData());
         std::fflush(stderr);

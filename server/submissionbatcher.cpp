@@ -1,5 +1,7 @@
 #include "submissionbatcher.h"
 
+#include <utility>
+
 namespace zimble::server {
 
 SubmissionBatcher::SubmissionBatcher(Storage& storage, Finished finished, QObject* parent)
@@ -16,17 +18,18 @@ void SubmissionBatcher::add(PendingSubmission pending)
 void SubmissionBatcher::drain(std::function<void()> drained)
 {
     m_drained = std::move(drained);
-    if (!m_committing && m_waiting.empty())
-        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
+    QTimer::singleShot(0, this, [this] { maybeDrained(); });
 }
 
 // One transaction at a time on the storage thread; what arrives meanwhile waits and goes into
-// the next one, which starts as soon as the storage thread is free.
+// the next one, which starts as soon as the storage thread is free (while the last one's log
+// may still be syncing).
 void SubmissionBatcher::maybeDispatch()
 {
     if (m_committing || m_waiting.empty())
         return;
     m_committing = true;
+    ++m_unanswered;
     QList<PendingSubmission> batch;
     QList<Submission> submissions;
     while (!m_waiting.empty() && batch.size() < MaxBatch) {
@@ -34,20 +37,27 @@ void SubmissionBatcher::maybeDispatch()
         batch.append(std::move(m_waiting.front()));
         m_waiting.pop_front();
     }
-    m_storage.commit(submissions, [this, batch](const BatchOutcome& o) { finished(batch, o); });
+    m_storage.commit(
+        submissions, [this] { committed(); }, [this, batch](const BatchOutcome& o) { finished(batch, o); });
+}
+
+void SubmissionBatcher::committed()
+{
+    m_committing = false;
+    maybeDispatch();
 }
 
 void SubmissionBatcher::finished(const QList<PendingSubmission>& batch, const BatchOutcome& outcome)
 {
-    // The next transaction starts before these replies are written: the storage thread and the
-    // disk work while this thread writes to the sockets, and the clients answered now come back
-    // for the transaction after it. (Waiting for them instead leaves the storage thread idle for
-    // a round trip per batch.)
-    m_committing = false;
-    maybeDispatch();
+    --m_unanswered;
     m_finished(batch, outcome);
-    if (!m_committing && m_waiting.empty() && m_drained)
-        QTimer::singleShot(0, this, [this] { if (m_drained) m_drained(); });
+    maybeDrained();
+}
+
+void SubmissionBatcher::maybeDrained()
+{
+    if (m_drained && !m_committing && m_unanswered == 0 && m_waiting.empty())
+        std::exchange(m_drained, {})(); // once
 }
 
 } // namespace zimble::server

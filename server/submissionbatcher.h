@@ -1,6 +1,6 @@
 #pragma once
-// Group commit for the score exchange: the submissions taken while one transaction syncs go
-// together into the next.
+// Group commit for the score exchange: the submissions taken while one transaction runs go
+// together into the next, which runs while the one before it syncs.
 
 #include "server/http/http.h"
 #include "server/store/storage.h"
@@ -21,9 +21,10 @@ struct PendingSubmission {
     qint64 startedNs = 0;
 };
 
-// Invariant: at most one batch is being committed at a time, of at most MaxBatch submissions in
+// Invariant: at most one batch is in a transaction at a time, of at most MaxBatch submissions in
 // the order they were taken; each submission taken goes into exactly one batch, whose outcome is
-// handed on once; `drained` runs only when nothing is waiting and nothing is being committed.
+// handed on once, after it is on disk; `drained` runs only when nothing is waiting and every
+// batch has been handed on.
 class SubmissionBatcher : public QObject {
     Q_OBJECT
 public:
@@ -33,17 +34,20 @@ public:
     SubmissionBatcher(Storage& storage, Finished finished, QObject* parent = nullptr);
 
     void add(PendingSubmission pending);
-    // `drained` runs once every submission taken has been committed and handed on.
+    // `drained` runs once every submission taken has been stored and handed on.
     void drain(std::function<void()> drained);
 
 private:
     void maybeDispatch();
+    void committed();
     void finished(const QList<PendingSubmission>& batch, const BatchOutcome& outcome);
+    void maybeDrained();
 
     Storage& m_storage;
     Finished m_finished;
     std::deque<PendingSubmission> m_waiting;
-    bool m_committing = false;
+    bool m_committing = false; // a batch is in its transaction
+    int m_unanswered = 0;      // batches dispatched and not handed on yet
     std::function<void()> m_drained;
 };
 

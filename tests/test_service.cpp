@@ -4,6 +4,7 @@
 #include "server/protocol.h"
 #include "server/scoreservice.h"
 #include "server/store/leaderboards.h"
+#include "server/store/logsyncer.h"
 #include "server/web/chart.h"
 #include "server/store/schema.h"
 #include "servicesupport.h"
@@ -31,6 +32,8 @@
 #include <QSqlQuery>
 
 #include <csignal>
+#include <mutex>
+#include <thread>
 #include <zlib.h>
 #include <cstring>
 #include <netinet/in.h>
@@ -2240,6 +2243,69 @@ private slots:
         QFETCH(QString, query);
         QFETCH(QString, answer);
         QCOMPARE(leaderboardsAnswer(events, query), answer);
+    }
+
+    void logSyncer_data()
+    {
+        QTest::addColumn<QString>("file"); // "" for a file of the test's own
+        QTest::addColumn<QString>("failure"); // what each answer or the opening says, "" when synced
+        QTest::newRow("a log file: every request answered once, after a sync") << "" << "";
+        // A device that cannot be synced (as a failing disk): each request hears why, none is
+        // answered as synced.
+        QTest::newRow("a log that cannot be synced") << "/dev/full" << "could not be synced to disk: Invalid argument";
+        QTest::newRow("a missing log") << "missing" << "cannot open";
+    }
+
+    void logSyncer()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, failure);
+        if (file.isEmpty() || file == QLatin1String("missing")) {
+            file = m_dir.filePath(QStringLiteral("sync-%1.log").arg(file));
+            if (!file.contains(QLatin1String("missing"))) {
+                QFile f(file);
+                QVERIFY(f.open(QIODevice::WriteOnly) && f.write("log") == 3);
+            }
+        }
+        QString why;
+        std::unique_ptr<LogSyncer> syncer = LogSyncer::open(QFile::encodeName(file), &why);
+        if (failure.startsWith(QLatin1String("cannot open"))) {
+            QVERIFY(!syncer);
+            QVERIFY2(why.startsWith(failure) && why.contains(file), qPrintable(why));
+            return;
+        }
+        QVERIFY2(syncer, qPrintable(why));
+        // Requests from several threads, the syncer ended while some may still wait: each is
+        // answered exactly once, and fewer syncs than requests answer them all.
+        constexpr int Threads = 4, Each = 50;
+        std::mutex mutex;
+        QMap<int, int> answers;
+        QStringList failures;
+        {
+            std::vector<std::thread> threads;
+            for (int t = 0; t < Threads; ++t)
+                threads.emplace_back([&, t] {
+                    for (int i = 0; i < Each; ++i)
+                        syncer->request([&, n = t * Each + i](const Status& s) {
+                            std::lock_guard lock(mutex);
+                            ++answers[n];
+                            if (!s)
+                                failures << s.reason();
+                        });
+                });
+            for (std::thread& t : threads)
+                t.join();
+            QVERIFY(syncer->syncs() <= quint64(Threads * Each));
+            syncer.reset();
+        }
+        QCOMPARE(answers.size(), Threads * Each);
+        QVERIFY(std::all_of(answers.cbegin(), answers.cend(), [](int n) { return n == 1; }));
+        if (failure.isEmpty()) {
+            QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QLatin1Char('\n'))));
+        } else {
+            QCOMPARE(failures.size(), Threads * Each);
+            QVERIFY2(failures.first().endsWith(failure), qPrintable(failures.first()));
+        }
     }
 
     void importAndExport_data()

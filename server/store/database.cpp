@@ -113,6 +113,13 @@ Status Database::run(QSqlQuery& q)
     return {};
 }
 
+Status Database::commit()
+{
+    if (Status s = exec(QStringLiteral("COMMIT")); !s)
+        return s;
+    return syncAfterCommit();
+}
+
 void Database::rollback()
 {
     if (!m_lost)

@@ -84,7 +84,18 @@ public:
     // A transaction that writes (it takes the write lock, or waits for it), a read snapshot, the end.
     virtual Status beginWrite() = 0;
     virtual Status beginSnapshot() = 0;
-    Status commit() { return exec(QStringLiteral("COMMIT")); }
+    // The end of a writing transaction, on disk when it returns.
+    Status commit();
+    // The end of a writing transaction that may return before it is on disk, where the dialect
+    // syncs apart (SQLite's log, once the disk work runs in the background); whenDurable() tells
+    // when it is. The next transaction may begin meanwhile.
+    virtual Status commitUnsynced() { return commit(); }
+    // Calls `done` once every commit of this connection so far is on disk, with the outcome of
+    // the sync: at once on this thread where commits are synced as they happen, else later on
+    // another thread.
+    virtual void whenDurable(std::function<void(const Status&)> done) { done(Status()); }
+    // The syncs made apart from commits so far (0 where the dialect makes none).
+    virtual quint64 separateSyncs() const { return 0; }
     void rollback();
     // Runs `work` again while the database is busy, at most `attempts` times and not past
     // `deadline`; a failed transaction is rolled back before the connection is looked at.
@@ -116,9 +127,10 @@ public:
     virtual Status prepareBulkWrite() = 0;
     // A consistent copy in `file`, where the dialect has one.
     virtual Status backup(const QString& file) = 0;
-    // From now on, keeps the copying of a write-ahead log into the database file away from the
-    // commits, on a thread of its own (where the dialect has such a log); for a long-running writer.
-    virtual void checkpointInBackground() {}
+    // From now on, keeps the disk work of a write-ahead log away from the commits (where the
+    // dialect has such a log): its copying into the database file, and the sync that
+    // commitUnsynced() leaves to whenDurable(), each on a thread of its own. For a long-running writer.
+    virtual void diskWorkInBackground() {}
 
     // The schema's dialect: the id column, a keyed table's options, the stored version, and the
     // lock that keeps two instances from migrating at once.
@@ -135,6 +147,8 @@ protected:
     virtual StoreError classify(const QString& code, const QString& text) const = 0;
     // The wait for a lock held elsewhere, at most (SQLite's busy timeout); -1: the usual.
     virtual void limitWait(int) {}
+    // Makes a commit durable where COMMIT alone does not (see commitUnsynced()).
+    virtual Status syncAfterCommit() { return {}; }
     Status markLost(const QString& why);
     void setLost(bool lost) { m_lost = lost; }
 

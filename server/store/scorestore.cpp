@@ -88,9 +88,19 @@ Status ScoreStore::probe()
     return m_db->probe();
 }
 
-void ScoreStore::checkpointInBackground()
+void ScoreStore::diskWorkInBackground()
 {
-    m_db->checkpointInBackground();
+    m_db->diskWorkInBackground();
+}
+
+void ScoreStore::whenDurable(std::function<void(const Status&)> done)
+{
+    m_db->whenDurable(std::move(done));
+}
+
+quint64 ScoreStore::separateSyncs() const
+{
+    return m_db->separateSyncs();
 }
 
 Status ScoreStore::ensureStandings()
@@ -235,7 +245,7 @@ Status ScoreStore::runBatch(const QList<Submission>& batch, QList<QList<int>>* w
     markVerified(result);
     if (Status s = m_db->notifyOthers(); !s)
         return s;
-    if (Status s = m_db->commit(); !s)
+    if (Status s = m_db->commitUnsynced(); !s)
         return s;
     for (const StoredSubmission& sub : stored)
         m_boards.stored(sub);

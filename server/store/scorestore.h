@@ -94,8 +94,12 @@ public:
     bool connectionLost() const;
     // Whether the connection still answers; marks it lost when not.
     Status probe();
-    // For the service: the write-ahead log copied back on a thread of its own (see Database).
-    void checkpointInBackground();
+    // For the service: the write-ahead log copied back and synced on threads of their own (see
+    // Database). submitBatch() may then return before its commit is on disk: whenDurable() tells
+    // when it is, before anyone is told that it was stored.
+    void diskWorkInBackground();
+    void whenDurable(std::function<void(const Status&)> done);
+    quint64 separateSyncs() const;
     // Reads the standings when they have not been read yet.
     Status ensureStandings();
     bool standingsRead() const { return m_boards.isRead(); }

@@ -2,6 +2,7 @@
 // The hot statements go through SQLite's own interface, which binds text without QVariants.
 
 #include "database.h"
+#include "logsyncer.h"
 #include "sqlitecheckpointer.h"
 #include "sqlitehandle.h"
 
@@ -175,7 +176,7 @@ public:
         return true;
     }
 
-    void checkpointInBackground() override
+    void diskWorkInBackground() override
     {
         const char* file = sqlite3_db_filename(m_handle, "main");
         if (m_checkpointer || !file || !*file) // a database in memory has no log
@@ -183,7 +184,23 @@ public:
         m_checkpointer = SqliteCheckpointer::start(file);
         if (m_checkpointer)
             sqlite3_wal_hook(m_handle, &SqliteDatabase::logGrew, this);
+        // A commit in the log's mode with synchronous=NORMAL writes the log without syncing it;
+        // the syncer's fdatasync of the log then makes every commit before it durable, as
+        // synchronous=FULL would have at the commit itself. Without the syncer it stays FULL.
+        QString why;
+        std::unique_ptr<LogSyncer> syncer = inLogMode() ? LogSyncer::open(QByteArray(file) + "-wal", &why) : nullptr;
+        if (syncer && exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+            m_syncer = std::move(syncer);
     }
+    Status commitUnsynced() override { return exec(QStringLiteral("COMMIT")); }
+    void whenDurable(std::function<void(const Status&)> done) override
+    {
+        if (m_syncer)
+            m_syncer->request(std::move(done));
+        else
+            done(Status());
+    }
+    quint64 separateSyncs() const override { return m_syncer ? m_syncer->syncs() : 0; }
 
     Status beginWrite() override { return exec(QStringLiteral("BEGIN IMMEDIATE")); }
     Status beginSnapshot() override { return exec(QStringLiteral("BEGIN")); }
@@ -277,9 +294,15 @@ public:
 protected:
     StoreError classify(const QString& code, const QString& text) const override { return sqliteError(code.toInt(), text); }
     void limitWait(int ms) override { m_waitLimitMs = ms < 0 ? BusyTimeoutMs : std::min(ms, BusyTimeoutMs); }
+    Status syncAfterCommit() override { return m_syncer ? m_syncer->syncNow() : Status(); }
 
 private:
     Status error() const { return sqliteError(sqlite3_extended_errcode(m_handle), QString::fromUtf8(sqlite3_errmsg(m_handle))); }
+    bool inLogMode()
+    {
+        QSqlQuery q = query();
+        return q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next() && q.value(0).toString() == QLatin1String("wal");
+    }
 
     // SQLite's busy handler: waits for a lock held by another connection in short steps at first
     // (a checkpoint holds the writer back for a few milliseconds; SQLite's own handler would sleep
@@ -310,6 +333,7 @@ private:
     int m_waitLimitMs = BusyTimeoutMs;
     QElapsedTimer m_waitingSince;
     std::unique_ptr<SqliteCheckpointer> m_checkpointer; // ended before the connection closes
+    std::unique_ptr<LogSyncer> m_syncer;                // answers what it was asked for before it ends
     Statement m_dataVersionQuery; // finalized before the connection closes
 };
 

@@ -33,8 +33,8 @@ public:
         *initial = page;
         if (!*ok)
             return;
-        // Requests keep coming, so commits should not wait for the log to be copied back.
-        store->checkpointInBackground();
+        // Requests keep coming, so commits should not wait for the log to be copied back or synced.
+        store->diskWorkInBackground();
         // The standings next; commits queued meanwhile run after them on this thread.
         QMetaObject::invokeMethod(this, [this] { load(); }, Qt::QueuedConnection);
         retryConnection = std::make_unique<QTimer>();
@@ -180,7 +180,9 @@ public:
         noticeLoss(s);
     }
 
-    BatchOutcome commit(const QList<Submission>& batch, QDeadlineTimer deadline)
+    // Commits the batch, then hands its outcome to `done` once it is on disk (on the syncer's
+    // thread, or at once): meanwhile this thread is free for the next batch.
+    void commit(const QList<Submission>& batch, QDeadlineTimer deadline, std::function<void(const BatchOutcome&)> done)
     {
         BatchOutcome o;
         QElapsedTimer timer;
@@ -191,7 +193,8 @@ public:
         if (!o.ok) {
             o.error = s.reason();
             afterFailure(s);
-            return o;
+            done(o);
+            return;
         }
         for (const Submission& sub : batch)
             o.ranks.append(store->boards().ranks(sub.name));
@@ -201,7 +204,19 @@ public:
             page = fresh;
             o.page = fresh;
         }
-        return o;
+        store->whenDurable([o = std::move(o), timer, done = std::move(done)](const Status& synced) mutable {
+            o.seconds = timer.nsecsElapsed() / 1e9;
+            if (!synced) {
+                // Committed, but not known to be on disk: not acknowledged. Others may see the
+                // batch already, so the page's change still goes out.
+                BatchOutcome failed;
+                failed.error = synced.reason();
+                failed.page = std::move(o.page);
+                failed.seconds = o.seconds;
+                o = std::move(failed);
+            }
+            done(o);
+        });
     }
 
     ReplayOutcome verify(const ReplaySubmission& submission, const QString& client)
@@ -328,12 +343,20 @@ void onStorageThread(Storage* storage, StorageWorker* worker, std::function<Resu
 
 } // namespace
 
-void Storage::commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done)
+void Storage::commit(const QList<Submission>& batch, std::function<void()> committed, std::function<void(const BatchOutcome&)> done)
 {
     // The game gives up after 20 s: a batch still busy after 12 s is answered "busy".
     const QDeadlineTimer deadline(12000);
-    onStorageThread<BatchOutcome>(
-        this, m_worker.get(), [batch, deadline](StorageWorker* w) { return w->commit(batch, deadline); }, std::move(done));
+    StorageWorker* worker = m_worker.get();
+    QMetaObject::invokeMethod(
+        worker,
+        [this, worker, batch, deadline, committed = std::move(committed), done = std::move(done)] {
+            worker->commit(batch, deadline, [this, done](const BatchOutcome& o) {
+                QMetaObject::invokeMethod(this, [o, done] { done(o); }, Qt::QueuedConnection);
+            });
+            QMetaObject::invokeMethod(this, committed, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
 }
 
 void Storage::verify(const ReplaySubmission& submission, const QString& client,

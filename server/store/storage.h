@@ -1,7 +1,8 @@
 #pragma once
 // The score store on a thread of its own, so that waiting for a commit to reach the disk never
 // holds up the thread that serves requests. Submissions are committed in batches (group commit):
-// while one transaction syncs, the next batch gathers on the serving thread.
+// while one transaction runs, the next batch gathers on the serving thread, and while its log
+// syncs, the next transaction runs.
 
 #include "scorestore.h"
 
@@ -55,8 +56,10 @@ public:
     bool whenLoaded(std::function<void()> ready);
     static constexpr qsizetype MaxWaitingForLoad = 4096;
 
-    // Commits the batch on the storage thread; `done` then runs on this object's thread.
-    void commit(const QList<Submission>& batch, std::function<void(const BatchOutcome&)> done);
+    // Commits the batch on the storage thread; `committed` runs on this object's thread once the
+    // storage thread can take the next batch, `done` once the batch is on disk (or has failed).
+    // Either may come first.
+    void commit(const QList<Submission>& batch, std::function<void()> committed, std::function<void(const BatchOutcome&)> done);
     // Checks and stores replays on the storage thread; `done` then runs on this object's thread.
     void verify(const ReplaySubmission& submission, const QString& client, std::function<void(const ReplayOutcome&)> done);
     // Called on this object's thread when another writer (an instance or the moderation command)
