@@ -59,7 +59,7 @@ bool metricsAllowed(const HttpRequest& request, const QList<QHostAddress>& trust
 class ScoreService : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MaxBatch = SubmissionBatcher::MaxBatch;
+    static constexpr int MaxBatch = Storage::MaxBatch;
     // Player pages served to one client address in any minute, when submissions are limited.
     static constexpr int PlayerPagesPerMinute = 60;
 

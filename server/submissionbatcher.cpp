@@ -1,5 +1,7 @@
 #include "submissionbatcher.h"
 
+#include <QTimer>
+
 #include <utility>
 
 namespace zimble::server {
@@ -7,12 +9,15 @@ namespace zimble::server {
 SubmissionBatcher::SubmissionBatcher(Storage& storage, Finished finished, QObject* parent)
     : QObject(parent), m_storage(storage), m_finished(std::move(finished))
 {
+    m_storage.setCommitListener([this](qint64 first, qsizetype count, const BatchOutcome& o) { committed(first, count, o); });
 }
 
+// The storage thread takes everything queued into its next transaction as soon as the one before
+// has committed (while that one's log may still be syncing).
 void SubmissionBatcher::add(PendingSubmission pending)
 {
-    m_waiting.push_back(std::move(pending));
-    maybeDispatch();
+    const qint64 place = m_storage.submit(pending.submission);
+    m_held.emplace(place, std::move(pending));
 }
 
 void SubmissionBatcher::drain(std::function<void()> drained)
@@ -21,42 +26,24 @@ void SubmissionBatcher::drain(std::function<void()> drained)
     QTimer::singleShot(0, this, [this] { maybeDrained(); });
 }
 
-// One transaction at a time on the storage thread; what arrives meanwhile waits and goes into
-// the next one, which starts as soon as the storage thread is free (while the last one's log
-// may still be syncing).
-void SubmissionBatcher::maybeDispatch()
+void SubmissionBatcher::committed(qint64 first, qsizetype count, const BatchOutcome& outcome)
 {
-    if (m_committing || m_waiting.empty())
-        return;
-    m_committing = true;
-    ++m_unanswered;
     QList<PendingSubmission> batch;
-    QList<Submission> submissions;
-    while (!m_waiting.empty() && batch.size() < MaxBatch) {
-        submissions.append(m_waiting.front().submission);
-        batch.append(std::move(m_waiting.front()));
-        m_waiting.pop_front();
+    batch.reserve(count);
+    for (qint64 i = first; i < first + count; ++i) {
+        auto held = m_held.find(i);
+        if (held == m_held.end())
+            continue; // never so: each submission is in exactly one transaction
+        batch.append(std::move(held->second));
+        m_held.erase(held);
     }
-    m_storage.commit(
-        submissions, [this] { committed(); }, [this, batch](const BatchOutcome& o) { finished(batch, o); });
-}
-
-void SubmissionBatcher::committed()
-{
-    m_committing = false;
-    maybeDispatch();
-}
-
-void SubmissionBatcher::finished(const QList<PendingSubmission>& batch, const BatchOutcome& outcome)
-{
-    --m_unanswered;
     m_finished(batch, outcome);
     maybeDrained();
 }
 
 void SubmissionBatcher::maybeDrained()
 {
-    if (m_drained && !m_committing && m_unanswered == 0 && m_waiting.empty())
+    if (m_drained && m_held.empty())
         std::exchange(m_drained, {})(); // once
 }
 

@@ -6,10 +6,9 @@
 #include "server/store/storage.h"
 
 #include <QObject>
-#include <QTimer>
 
-#include <deque>
 #include <functional>
+#include <map>
 
 namespace zimble::server {
 
@@ -21,14 +20,12 @@ struct PendingSubmission {
     qint64 startedNs = 0;
 };
 
-// Invariant: at most one batch is in a transaction at a time, of at most MaxBatch submissions in
-// the order they were taken; each submission taken goes into exactly one batch, whose outcome is
-// handed on once, after it is on disk; `drained` runs only when nothing is waiting and every
-// batch has been handed on.
+// Invariant: every submission taken is handed to the storage in the order taken and held here
+// until the outcome of its transaction comes back, which is handed on once, after it is on disk;
+// `drained` runs only when nothing is held.
 class SubmissionBatcher : public QObject {
     Q_OBJECT
 public:
-    static constexpr int MaxBatch = 512;
     using Finished = std::function<void(const QList<PendingSubmission>& batch, const BatchOutcome& outcome)>;
 
     SubmissionBatcher(Storage& storage, Finished finished, QObject* parent = nullptr);
@@ -38,16 +35,12 @@ public:
     void drain(std::function<void()> drained);
 
 private:
-    void maybeDispatch();
-    void committed();
-    void finished(const QList<PendingSubmission>& batch, const BatchOutcome& outcome);
+    void committed(qint64 first, qsizetype count, const BatchOutcome& outcome);
     void maybeDrained();
 
     Storage& m_storage;
     Finished m_finished;
-    std::deque<PendingSubmission> m_waiting;
-    bool m_committing = false; // a batch is in its transaction
-    int m_unanswered = 0;      // batches dispatched and not handed on yet
+    std::map<qint64, PendingSubmission> m_held; // by their place in the storage's queue
     std::function<void()> m_drained;
 };
 

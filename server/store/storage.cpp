@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -180,6 +181,36 @@ public:
         noticeLoss(s);
     }
 
+    // Takes what the serving thread queued into one transaction; while more waits, comes back
+    // for it after whatever else was asked of this thread meanwhile.
+    void takeQueued()
+    {
+        QList<Submission> batch;
+        qint64 first = 0;
+        {
+            std::lock_guard lock(m_owner->m_queueMutex);
+            std::deque<Submission>& queue = m_owner->m_queue;
+            if (queue.empty()) {
+                m_owner->m_taking = false;
+                return;
+            }
+            const qsizetype n = std::min<qsizetype>(qsizetype(queue.size()), Storage::MaxBatch);
+            batch.reserve(n);
+            for (qsizetype i = 0; i < n; ++i) {
+                batch.append(std::move(queue.front()));
+                queue.pop_front();
+            }
+            first = std::exchange(m_owner->m_taken, m_owner->m_taken + n);
+        }
+        // The game gives up after 20 s: a batch still busy after 12 s is answered "busy".
+        commit(batch, QDeadlineTimer(12000), [owner = m_owner, first, n = batch.size()](const BatchOutcome& o) {
+            QMetaObject::invokeMethod(
+                owner, [owner, first, n, o] { if (owner->m_commitListener) owner->m_commitListener(first, n, o); },
+                Qt::QueuedConnection);
+        });
+        QMetaObject::invokeMethod(this, [this] { takeQueued(); }, Qt::QueuedConnection);
+    }
+
     // Commits the batch, then hands its outcome to `done` once it is on disk (on the syncer's
     // thread, or at once): meanwhile this thread is free for the next batch.
     void commit(const QList<Submission>& batch, QDeadlineTimer deadline, std::function<void(const BatchOutcome&)> done)
@@ -343,20 +374,19 @@ void onStorageThread(Storage* storage, StorageWorker* worker, std::function<Resu
 
 } // namespace
 
-void Storage::commit(const QList<Submission>& batch, std::function<void()> committed, std::function<void(const BatchOutcome&)> done)
+qint64 Storage::submit(const Submission& submission)
 {
-    // The game gives up after 20 s: a batch still busy after 12 s is answered "busy".
-    const QDeadlineTimer deadline(12000);
-    StorageWorker* worker = m_worker.get();
-    QMetaObject::invokeMethod(
-        worker,
-        [this, worker, batch, deadline, committed = std::move(committed), done = std::move(done)] {
-            worker->commit(batch, deadline, [this, done](const BatchOutcome& o) {
-                QMetaObject::invokeMethod(this, [o, done] { done(o); }, Qt::QueuedConnection);
-            });
-            QMetaObject::invokeMethod(this, committed, Qt::QueuedConnection);
-        },
-        Qt::QueuedConnection);
+    bool post = false;
+    qint64 place = 0;
+    {
+        std::lock_guard lock(m_queueMutex);
+        m_queue.push_back(submission);
+        place = m_queued++;
+        post = !std::exchange(m_taking, true);
+    }
+    if (post)
+        QMetaObject::invokeMethod(m_worker.get(), [worker = m_worker.get()] { worker->takeQueued(); }, Qt::QueuedConnection);
+    return place;
 }
 
 void Storage::verify(const ReplaySubmission& submission, const QString& client,

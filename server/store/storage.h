@@ -9,7 +9,9 @@
 #include <QObject>
 #include <QThread>
 
+#include <deque>
 #include <functional>
+#include <mutex>
 #include <memory>
 #include <optional>
 
@@ -56,10 +58,16 @@ public:
     bool whenLoaded(std::function<void()> ready);
     static constexpr qsizetype MaxWaitingForLoad = 4096;
 
-    // Commits the batch on the storage thread; `committed` runs on this object's thread once the
-    // storage thread can take the next batch, `done` once the batch is on disk (or has failed).
-    // Either may come first.
-    void commit(const QList<Submission>& batch, std::function<void()> committed, std::function<void(const BatchOutcome&)> done);
+    // Called on this object's thread with the outcome of the `count` submissions taken by
+    // submit() from the `first`-th on (counting from 0), in one transaction, once they are on
+    // disk or have failed. Outcomes of different transactions may come out of order.
+    using Committed = std::function<void(qint64 first, qsizetype count, const BatchOutcome& outcome)>;
+    void setCommitListener(Committed listener) { m_commitListener = std::move(listener); }
+    // Queues a submission for the storage thread, which takes everything queued (at most
+    // MaxBatch) into each transaction as soon as the one before it has committed. Returns its
+    // place in the order of submit() calls, counting from 0, as the commit listener counts.
+    qint64 submit(const Submission& submission);
+    static constexpr qsizetype MaxBatch = 512;
     // Checks and stores replays on the storage thread; `done` then runs on this object's thread.
     void verify(const ReplaySubmission& submission, const QString& client, std::function<void(const ReplayOutcome&)> done);
     // Called on this object's thread when another writer (an instance or the moderation command)
@@ -88,6 +96,15 @@ private:
     bool m_loadFailing = false; // the last attempt to read the standings failed
     QList<std::function<void()>> m_waitingForLoad;
     std::function<void(const PageData&)> m_pageListener;
+    Committed m_commitListener;
+    // The queue between this thread and the storage thread.
+    // Invariant: `m_taking` is true from the moment a take is posted to the storage thread until
+    // that thread finds the queue empty, so exactly one take is under way while anything waits.
+    std::mutex m_queueMutex;
+    std::deque<Submission> m_queue;
+    qint64 m_queued = 0; // submissions queued so far
+    qint64 m_taken = 0;  // submissions taken off the queue so far
+    bool m_taking = false;
 };
 
 } // namespace zimble::server
