@@ -94,8 +94,6 @@ public:
     // the sync: at once on this thread where commits are synced as they happen, else later on
     // another thread.
     virtual void whenDurable(std::function<void(const Status&)> done) { done(Status()); }
-    // The syncs made apart from commits so far (0 where the dialect makes none).
-    virtual quint64 separateSyncs() const { return 0; }
     void rollback();
     // Runs `work` again while the database is busy, at most `attempts` times and not past
     // `deadline`; a failed transaction is rolled back before the connection is looked at.

@@ -30,7 +30,7 @@ public:
     void request(Done done);
     // The same on the caller's thread, waiting for it.
     Status syncNow() const;
-    // Syncs done so far, for the metrics.
+    // Syncs done so far.
     quint64 syncs() const;
 
 private:

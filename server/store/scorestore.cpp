@@ -98,11 +98,6 @@ void ScoreStore::whenDurable(std::function<void(const Status&)> done)
     m_db->whenDurable(std::move(done));
 }
 
-quint64 ScoreStore::separateSyncs() const
-{
-    return m_db->separateSyncs();
-}
-
 Status ScoreStore::ensureStandings()
 {
     if (m_boards.isRead())

@@ -99,7 +99,6 @@ public:
     // when it is, before anyone is told that it was stored.
     void diskWorkInBackground();
     void whenDurable(std::function<void(const Status&)> done);
-    quint64 separateSyncs() const;
     // Reads the standings when they have not been read yet.
     Status ensureStandings();
     bool standingsRead() const { return m_boards.isRead(); }

@@ -2,6 +2,7 @@
 // The hot statements go through SQLite's own interface, which binds text without QVariants.
 
 #include "database.h"
+#include "logging.h"
 #include "logsyncer.h"
 #include "sqlitecheckpointer.h"
 #include "sqlitehandle.h"
@@ -187,9 +188,13 @@ public:
         // A commit in the log's mode with synchronous=NORMAL writes the log without syncing it;
         // the syncer's fdatasync of the log then makes every commit before it durable, as
         // synchronous=FULL would have at the commit itself. Without the syncer it stays FULL.
+        if (!inLogMode())
+            return;
         QString why;
-        std::unique_ptr<LogSyncer> syncer = inLogMode() ? LogSyncer::open(QByteArray(file) + "-wal", &why) : nullptr;
-        if (syncer && exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
+        std::unique_ptr<LogSyncer> syncer = LogSyncer::open(QByteArray(file) + "-wal", &why);
+        if (!syncer)
+            qCWarning(lcStore, "zimble-scored: each commit syncs its own log (%s)", qPrintable(why.simplified()));
+        else if (exec(QStringLiteral("PRAGMA synchronous=NORMAL")))
             m_syncer = std::move(syncer);
     }
     Status commitUnsynced() override { return exec(QStringLiteral("COMMIT")); }
@@ -200,7 +205,6 @@ public:
         else
             done(Status());
     }
-    quint64 separateSyncs() const override { return m_syncer ? m_syncer->syncs() : 0; }
 
     Status beginWrite() override { return exec(QStringLiteral("BEGIN IMMEDIATE")); }
     Status beginSnapshot() override { return exec(QStringLiteral("BEGIN")); }
