@@ -35,9 +35,9 @@ HttpResponse exchangeResponse(int status = 200)
     HttpResponse r;
     r.status = status;
     r.contentType = ExchangeType;
-    r.headers.append(std::pair<QByteArray, QByteArray>("Cache-Control", "no-store"));
+    r.headers.append(std::pair(QByteArrayLiteral("Cache-Control"), QByteArrayLiteral("no-store")));
     if (status == 503)
-        r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "5"));
+        r.headers.append(std::pair(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("5")));
     return r;
 }
 
@@ -253,7 +253,7 @@ void ScoreService::pages(const HttpRequest& request, const HttpResponder& respon
     }
     HttpResponse r;
     r.status = 429;
-    r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "60"));
+    r.headers.append(std::pair(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("60")));
     r.body = "Too many player pages from your address; please try again in a minute.\n";
     reply(request, responder, r, startedNs);
 }
@@ -275,15 +275,15 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
     const QByteArray& pageTag = gzip ? m_pageGzipTag : m_pageTag;
     HttpResponse r;
     r.headers = pageHeaders();
-    r.headers.append(std::pair<QByteArray, QByteArray>("ETag", pageTag));
-    r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
+    r.headers.append(std::pair(QByteArrayLiteral("ETag"), pageTag));
+    r.headers.append(std::pair(QByteArrayLiteral("Vary"), QByteArrayLiteral("Accept-Encoding")));
     if (request.matchesTag(pageTag)) {
         r.status = 304;
     } else {
-        r.contentType = "text/html; charset=utf-8";
+        r.contentType = QByteArrayLiteral("text/html; charset=utf-8");
         r.body = gzip ? m_pageGzip : m_pageHtml;
         if (gzip)
-            r.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
+            r.headers.append(std::pair(QByteArrayLiteral("Content-Encoding"), QByteArrayLiteral("gzip")));
     }
     reply(request, responder, r, startedNs);
 }

@@ -252,10 +252,10 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
         r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", c.status == 503 ? "5" : "60"));
     const bool gzip = !c.gzipBody.isEmpty() && request.acceptsGzip();
     if (c.status == 200)
-        r.headers.append(std::pair<QByteArray, QByteArray>("Vary", "Accept-Encoding"));
+        r.headers.append(std::pair(QByteArrayLiteral("Vary"), QByteArrayLiteral("Accept-Encoding")));
     if (!c.tag.isEmpty()) {
         const QByteArray& tag = gzip ? c.gzipTag : c.tag;
-        r.headers.append(std::pair<QByteArray, QByteArray>("ETag", tag));
+        r.headers.append(std::pair(QByteArrayLiteral("ETag"), tag));
         if (request.matchesTag(tag)) {
             r.status = 304;
             reply(request, responder, r, startedNs);
@@ -265,7 +265,7 @@ void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& r
     r.contentType = c.type;
     r.body = gzip ? c.gzipBody : c.body;
     if (gzip)
-        r.headers.append(std::pair<QByteArray, QByteArray>("Content-Encoding", "gzip"));
+        r.headers.append(std::pair(QByteArrayLiteral("Content-Encoding"), QByteArrayLiteral("gzip")));
     reply(request, responder, r, startedNs);
 }
 
@@ -281,7 +281,7 @@ void ScoreService::apiError(const HttpRequest& request, const HttpResponder& res
     r.status = status;
     r.headers = apiHeaders();
     r.headers.first().second = "no-store";
-    r.headers.append(std::pair<QByteArray, QByteArray>("Retry-After", "60"));
+    r.headers.append(std::pair(QByteArrayLiteral("Retry-After"), QByteArrayLiteral("60")));
     r.contentType = c.type;
     r.body = c.body;
     reply(request, responder, r, startedNs);

@@ -1196,6 +1196,41 @@ private slots:
         QVERIFY(!get(m_port, "/zimble1.asp").body.contains("Lost"));
     }
 
+    // Accept-Encoding and If-None-Match as clients send them: `headers` is "name: value" lines
+    // joined by "|", read for gzip and for the tag "abc".
+    void negotiationHeaders_data()
+    {
+        QTest::addColumn<QByteArray>("headers");
+        QTest::addColumn<bool>("gzip");
+        QTest::addColumn<bool>("current");
+        QTest::newRow("neither") << QByteArray() << false << false;
+        QTest::newRow("gzip among others") << QByteArray("accept-encoding: deflate, gzip, br") << true << false;
+        QTest::newRow("gzip in capitals, spaced parameter") << QByteArray("accept-encoding: GZIP ; Q=0.5") << true << false;
+        QTest::newRow("gzip refused") << QByteArray("accept-encoding: gzip;q=0, identity") << false << false;
+        QTest::newRow("q not a number") << QByteArray("accept-encoding: gzip;q=x") << false << false;
+        QTest::newRow("only a name like gzip") << QByteArray("accept-encoding: x-gzip, gzipped") << false << false;
+        QTest::newRow("gzip in a second header line") << QByteArray("accept-encoding: br|accept-encoding: gzip") << true << false;
+        QTest::newRow("tag among others") << QByteArray("if-none-match: \"x\", \"abc\"") << false << true;
+        QTest::newRow("weak tag") << QByteArray("if-none-match: W/\"abc\"") << false << true;
+        QTest::newRow("any tag") << QByteArray("if-none-match: *") << false << true;
+        QTest::newRow("tag in a second header line") << QByteArray("if-none-match: \"x\"|if-none-match: \"abc\"") << false << true;
+        QTest::newRow("a longer tag") << QByteArray("if-none-match: \"abcd\", W/\"ab\"") << false << false;
+    }
+
+    void negotiationHeaders()
+    {
+        QFETCH(QByteArray, headers);
+        QFETCH(bool, gzip);
+        QFETCH(bool, current);
+        zimble::server::HttpRequest request;
+        for (const QByteArray& line : headers.split('|')) {
+            if (const qsizetype colon = line.indexOf(':'); colon > 0)
+                request.headers.append({line.left(colon), line.mid(colon + 1).trimmed()});
+        }
+        QCOMPARE(request.acceptsGzip(), gzip);
+        QCOMPARE(request.matchesTag("\"abc\""), current);
+    }
+
     void requestTargetLimit_data()
     {
         QTest::addColumn<int>("length");

@@ -2,11 +2,15 @@
 #include "http.h"
 
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <optional>
 
 namespace zimble::server {
 
@@ -51,33 +55,67 @@ QByteArray HttpRequest::header(const QByteArray& lowerName) const
     return out;
 }
 
-bool HttpRequest::matchesTag(const QByteArray& tag) const
+namespace {
+
+// Calls `each` with every comma-separated item of every value of a header, trimmed, until it
+// returns true; whether one did. Views into the request: nothing is copied.
+template <typename Each>
+bool anyItem(const HttpRequest& request, QByteArrayView lowerName, Each each)
 {
-    for (const QByteArray& item : header("if-none-match").split(',')) {
-        const QByteArray t = item.trimmed();
-        if (t == "*" || t == tag || t == "W/" + tag)
-            return true;
+    for (const auto& [name, value] : request.headers) {
+        if (name != lowerName)
+            continue;
+        QByteArrayView rest(value);
+        for (;;) {
+            const qsizetype comma = rest.indexOf(',');
+            if (each(rest.first(comma < 0 ? rest.size() : comma).trimmed()))
+                return true;
+            if (comma < 0)
+                break;
+            rest = rest.sliced(comma + 1);
+        }
     }
     return false;
 }
 
+bool equalsIgnoringCase(QByteArrayView a, QByteArrayView b)
+{
+    return a.size() == b.size() && qstrnicmp(a.data(), a.size(), b.data(), b.size()) == 0;
+}
+
+} // namespace
+
+bool HttpRequest::matchesTag(const QByteArray& tag) const
+{
+    return anyItem(*this, "if-none-match", [&](QByteArrayView t) {
+        return t == "*" || t == tag || (t.startsWith("W/") && t.sliced(2) == tag);
+    });
+}
+
 bool HttpRequest::acceptsGzip() const
 {
-    for (const QByteArray& item : header("accept-encoding").split(',')) {
-        const QList<QByteArray> parts = item.split(';');
-        if (parts.first().trimmed().toLower() != "gzip")
-            continue;
-        for (qsizetype i = 1; i < parts.size(); ++i) {
-            const QByteArray parameter = parts[i].trimmed().toLower();
-            if (parameter.startsWith("q=")) {
+    // The first item naming gzip decides: refused only by a q of zero (or one not a number).
+    std::optional<bool> accepted;
+    anyItem(*this, "accept-encoding", [&](QByteArrayView item) {
+        const qsizetype semicolon = item.indexOf(';');
+        if (!equalsIgnoringCase(item.first(semicolon < 0 ? item.size() : semicolon).trimmed(), "gzip"))
+            return false;
+        accepted = true;
+        QByteArrayView parameters = semicolon < 0 ? QByteArrayView() : item.sliced(semicolon + 1);
+        while (!parameters.isEmpty()) {
+            const qsizetype next = parameters.indexOf(';');
+            const QByteArrayView parameter = parameters.first(next < 0 ? parameters.size() : next).trimmed();
+            if (parameter.size() >= 2 && equalsIgnoringCase(parameter.first(2), "q=")) {
                 bool ok = false;
-                const double q = parameter.mid(2).toDouble(&ok);
-                return ok && q > 0;
+                const double q = parameter.sliced(2).toByteArray().toDouble(&ok);
+                accepted = ok && q > 0;
+                break;
             }
+            parameters = next < 0 ? QByteArrayView() : parameters.sliced(next + 1);
         }
         return true;
-    }
-    return false;
+    });
+    return accepted.value_or(false);
 }
 
 void HttpResponder::send(const HttpResponse& response) const
@@ -208,7 +246,7 @@ void HttpConnection::parseRequests()
         m_readNotifier.setEnabled(true);
     // After the client's end of input, what is left unparsed is an unfinished request that can
     // never complete: once everything owed is sent, the connection is done.
-    if (m_peerClosed && !m_stopReading && m_slots.empty() && m_outPos >= m_out.size())
+    if (m_peerClosed && !m_stopReading && m_slots.empty() && m_out.empty())
         destroy();
 }
 
@@ -272,11 +310,7 @@ HttpConnection::Parse HttpConnection::parseOne()
 
 void HttpConnection::sendContinue()
 {
-    if (m_outPos > 0 && m_outPos == m_out.size()) {
-        m_out.clear();
-        m_outPos = 0;
-    }
-    m_out += "HTTP/1.1 100 Continue\r\n\r\n";
+    queueOut(QByteArrayLiteral("HTTP/1.1 100 Continue\r\n\r\n"));
     m_continueSent = true;
     m_writeNotifier.setEnabled(true);
 }
@@ -331,23 +365,32 @@ void HttpConnection::complete(quint64 seq, const HttpResponse& response)
             continue;
         if (s.ready)
             return;
-        QByteArray& d = s.data;
-        d.reserve(200 + response.body.size());
-        d += "HTTP/1.1 " + QByteArray::number(response.status) + ' ' + reason(response.status) + "\r\n";
-        d += "Date: " + m_server->dateHeader() + "\r\nServer: zimble-scored\r\n";
-        if (response.status != 304 && response.status != 204) { // neither has a body
-            d += "Content-Type: " + response.contentType + "\r\n";
-            d += "Content-Length: " + QByteArray::number(response.body.size()) + "\r\n";
+        const bool hasBody = response.status != 304 && response.status != 204; // neither has a body
+        char status[12], length[24];
+        const QByteArrayView statusText(status, std::to_chars(status, status + sizeof status, response.status).ptr);
+        const QByteArrayView lengthText(length, std::to_chars(length, length + sizeof length, response.body.size()).ptr);
+        const QByteArray date = m_server->dateHeader();
+        qsizetype size = 120 + date.size() + response.contentType.size();
+        for (const auto& [name, value] : response.headers)
+            size += name.size() + value.size() + 4;
+        // Built by appending into one buffer: one allocation for the whole head.
+        QByteArray& d = s.replyHead;
+        d.reserve(size);
+        d.append("HTTP/1.1 ").append(statusText).append(' ').append(reason(response.status));
+        d.append("\r\nDate: ").append(date).append("\r\nServer: zimble-scored\r\n");
+        if (hasBody) {
+            d.append("Content-Type: ").append(response.contentType).append("\r\n");
+            d.append("Content-Length: ").append(lengthText).append("\r\n");
         }
         for (const auto& [name, value] : response.headers)
-            d += name + ": " + value + "\r\n";
+            d.append(name).append(": ").append(value).append("\r\n");
         if (s.close)
-            d += "Connection: close\r\n";
-        d += "\r\n";
-        if (!s.head && response.status != 304 && response.status != 204)
-            d += response.body;
+            d.append("Connection: close\r\n");
+        d.append("\r\n");
+        if (!s.head && hasBody)
+            s.replyBody = response.body;
         s.ready = true;
-        m_heldBytes += d.size();
+        m_heldBytes += s.replyHead.size() + s.replyBody.size();
         break;
     }
     flushSlots();
@@ -358,12 +401,9 @@ void HttpConnection::flushSlots()
     bool wrote = false, closeNow = false;
     while (!m_slots.empty() && m_slots.front().ready) {
         Slot& s = m_slots.front();
-        if (m_outPos > 0 && m_outPos == m_out.size()) {
-            m_out.clear();
-            m_outPos = 0;
-        }
-        m_out += s.data;
-        m_heldBytes -= s.data.size();
+        queueOut(s.replyHead);
+        queueOut(s.replyBody);
+        m_heldBytes -= s.replyHead.size() + s.replyBody.size();
         m_unanswered -= s.requestBytes;
         if (s.counted)
             m_server->releaseClient(s.client);
@@ -388,12 +428,43 @@ void HttpConnection::flushSlots()
         QMetaObject::invokeMethod(this, &HttpConnection::parseRequests, Qt::QueuedConnection);
 }
 
+void HttpConnection::queueOut(const QByteArray& bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    m_out.push_back(bytes);
+    m_outBytes += bytes.size();
+}
+
 void HttpConnection::writeOut()
 {
-    while (m_outPos < m_out.size()) {
-        const ssize_t n = ::send(m_fd, m_out.constData() + m_outPos, size_t(m_out.size() - m_outPos), MSG_NOSIGNAL);
+    // Heads and bodies go out as they are, gathered into one send.
+    constexpr int MaxPieces = 64;
+    while (!m_out.empty()) {
+        iovec pieces[MaxPieces];
+        int count = 0;
+        for (auto it = m_out.cbegin(); it != m_out.cend() && count < MaxPieces; ++it, ++count) {
+            const qsizetype skip = count == 0 ? m_outPos : 0;
+            pieces[count].iov_base = const_cast<char*>(it->constData() + skip);
+            pieces[count].iov_len = size_t(it->size() - skip);
+        }
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = size_t(count);
+        const ssize_t n = ::sendmsg(m_fd, &message, MSG_NOSIGNAL);
         if (n > 0) {
-            m_outPos += n;
+            m_outBytes -= n;
+            qint64 left = n;
+            while (left > 0) {
+                const qsizetype rest = m_out.front().size() - m_outPos;
+                if (left < rest) {
+                    m_outPos += qsizetype(left);
+                    break;
+                }
+                left -= rest;
+                m_out.pop_front();
+                m_outPos = 0;
+            }
             m_lastActivity = HttpServer::nowMs();
             continue;
         }
@@ -406,8 +477,6 @@ void HttpConnection::writeOut()
         destroy(); // the client has gone
         return;
     }
-    m_out.clear();
-    m_outPos = 0;
     m_writeNotifier.setEnabled(false);
     if (m_stopReading && m_slots.empty())
         beginClose();
@@ -444,7 +513,7 @@ void HttpConnection::checkDeadlines(qint64 now)
     if (m_lingering) {
         if (now - m_lingerStart > LingerMs)
             destroy();
-    } else if (m_outPos < m_out.size()) {
+    } else if (!m_out.empty()) {
         if (now - m_lastActivity > HttpServer::WriteStallMs)
             destroy(); // a client that does not read its replies
     } else if (m_requestStart >= 0 && !m_in.isEmpty() && !m_stopReading) {

@@ -41,7 +41,7 @@ struct HttpRequest : ParsedRequest {
 
 struct HttpResponse {
     int status = 200;
-    QByteArray contentType = "text/plain; charset=utf-8";
+    QByteArray contentType = QByteArrayLiteral("text/plain; charset=utf-8");
     QByteArray body;
     QList<std::pair<QByteArray, QByteArray>> headers; // further headers
 };
@@ -169,7 +169,8 @@ private:
         bool head = false;
         bool close = false;
         bool ready = false;
-        QByteArray data;
+        QByteArray replyHead; // the status line and headers
+        QByteArray replyBody; // shared with whoever made the reply (often the reply cache): not copied
         bool counted = false; // a forwarded request, counted for `client` until answered
         QString client;
     };
@@ -186,9 +187,10 @@ private:
     bool takeForwardedClient(Slot& slot, const HttpRequest& request);
     void releaseSlots();
     // Replies not taken by the client: unsent output and ready replies held behind an earlier one.
-    qint64 backlog() const { return m_out.size() - m_outPos + m_heldBytes; }
+    qint64 backlog() const { return m_outBytes + m_heldBytes; }
     void complete(quint64 seq, const HttpResponse& response);
     void flushSlots();
+    void queueOut(const QByteArray& bytes);
     void writeOut();
     void beginClose();   // after the last reply: half-close and wait briefly for the client's end
     void destroy();      // close the socket now
@@ -204,8 +206,9 @@ private:
 
     QByteArray m_in;
     RequestParser m_parser;       // the request at the start of m_in, parsed as far as it has come
-    QByteArray m_out;
-    qsizetype m_outPos = 0;
+    std::deque<QByteArray> m_out; // unsent output, in order; none empty
+    qsizetype m_outPos = 0;       // bytes of m_out.front() already sent
+    qint64 m_outBytes = 0;        // unsent bytes in m_out
     std::deque<Slot> m_slots;
     qint64 m_heldBytes = 0;       // replies ready in m_slots, waiting behind one not ready
     quint64 m_nextSeq = 0;

@@ -61,9 +61,12 @@ QByteArray compact(const QJsonObject& o)
 
 QList<std::pair<QByteArray, QByteArray>> apiHeaders()
 {
-    return {{"Cache-Control", "public, max-age=" + QByteArray::number(PageMaxAgeSeconds)},
-            {"Access-Control-Allow-Origin", "*"},
-            {"X-Content-Type-Options", "nosniff"}};
+    // Made once and shared: every API reply starts from these.
+    static const QList<std::pair<QByteArray, QByteArray>> headers{
+        {"Cache-Control", "public, max-age=" + QByteArray::number(PageMaxAgeSeconds)},
+        {"Access-Control-Allow-Origin", "*"},
+        {"X-Content-Type-Options", "nosniff"}};
+    return headers;
 }
 
 QByteArray recordsJson(const PageData& data, int only)

@@ -183,10 +183,13 @@ bool anyVerified(const QList<PlayerDetail>& players)
 
 QList<std::pair<QByteArray, QByteArray>> pageHeaders()
 {
-    return {{"Cache-Control", "public, max-age=" + QByteArray::number(PageMaxAgeSeconds)},
-            {"X-Content-Type-Options", "nosniff"},
-            {"Content-Security-Policy", PagePolicy},
-            {"Referrer-Policy", "no-referrer"}};
+    // Made once and shared: every page reply starts from these.
+    static const QList<std::pair<QByteArray, QByteArray>> headers{
+        {"Cache-Control", "public, max-age=" + QByteArray::number(PageMaxAgeSeconds)},
+        {"X-Content-Type-Options", "nosniff"},
+        {"Content-Security-Policy", PagePolicy},
+        {"Referrer-Policy", "no-referrer"}};
+    return headers;
 }
 
 QByteArray pageStyleSheet()

@@ -113,14 +113,18 @@ const QString Footer = QStringLiteral("<footer><a href=\"/zimble1.asp\">All reco
 
 QList<std::pair<QByteArray, QByteArray>> replayPageHeaders()
 {
-    static const QByteArray policy = "default-src 'none'; script-src 'self'; img-src 'self'; style-src 'sha256-"
-        + QCryptographicHash::hash(styleSheet(), QCryptographicHash::Sha256).toBase64()
-        + "'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
-    QList<std::pair<QByteArray, QByteArray>> headers = pageHeaders();
-    for (auto& h : headers) {
-        if (h.first == "Content-Security-Policy")
-            h.second = policy;
-    }
+    // The page headers with a policy that lets the page run the service's own script.
+    static const QList<std::pair<QByteArray, QByteArray>> headers = [] {
+        const QByteArray policy = "default-src 'none'; script-src 'self'; img-src 'self'; style-src 'sha256-"
+            + QCryptographicHash::hash(styleSheet(), QCryptographicHash::Sha256).toBase64()
+            + "'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
+        QList<std::pair<QByteArray, QByteArray>> list = pageHeaders();
+        for (auto& h : list) {
+            if (h.first == "Content-Security-Policy")
+                h.second = policy;
+        }
+        return list;
+    }();
     return headers;
 }
 
