@@ -247,8 +247,8 @@ void ScoreService::pages(const HttpRequest& request, const HttpResponder& respon
         page(request, responder, startedNs);
         return;
     }
-    if (m_playerPageLimiter.allow(client(request))) {
-        player(request, responder, cleanPlayerName(decodeName(*rawName)), startedNs);
+    if (!m_playerPageLimiter.limits() || m_playerPageLimiter.allow(client(request))) {
+        player(request, responder, *rawName, startedNs);
         return;
     }
     HttpResponse r;
@@ -275,6 +275,7 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
     const QByteArray& pageTag = gzip ? m_pageGzipTag : m_pageTag;
     HttpResponse r;
     r.headers = pageHeaders();
+    r.headers.reserve(r.headers.size() + 3); // room for what is added below, in one allocation
     r.headers.append(std::pair(QByteArrayLiteral("ETag"), pageTag));
     r.headers.append(std::pair(QByteArrayLiteral("Vary"), QByteArrayLiteral("Accept-Encoding")));
     if (request.matchesTag(pageTag)) {

@@ -25,6 +25,7 @@ public:
     explicit RateLimiter(int perMinute, std::function<qint64()> nowMs = {}, int ipv6Prefix = DefaultIpv6Prefix);
     // Records one event for the address when it is within its limit; false when over it.
     bool allow(const QString& client);
+    bool limits() const { return m_perMinute > 0; }
 
 private:
     int m_perMinute;
@@ -102,7 +103,8 @@ private:
     void exchange(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void pages(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void page(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
-    void player(const HttpRequest& request, const HttpResponder& responder, const QString& name, qint64 startedNs);
+    // `rawName`: the name as the query gave it, percent-decoded.
+    void player(const HttpRequest& request, const HttpResponder& responder, const QByteArray& rawName, qint64 startedNs);
     void replays(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void replaysChecked(const HttpRequest& request, const HttpResponder& responder, const QString& name,
                         const ReplayOutcome& outcome, qint64 startedNs);
@@ -125,8 +127,9 @@ private:
     void replayPage(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void staticFiles(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     // Answers from the cache, or runs `make` and keeps what it gives (see ReplyCache::insert).
+    template <typename Make>
     void cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key, qint64 startedNs,
-                std::function<void(std::function<void(CachedReply)>)> make);
+                Make&& make);
     void sendCached(const HttpRequest& request, const HttpResponder& responder, const CachedReply& reply, qint64 startedNs);
     void apiError(const HttpRequest& request, const HttpResponder& responder, int status, const QString& message,
                   qint64 startedNs);

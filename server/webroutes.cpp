@@ -61,10 +61,31 @@ std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& 
     return std::nullopt;
 }
 
-void ScoreService::player(const HttpRequest& request, const HttpResponder& responder, const QString& name,
+// A template, so that an answer found in the cache costs no closure.
+template <typename Make>
+void ScoreService::cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key,
+                          qint64 startedNs, Make&& make)
+{
+    if (const CachedReply* hit = m_replies.find(key)) {
+        sendCached(request, responder, *hit, startedNs);
+        return;
+    }
+    const quint64 generation = m_replies.generation();
+    make([this, request, responder, key, startedNs, generation](CachedReply made) {
+        made.prepare();
+        // What was read before the cache was emptied may be out of date already: sent, not kept.
+        m_replies.insert(key, made, generation);
+        sendCached(request, responder, made, startedNs);
+    });
+}
+
+void ScoreService::player(const HttpRequest& request, const HttpResponder& responder, const QByteArray& rawName,
                           qint64 startedNs)
 {
-    cached(request, responder, "page\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
+    // Kept under the name as sent: a page found in the cache needs no decoding of it. The same
+    // bytes always decode to the same name, so an answer is never found under another's name.
+    cached(request, responder, "page\n" + rawName, startedNs, [this, rawName](std::function<void(CachedReply)> give) {
+        const QString name = cleanPlayerName(decodeName(rawName));
         m_storage->players(name, PageNeighbours, [this, name, give](bool ok, const FoundPlayers& players) {
             if (!ok) {
                 give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", false});
@@ -223,28 +244,13 @@ void ScoreService::staticFiles(const HttpRequest& request, const HttpResponder& 
     reply(request, responder, r, startedNs);
 }
 
-void ScoreService::cached(const HttpRequest& request, const HttpResponder& responder, const QByteArray& key,
-                          qint64 startedNs, std::function<void(std::function<void(CachedReply)>)> make)
-{
-    if (const CachedReply* hit = m_replies.find(key)) {
-        sendCached(request, responder, *hit, startedNs);
-        return;
-    }
-    const quint64 generation = m_replies.generation();
-    make([this, request, responder, key, startedNs, generation](CachedReply made) {
-        made.prepare();
-        // What was read before the cache was emptied may be out of date already: sent, not kept.
-        m_replies.insert(key, made, generation);
-        sendCached(request, responder, made, startedNs);
-    });
-}
-
 void ScoreService::sendCached(const HttpRequest& request, const HttpResponder& responder, const CachedReply& c,
                               qint64 startedNs)
 {
     HttpResponse r;
     r.status = c.status;
     r.headers = c.api ? apiHeaders() : c.script ? replayPageHeaders() : pageHeaders();
+    r.headers.reserve(r.headers.size() + 4); // room for what is added below, in one allocation
     // Only a found answer may be kept by caches; "busy" says when to ask again.
     if (c.status != 200)
         r.headers.first().second = "no-store";
