@@ -50,13 +50,20 @@ const QString TooManyReplayRequests =
 
 std::optional<QByteArray> queryValue(const QByteArray& query, const QByteArray& key)
 {
-    for (const QByteArray& pair : query.split('&')) {
+    // A scan over the query: only the value found is copied.
+    const QByteArrayView all(query);
+    for (qsizetype start = 0; start <= all.size();) {
+        qsizetype end = all.indexOf('&', start);
+        if (end < 0)
+            end = all.size();
+        const QByteArrayView pair = all.sliced(start, end - start);
         const qsizetype eq = pair.indexOf('=');
-        if ((eq < 0 ? pair : pair.left(eq)) == key) {
+        if ((eq < 0 ? pair : pair.first(eq)) == key) {
             // As forms send them: "+" is a space, "%2B" a plus.
-            const QByteArray value = eq < 0 ? QByteArray() : pair.mid(eq + 1);
-            return QByteArray::fromPercentEncoding(QByteArray(value).replace('+', ' '));
+            QByteArray value = eq < 0 ? QByteArray() : pair.sliced(eq + 1).toByteArray();
+            return QByteArray::fromPercentEncoding(value.replace('+', ' '));
         }
+        start = end + 1;
     }
     return std::nullopt;
 }
@@ -142,11 +149,12 @@ void ScoreService::apiAround(const HttpRequest& request, const HttpResponder& re
         return apiError(request, responder, 400, QStringLiteral("count must be a whole number from 0 to 50"), startedNs);
     if (aroundText.trimmed().isEmpty())
         return apiError(request, responder, 400, QStringLiteral("around wants a player's name"), startedNs);
-    if (!m_playerPageLimiter.allow(client(request)))
+    if (m_playerPageLimiter.limits() && !m_playerPageLimiter.allow(client(request)))
         return apiError(request, responder, 429, TooManyPlayerRequests, startedNs);
-    const QString name = cleanPlayerName(decodeName(aroundText));
-    const QByteArray key = "around\n" + QByteArray::number(board) + '\n' + QByteArray::number(*count) + '\n' + name.toUtf8();
-    cached(request, responder, key, startedNs, [this, board, name, n = *count](std::function<void(CachedReply)> give) {
+    // Kept under the name as sent, like a player's page.
+    const QByteArray key = "around\n" + QByteArray::number(board) + '\n' + QByteArray::number(*count) + '\n' + aroundText;
+    cached(request, responder, key, startedNs, [this, board, aroundText, n = *count](std::function<void(CachedReply)> give) {
+        const QString name = cleanPlayerName(decodeName(aroundText));
         m_storage->around(board, name, n, [give](const std::optional<RankedSlice>& slice) {
             if (slice)
                 give({200, ApiType, aroundJson(*slice), true});
@@ -162,10 +170,11 @@ void ScoreService::apiPlayer(const HttpRequest& request, const HttpResponder& re
     const QByteArray raw = QByteArray::fromPercentEncoding(request.path.mid(players.size()));
     if (raw.trimmed().isEmpty())
         return apiError(request, responder, 400, QStringLiteral("the address must end with a player's name"), startedNs);
-    if (!m_playerPageLimiter.allow(client(request)))
+    if (m_playerPageLimiter.limits() && !m_playerPageLimiter.allow(client(request)))
         return apiError(request, responder, 429, TooManyPlayerRequests, startedNs);
-    const QString name = cleanPlayerName(decodeName(raw));
-    cached(request, responder, "player\n" + name.toUtf8(), startedNs, [this, name](std::function<void(CachedReply)> give) {
+    // Kept under the name as sent, like a player's page.
+    cached(request, responder, "player\n" + raw, startedNs, [this, raw](std::function<void(CachedReply)> give) {
+        const QString name = cleanPlayerName(decodeName(raw));
         m_storage->players(name, ApiNeighbours, [give](bool ok, const FoundPlayers& found) {
             if (!ok)
                 give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), true});

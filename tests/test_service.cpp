@@ -948,6 +948,8 @@ private slots:
         QTest::newRow("count with a plus sign") << QByteArray("/api/v1/records?board=4&around=P01&count=+1") << 400 << QStringLiteral("error");
         QTest::newRow("around, + as a space") << QByteArray("/api/v1/records?board=4&around=Zo%C3%AB+%C3%85ngstr%C3%B6m&count=0")
                                               << 200 << QStringLiteral("4:13 Zoë Ångström");
+        QTest::newRow("around, after a longer key that ends like it") << QByteArray("/api/v1/records?board=4&xaround=P05&around=P01&count=0")
+                                                                      << 200 << QStringLiteral("4:1 P01");
         // "@gzip": asked plain and with gzip; each form under a tag of its own, the other's tag not current.
         QTest::newRow("player page, gzip form") << QByteArray("@gzip /zimble1.asp?name=P01") << 200 << QStringLiteral("gzip");
         QTest::newRow("preflight") << QByteArray("@options /api/v1/players/P01") << 204 << QString();
