@@ -25,10 +25,8 @@ namespace {
 // How long a statement waits for another connection's write lock.
 constexpr int BusyTimeoutMs = 10000;
 // The log's length in pages at which the checkpointer is woken, and at which the writer copies
-// it back itself because the checkpointer has fallen far behind. Each copy syncs the log and the
-// database file, on the same disk as the log's own syncs, and holds the writer back briefly: a
-// longer log between copies leaves more of the disk's syncs to the submissions.
-constexpr int CheckpointPages = 4000;
+// it back itself because the checkpointer has fallen far behind.
+constexpr int CheckpointPages = 1000;
 constexpr int BackstopPages = 16000;
 
 // Why an SQLite file cannot be opened where SQLite itself would only say "unable to open
