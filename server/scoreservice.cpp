@@ -209,6 +209,12 @@ QString ScoreService::client(const HttpRequest& request) const
     return clientAddress(request, m_options.trustedProxies).toString();
 }
 
+bool ScoreService::playerLookupAllowed(const HttpRequest& request)
+{
+    // Without a limit there is nothing to count, and the client's address is not worth making.
+    return !m_playerPageLimiter.limits() || m_playerPageLimiter.allow(client(request));
+}
+
 void ScoreService::handle(const HttpRequest& request, const HttpResponder& responder)
 {
     const qint64 started = m_clock.nsecsElapsed();
@@ -247,7 +253,7 @@ void ScoreService::pages(const HttpRequest& request, const HttpResponder& respon
         page(request, responder, startedNs);
         return;
     }
-    if (!m_playerPageLimiter.limits() || m_playerPageLimiter.allow(client(request))) {
+    if (playerLookupAllowed(request)) {
         player(request, responder, *rawName, startedNs);
         return;
     }

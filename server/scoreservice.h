@@ -98,6 +98,8 @@ private:
     void addRoutes();
     void handle(const HttpRequest& request, const HttpResponder& responder);
     QString client(const HttpRequest& request) const;
+    // Counts one player page, player answer or replay read against the client's limit; false past it.
+    bool playerLookupAllowed(const HttpRequest& request);
     void health(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void metrics(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);
     void exchange(const HttpRequest& request, const HttpResponder& responder, qint64 startedNs);

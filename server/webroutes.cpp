@@ -149,7 +149,7 @@ void ScoreService::apiAround(const HttpRequest& request, const HttpResponder& re
         return apiError(request, responder, 400, QStringLiteral("count must be a whole number from 0 to 50"), startedNs);
     if (aroundText.trimmed().isEmpty())
         return apiError(request, responder, 400, QStringLiteral("around wants a player's name"), startedNs);
-    if (m_playerPageLimiter.limits() && !m_playerPageLimiter.allow(client(request)))
+    if (!playerLookupAllowed(request))
         return apiError(request, responder, 429, TooManyPlayerRequests, startedNs);
     // Kept under the name as sent, like a player's page.
     const QByteArray key = "around\n" + QByteArray::number(board) + '\n' + QByteArray::number(*count) + '\n' + aroundText;
@@ -170,7 +170,7 @@ void ScoreService::apiPlayer(const HttpRequest& request, const HttpResponder& re
     const QByteArray raw = QByteArray::fromPercentEncoding(request.path.mid(players.size()));
     if (raw.trimmed().isEmpty())
         return apiError(request, responder, 400, QStringLiteral("the address must end with a player's name"), startedNs);
-    if (m_playerPageLimiter.limits() && !m_playerPageLimiter.allow(client(request)))
+    if (!playerLookupAllowed(request))
         return apiError(request, responder, 429, TooManyPlayerRequests, startedNs);
     // Kept under the name as sent, like a player's page.
     cached(request, responder, "player\n" + raw, startedNs, [this, raw](std::function<void(CachedReply)> give) {
@@ -194,7 +194,7 @@ void ScoreService::apiReplay(const HttpRequest& request, const HttpResponder& re
         return apiError(request, responder, 400, QStringLiteral("the address must end with a replay's number"), startedNs);
     cached(request, responder, "replay\n" + QByteArray::number(*id), startedNs, [this, request, id = *id](std::function<void(CachedReply)> give) {
         // Only what the cache does not hold is read from the database, and limited like player pages.
-        if (!m_playerPageLimiter.allow(client(request)))
+        if (!playerLookupAllowed(request))
             return give({429, ApiType, errorJson(TooManyReplayRequests), true});
         m_storage->replay(id, [give](bool ok, const std::optional<StoredReplay>& r) {
             if (!ok)
@@ -220,7 +220,7 @@ void ScoreService::replayPage(const HttpRequest& request, const HttpResponder& r
         return sendCached(request, responder, page(400, noReplayPage(true)), startedNs);
     cached(request, responder, "replay page\n" + QByteArray::number(*id), startedNs,
            [this, request, id = *id, page](std::function<void(CachedReply)> give) {
-               if (!m_playerPageLimiter.allow(client(request)))
+               if (!playerLookupAllowed(request))
                    return give({429, "text/plain; charset=utf-8", "Too many replay pages from your address; please try again in a minute.\n", false});
                m_storage->replay(id, [give, page](bool ok, const std::optional<StoredReplay>& r) {
                    if (!ok)
