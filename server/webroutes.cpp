@@ -40,6 +40,8 @@ std::optional<qint64> replayId(const QByteArray& text)
     return id > 0 ? std::optional<qint64>(id) : std::nullopt;
 }
 
+const QString ApiBusy = QStringLiteral("the score service is busy; please try again later");
+
 const QString TooManyPlayerRequests =
     QStringLiteral("too many player requests from your address; please try again in a minute");
 
@@ -107,7 +109,7 @@ void ScoreService::api(const HttpRequest& request, const HttpResponder& responde
 {
     if (!m_storage->isLoaded()) { // just started: the records wait for the standings
         if (!m_storage->whenLoaded([=, this] { api(request, responder, startedNs); }))
-            apiError(request, responder, 503, QStringLiteral("the score service is busy; please try again later"), startedNs);
+            apiError(request, responder, 503, ApiBusy, startedNs);
         return;
     }
     if (request.path == "/api/v1/records")
@@ -155,8 +157,10 @@ void ScoreService::apiAround(const HttpRequest& request, const HttpResponder& re
     const QByteArray key = "around\n" + QByteArray::number(board) + '\n' + QByteArray::number(*count) + '\n' + aroundText;
     cached(request, responder, key, startedNs, [this, board, aroundText, n = *count](std::function<void(CachedReply)> give) {
         const QString name = cleanPlayerName(decodeName(aroundText));
-        m_storage->around(board, name, n, [give](const std::optional<RankedSlice>& slice) {
-            if (slice)
+        m_storage->around(board, name, n, [give](bool ok, const std::optional<RankedSlice>& slice) {
+            if (!ok)
+                give({503, ApiType, errorJson(ApiBusy), true});
+            else if (slice)
                 give({200, ApiType, aroundJson(*slice), true});
             else
                 give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score on this board")), true});
@@ -177,7 +181,7 @@ void ScoreService::apiPlayer(const HttpRequest& request, const HttpResponder& re
         const QString name = cleanPlayerName(decodeName(raw));
         m_storage->players(name, ApiNeighbours, [give](bool ok, const FoundPlayers& found) {
             if (!ok)
-                give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), true});
+                give({503, ApiType, errorJson(ApiBusy), true});
             else if (found.players.isEmpty())
                 give({404, ApiType, errorJson(QStringLiteral("no player of that name has a score")), true});
             else
@@ -198,7 +202,7 @@ void ScoreService::apiReplay(const HttpRequest& request, const HttpResponder& re
             return give({429, ApiType, errorJson(TooManyReplayRequests), true});
         m_storage->replay(id, [give](bool ok, const std::optional<StoredReplay>& r) {
             if (!ok)
-                give({503, ApiType, errorJson(QStringLiteral("the score service is busy; please try again later")), true});
+                give({503, ApiType, errorJson(ApiBusy), true});
             else if (!r)
                 give({404, ApiType, errorJson(QStringLiteral("no replay has this number")), true});
             else

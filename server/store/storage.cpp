@@ -428,18 +428,20 @@ void Storage::replay(qint64 id, std::function<void(bool, const std::optional<Sto
         [done = std::move(done)](const Found& found) { done(found.first, found.second); });
 }
 
-void Storage::around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done)
+void Storage::around(int board, const QString& name, int count, std::function<void(bool, const std::optional<RankedSlice>&)> done)
 {
-    onStorageThread<std::optional<RankedSlice>>(
+    using Found = std::pair<bool, std::optional<RankedSlice>>;
+    onStorageThread<Found>(
         this, m_worker.get(),
         [board, name, count](StorageWorker* w) {
+            // Unread standings are a failure to report, not a name that has no place.
             if (const Status s = w->store->ensureStandings(); !s) {
                 w->afterFailure(s);
-                return std::optional<RankedSlice>();
+                return Found(false, std::nullopt);
             }
-            return w->store->boards().around(board, name, count);
+            return Found(true, w->store->boards().around(board, name, count));
         },
-        std::move(done));
+        [done = std::move(done)](const Found& found) { done(found.first, found.second); });
 }
 
 } // namespace zimble::server

@@ -82,8 +82,9 @@ public:
     // The stored replay of that id (see ScoreStore::replay), read on the storage thread; `done`
     // runs on this object's thread, with false when the read failed.
     void replay(qint64 id, std::function<void(bool, const std::optional<StoredReplay>&)> done);
-    // The places around the named player on a board (see Leaderboards::around).
-    void around(int board, const QString& name, int count, std::function<void(const std::optional<RankedSlice>&)> done);
+    // The places around the named player on a board (see Leaderboards::around); `done` runs on
+    // this object's thread, with false when the standings could not be read.
+    void around(int board, const QString& name, int count, std::function<void(bool, const std::optional<RankedSlice>&)> done);
 
 private:
     friend class StorageWorker;
