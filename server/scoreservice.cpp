@@ -268,8 +268,7 @@ void ScoreService::page(const HttpRequest& request, const HttpResponder& respond
 {
     if (!m_storage->isLoaded()) { // just started: the page waits for the standings
         if (!m_storage->whenLoaded([=, this] { page(request, responder, startedNs); }))
-            busy(request, responder, startedNs, "text/plain; charset=utf-8",
-                 "The score service is busy; please try again later.\n");
+            busy(request, responder, startedNs, "text/plain; charset=utf-8", PageBusy);
         return;
     }
     gamePage();

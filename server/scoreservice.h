@@ -95,6 +95,8 @@ public:
     void stopAccepting(std::function<void()> drained);
 
 private:
+    // What a page answers while the storage cannot: the records page, a player's page, a replay's.
+    static inline const QByteArray PageBusy = QByteArrayLiteral("The score service is busy; please try again later.\n");
     void addRoutes();
     void handle(const HttpRequest& request, const HttpResponder& responder);
     QString client(const HttpRequest& request) const;

@@ -97,7 +97,7 @@ void ScoreService::player(const HttpRequest& request, const HttpResponder& respo
         const QString name = cleanPlayerName(decodeName(rawName));
         m_storage->players(name, PageNeighbours, [this, name, give](bool ok, const FoundPlayers& players) {
             if (!ok) {
-                give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", false});
+                give({503, "text/plain; charset=utf-8", PageBusy, false});
                 return;
             }
             give({200, "text/html; charset=utf-8", playerPage(name, players, m_options.verifiedOnly), false});
@@ -228,7 +228,7 @@ void ScoreService::replayPage(const HttpRequest& request, const HttpResponder& r
                    return give({429, "text/plain; charset=utf-8", "Too many replay pages from your address; please try again in a minute.\n", false});
                m_storage->replay(id, [give, page](bool ok, const std::optional<StoredReplay>& r) {
                    if (!ok)
-                       give({503, "text/plain; charset=utf-8", "The score service is busy; please try again later.\n", false});
+                       give({503, "text/plain; charset=utf-8", PageBusy, false});
                    else if (!r || !r->verified)
                        give(page(404, noReplayPage(false)));
                    else
